@@ -1,0 +1,186 @@
+#include "launch/launch_sequence.h"
+
+#include "launch_files/launch_settings.h"
+#include "launch_files/section_reader.h"
+#include "platform/command_line_split.h"
+
+#include <string.h>
+
+namespace {
+
+const char CAPTION_LAUNCHER[] = "Launcher";
+const char CAPTION_FAILED[] = "Launch failed";
+const unsigned SW_SHOWNORMAL_STATE = 1;
+
+// Messages for the start results that have one; the rest say nothing.
+struct StartMessage {
+    unsigned result;
+    const char* text; // null: the `missing` text of the settings
+    const char* caption;
+};
+
+const StartMessage START_MESSAGES[] = {
+    {0, "System is out of memory,\nexecutable file is corrupt,\nor relocations are invalid.",
+     CAPTION_FAILED},
+    {2, nullptr, "File not found!"},
+    {3, nullptr, "Path not found!"},
+    {5, "Attempted to dynamically link to a task,\nor sharing or network protection error.",
+     CAPTION_FAILED},
+    {6, "Library required separate data segments for each task.", CAPTION_FAILED},
+    {8, "Insufficient memory.", CAPTION_FAILED},
+    {10, "Incorrect version of Windows.", CAPTION_FAILED},
+    {11, "Invalid executable file.", CAPTION_FAILED},
+    {12, "Application not designed for Windows.", CAPTION_FAILED},
+    {13, "Application designed for DOS 4.0.", CAPTION_FAILED},
+    {14, "Type of executable file is unknown.", CAPTION_FAILED},
+    {15, "Attempted to load a real-mode application.", CAPTION_FAILED},
+    {16, "Attempted to load second instance of application.", CAPTION_FAILED},
+    {19, "Attempted to load compressed executable.", CAPTION_FAILED},
+    {20, "Invalid DLL.", CAPTION_FAILED},
+    {21, "Application requires Windows 32-bit extensions.", CAPTION_FAILED},
+};
+
+void unquote(char* path) {
+    if (path[0] != '"') return;
+    size_t length = strlen(path);
+    memmove(path, path + 1, length); // the terminator comes along
+    char* quote = strchr(path, '"');
+    if (quote != nullptr) *quote = '\0';
+}
+
+// A relative path would name another file once the directory changes.
+void make_absolute(char* path) {
+    char full[LAUNCH_PATH_CAP];
+    unsigned length = platform_full_path(path, full, sizeof full);
+    if (length > 0 && length < sizeof full) memcpy(path, full, length + 1);
+}
+
+void shorten(char* path) {
+    char short_form[LAUNCH_PATH_CAP];
+    unsigned length = platform_short_path(path, short_form, sizeof short_form);
+    if (length > 0 && length < sizeof short_form) memcpy(path, short_form, length + 1);
+}
+
+// Changes to `path` and records the new directory under "=X:", where the
+// started program looks for the current directory of drive X.
+void change_directory(const char* path) {
+    if (!platform_change_directory(path)) return;
+    char current[CURRENT_DIR_CAP];
+    unsigned length = platform_current_directory(current, sizeof current);
+    if (length == 0 || length >= sizeof current) return;
+    char drive = current[0];
+    if (drive >= 'a' && drive <= 'z') drive = (char)(drive - 'a' + 'A');
+    if (drive < 'A' || drive > 'Z' || current[1] != ':') return; // no drive, or a network path
+    char name[] = {'=', drive, ':', '\0'};
+    platform_set_environment(name, current);
+}
+
+// Appends `text` to `out`, turning each line feed into CR LF.
+char* put_text(char* out, const char* text) {
+    for (; *text != '\0'; text++) {
+        if (*text == '\n') *out++ = '\r';
+        *out++ = *text;
+    }
+    return out;
+}
+
+// Builds the identification block in `work` and appends it with one write,
+// so that nothing already in the launch file moves.
+void append_identification(const char* launch_path, char* work) {
+    const LaunchSettings& s = launch_settings;
+    char* p = put_text(work, "[identification]\nuser=");
+    p = put_text(p, s.user);
+    p = put_text(p, "\npassword=");
+    p = put_text(p, s.password);
+    p = put_text(p, "\n");
+    if (s.email[0] != '\0') {
+        p = put_text(p, "email=");
+        p = put_text(p, s.email);
+        p = put_text(p, "\n");
+    }
+    platform_append(launch_path, work, (unsigned)(p - work));
+}
+
+void compose_command(char* work, const char* launch_path) {
+    const LaunchSettings& s = launch_settings;
+    size_t length = strlen(s.command);
+    memcpy(work, s.command, length);
+    if (s.passlaunch != 0) {
+        char* p = work + length;
+        *p++ = ' ';
+        *p++ = '"';
+        size_t path_length = strlen(launch_path);
+        memcpy(p, launch_path, path_length);
+        p += path_length;
+        *p++ = '"';
+        length = (size_t)(p - work);
+    }
+    work[length] = '\0';
+}
+
+void uppercase(char* text) {
+    for (; *text != '\0'; text++)
+        if (*text >= 'a' && *text <= 'z') *text = (char)(*text - 'a' + 'A');
+}
+
+void report_start(platform_window owner, unsigned result) {
+    for (const StartMessage& m : START_MESSAGES) {
+        if (m.result != result) continue;
+        platform_message_box(owner, m.text != nullptr ? m.text : launch_settings.missing,
+                             m.caption);
+        return;
+    }
+}
+
+// Steps after the launch file has been read, with the working buffer (null
+// when it could not be had: then the settings path cannot be built).
+void launch_with_settings(platform_window owner, const char* settings_dir, char* launch_path,
+                          char* work) {
+    size_t dir_length = strlen(settings_dir);
+    bool settings_read = false;
+    if (work != nullptr && dir_length > 0 &&
+        dir_length + sizeof SETTINGS_FILE_NAME <= WORK_BUFFER_CAP) {
+        memcpy(work, settings_dir, dir_length);
+        memcpy(work + dir_length, SETTINGS_FILE_NAME, sizeof SETTINGS_FILE_NAME);
+        settings_read = parse_section_file(owner, work, SOURCE_SETTINGS_FILE) != 0;
+    }
+    if (!settings_read) {
+        platform_message_box(owner, "Unable to open talvin.ini file!", CAPTION_LAUNCHER);
+        return;
+    }
+
+    shorten(launch_path);
+
+    const LaunchSettings& s = launch_settings;
+    if (!s.command_found) {
+        platform_message_box(owner, s.missing, "Product not installed!");
+        return;
+    }
+    if (s.path[0] != '\0') change_directory(s.path);
+    if (s.send_identification != 0) append_identification(launch_path, work);
+
+    compose_command(work, launch_path);
+    if (platform_file_names_ignore_case()) uppercase(work);
+    report_start(owner, platform_start_program(work, SW_SHOWNORMAL_STATE));
+}
+
+} // namespace
+
+void run_launch(platform_window owner, const char* settings_dir, char* launch_path) {
+    unquote(launch_path);
+    if (launch_path[0] != '\0') make_absolute(launch_path);
+
+    // The path goes to the product as one quoted argument; a name that would
+    // not come back whole from the product's split is refused, not started.
+    if (!path_survives_split(launch_path) ||
+        !parse_section_file(owner, launch_path, SOURCE_LAUNCH_FILE)) {
+        platform_message_box(owner, "Unable to open launch file!", CAPTION_LAUNCHER);
+        return;
+    }
+
+    // The process ends right after this returns, so the buffer is kept for
+    // the rest of its life.
+    char* work = (char*)platform_take_memory(WORK_BUFFER_CAP);
+    launch_with_settings(owner, settings_dir, launch_path, work);
+    platform_give_memory(work);
+}

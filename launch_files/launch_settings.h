@@ -1,0 +1,50 @@
+// The record of settings that both section files fill, and the table that
+// says which section and key fill which field.
+#pragma once
+
+#include <stdint.h>
+
+enum {
+    SETTING_WORD_CAP = 80,    // app, product, server, wndclass, ...
+    SETTING_TEXT_CAP = 256,   // missing, title
+    SETTING_SECRET_CAP = 256, // password, email
+};
+
+struct LaunchSettings {
+    char app[SETTING_WORD_CAP];
+    char product[SETTING_WORD_CAP];
+    char server[SETTING_WORD_CAP];
+    char missing[SETTING_TEXT_CAP];
+    char title[SETTING_TEXT_CAP];
+    char wndclass[SETTING_WORD_CAP];
+    char closeotherapps[SETTING_WORD_CAP];
+    char wndname[SETTING_WORD_CAP];
+    char path[SETTING_WORD_CAP];
+    char command[SETTING_WORD_CAP];
+    char user[SETTING_WORD_CAP];
+    char password[SETTING_SECRET_CAP];
+    char email[SETTING_SECRET_CAP];
+    int32_t send_identification;
+    int32_t passlaunch;
+    int command_found;
+};
+
+// The process-wide record. It starts with its initial values and is never
+// reset by the launcher.
+extern LaunchSettings launch_settings;
+
+// Which file a key line comes from. The launch file is downloaded, so it may
+// not choose the program that runs or its directory.
+enum SettingSource { SOURCE_LAUNCH_FILE, SOURCE_SETTINGS_FILE };
+
+// Applies one key line of `section` to the record. A value that does not fit
+// its field leaves the field as it was. Never fails, never reports.
+void apply_setting(const char* section, const char* key, const char* first_word,
+                   const char* full_text, SettingSource source = SOURCE_SETTINGS_FILE);
+
+// Puts the record back to its initial values, as at process start. Only
+// tests need this: each launcher process fills the record once.
+void launch_settings_init(void);
+
+// 1 when `a` and `b` are equal, ignoring case for the letters A to Z only.
+int names_equal(const char* a, const char* b);

@@ -1,0 +1,134 @@
+#include "platform/fake.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+namespace fake {
+
+std::vector<std::string> calls;
+std::vector<MessageBox> message_boxes;
+std::vector<Started> started;
+std::vector<std::string> directories;
+std::vector<std::pair<std::string, std::string>> environment;
+std::string windows_directory;
+bool windows_directory_fails;
+std::string short_path;
+std::string current_directory;
+bool change_directory_fails;
+unsigned start_result;
+bool ignore_case;
+std::string lead_bytes;
+long fail_memory_at;
+long memory_requests;
+long memory_outstanding;
+
+void reset() {
+    calls.clear();
+    message_boxes.clear();
+    started.clear();
+    directories.clear();
+    environment.clear();
+    windows_directory = "C:\\WINDOWS";
+    windows_directory_fails = false;
+    short_path.clear();
+    current_directory.clear();
+    change_directory_fails = false;
+    start_result = 33;
+    ignore_case = true;
+    lead_bytes.clear();
+    fail_memory_at = 0;
+    memory_requests = 0;
+    memory_outstanding = 0;
+}
+
+namespace {
+
+struct Init {
+    Init() { reset(); }
+} init;
+
+unsigned copy_out(const std::string& text, char* dest, unsigned capacity) {
+    if (text.size() + 1 > capacity) return (unsigned)(text.size() + 1);
+    memcpy(dest, text.c_str(), text.size() + 1);
+    return (unsigned)text.size();
+}
+
+bool is_absolute(const char* path) {
+    return path[0] == '/' || path[0] == '\\' || (path[0] != '\0' && path[1] == ':');
+}
+
+} // namespace
+
+} // namespace fake
+
+using namespace fake;
+
+void platform_message_box(platform_window owner, const char* text, const char* caption) {
+    calls.push_back("message_box");
+    message_boxes.push_back({owner, text, caption});
+}
+
+unsigned platform_windows_directory(char* dest, unsigned capacity) {
+    calls.push_back("windows_directory");
+    if (windows_directory_fails) return 0;
+    return copy_out(windows_directory, dest, capacity);
+}
+
+char platform_path_separator(void) { return '\\'; }
+
+unsigned platform_short_path(const char*, char* dest, unsigned capacity) {
+    calls.push_back("short_path");
+    if (short_path.empty()) return 0;
+    return copy_out(short_path, dest, capacity);
+}
+
+unsigned platform_full_path(const char* path, char* dest, unsigned capacity) {
+    calls.push_back("full_path");
+    if (is_absolute(path)) return copy_out(path, dest, capacity);
+    if (current_directory.empty()) return 0;
+    return copy_out(current_directory + "/" + path, dest, capacity);
+}
+
+int platform_change_directory(const char* path) {
+    calls.push_back("change_directory");
+    directories.push_back(path);
+    if (change_directory_fails) return 0;
+    current_directory = path;
+    return 1;
+}
+
+unsigned platform_current_directory(char* dest, unsigned capacity) {
+    calls.push_back("current_directory");
+    return copy_out(current_directory, dest, capacity);
+}
+
+int platform_set_environment(const char* name, const char* value) {
+    calls.push_back("set_environment");
+    environment.push_back({name, value});
+    return 1;
+}
+
+unsigned platform_start_program(const char* command_line, int show_state) {
+    calls.push_back("start_program");
+    started.push_back({command_line, show_state});
+    return start_result;
+}
+
+int platform_file_names_ignore_case(void) { return ignore_case ? 1 : 0; }
+
+int platform_is_lead_byte(unsigned char byte) {
+    return byte != 0 && lead_bytes.find((char)byte) != std::string::npos;
+}
+
+void* platform_take_memory(size_t size) {
+    if (++memory_requests == fail_memory_at) return nullptr;
+    void* block = malloc(size);
+    if (block != nullptr) memory_outstanding++;
+    return block;
+}
+
+void platform_give_memory(void* block) {
+    if (block == nullptr) return;
+    memory_outstanding--;
+    free(block);
+}

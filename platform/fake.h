@@ -1,0 +1,47 @@
+// The recording face of the platform seam, for tests: it records every call
+// with its arguments, in order, and answers with scripted results. Files are
+// real: tests link the operating system's file face beside this one.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <string>
+#include <vector>
+
+namespace fake {
+
+struct MessageBox {
+    platform_window owner;
+    std::string text;
+    std::string caption;
+};
+
+struct Started {
+    std::string command_line;
+    int show_state;
+};
+
+// What the launcher did, in order.
+extern std::vector<std::string> calls; // "message_box", "change_directory", ...
+extern std::vector<MessageBox> message_boxes;
+extern std::vector<Started> started;
+extern std::vector<std::string> directories; // every directory changed to
+extern std::vector<std::pair<std::string, std::string>> environment;
+
+// Scripted answers.
+extern std::string windows_directory; // what platform_windows_directory reports
+extern bool windows_directory_fails;
+extern std::string short_path;        // empty: the short form is unavailable
+extern std::string current_directory; // read back after a change; also joins relative paths
+extern bool change_directory_fails;
+extern unsigned start_result;
+extern bool ignore_case;
+extern std::string lead_bytes;    // bytes that lead a double-byte character
+extern long fail_memory_at;       // the Nth request (from 1) fails; 0: none fail
+extern long memory_requests;      // requests made so far
+extern long memory_outstanding;   // blocks taken and not given back
+
+// Forgets every record and restores the default answers.
+void reset();
+
+} // namespace fake

@@ -1,0 +1,55 @@
+// Files on POSIX: regular files only, opened without ever blocking.
+#include "platform/platform.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Opens without blocking (a FIFO would wait for a writer) and checks the type
+// on the open descriptor, so the name cannot be swapped in between.
+int open_regular(const char* path, int flags) {
+    int fd = open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+platform_file platform_open_for_reading(const char* path) {
+    int fd = open_regular(path, O_RDONLY);
+    return fd < 0 ? PLATFORM_NO_FILE : (platform_file)fd;
+}
+
+long platform_read(platform_file file, void* dest, unsigned capacity) {
+    for (;;) {
+        ssize_t n = read((int)file, dest, capacity);
+        if (n < 0 && errno == EINTR) continue;
+        return n < 0 ? -1 : (long)n;
+    }
+}
+
+void platform_close(platform_file file) { close((int)file); }
+
+int platform_append(const char* path, const void* data, unsigned size) {
+    int fd = open_regular(path, O_WRONLY | O_CREAT | O_APPEND);
+    if (fd < 0) return 0;
+    const char* p = (const char*)data;
+    unsigned left = size;
+    while (left > 0) {
+        ssize_t n = write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        p += n;
+        left -= (unsigned)n;
+    }
+    close(fd);
+    return left == 0;
+}

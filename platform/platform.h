@@ -1,0 +1,80 @@
+// The one seam between the launcher and the operating system.
+//
+// Each face (win32.cpp, posix.cpp, fake.cpp) defines every procedure below, in
+// this order. The launcher's own code never includes an OS header; it calls
+// these. Sizes follow the Win32 calls they stand for: a procedure that fills a
+// buffer returns the length written, 0 on failure, or the size it would need
+// (terminator included) when the buffer is too small.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+// The window that owns message boxes; null means the boxes have no owner.
+typedef void* platform_window;
+
+// Shows a modal box with `text`, `caption` and one OK button, owned by
+// `owner`, and returns when it has been dismissed. Both texts are data: they
+// are never used as a format.
+void platform_message_box(platform_window owner, const char* text, const char* caption);
+
+// Writes the Windows directory (no trailing separator) into `dest`.
+unsigned platform_windows_directory(char* dest, unsigned capacity);
+
+// The separator that follows a directory name: a backslash or a slash.
+char platform_path_separator(void);
+
+// Writes the short form of `path` into `dest`; where paths have no short
+// form this always fails and returns 0.
+unsigned platform_short_path(const char* path, char* dest, unsigned capacity);
+
+// Writes `path` made absolute against the current directory into `dest`.
+unsigned platform_full_path(const char* path, char* dest, unsigned capacity);
+
+// Makes `path` the current directory; returns 1 on success, 0 on failure.
+int platform_change_directory(const char* path);
+
+// Writes the current directory into `dest`.
+unsigned platform_current_directory(char* dest, unsigned capacity);
+
+// Sets the environment entry `name` to `value` for this process and the
+// programs it starts; returns 1 on success, 0 on failure.
+int platform_set_environment(const char* name, const char* value);
+
+// Starts the program named at the head of `command_line` with the rest as
+// its arguments, without waiting for it. Returns a value above 31 on
+// success, otherwise a start result code: 0, 2 (file not found), 3 (path not
+// found), 5 (access denied), 8 (out of memory), 11 (invalid executable)...
+unsigned platform_start_program(const char* command_line, int show_state);
+
+// 1 when file names ignore letter case (so a command line may be uppercased
+// without naming another file), 0 when case matters.
+int platform_file_names_ignore_case(void);
+
+// 1 when `byte` is the lead byte of a double-byte character in the ANSI
+// code page, else 0.
+int platform_is_lead_byte(unsigned char byte);
+
+// Working memory: `size` bytes, or null at once when the request cannot be
+// met. Every block taken is given back with platform_give_memory.
+void* platform_take_memory(size_t size);
+void platform_give_memory(void* block);
+
+// Files. Only regular disk files are opened: a directory, FIFO, socket,
+// device or pipe is refused like a missing file. Opening never blocks.
+typedef intptr_t platform_file;
+#define PLATFORM_NO_FILE ((platform_file)-1)
+
+// Opens an existing file for reading; other processes may go on reading and
+// writing it. Returns PLATFORM_NO_FILE when it cannot be opened.
+platform_file platform_open_for_reading(const char* path);
+
+// Reads up to `capacity` bytes; returns the count, 0 at the end of the file
+// and -1 on a read error.
+long platform_read(platform_file file, void* dest, unsigned capacity);
+
+void platform_close(platform_file file);
+
+// Appends `size` bytes to the end of `path` in one write, creating the file
+// when it does not exist. Returns 1 when every byte was written, else 0.
+int platform_append(const char* path, const void* data, unsigned size);

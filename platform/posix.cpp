@@ -1,0 +1,175 @@
+// The POSIX face of the platform seam: the launcher's services built from
+// POSIX calls, so that the whole launcher runs on Linux.
+#include "platform/platform.h"
+
+#include "platform/command_line_split.h"
+
+#include <errno.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifndef LAUNCHER_SETTINGS_DIR
+#define LAUNCHER_SETTINGS_DIR "/etc"
+#endif
+
+extern char** environ;
+
+namespace {
+
+const unsigned START_OK = 33;
+const char DEFAULT_SEARCH_PATH[] = "/usr/local/bin:/usr/bin:/bin";
+
+void write_all(int fd, const char* text, size_t length) {
+    while (length > 0) {
+        ssize_t n = write(fd, text, length);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        text += n;
+        length -= (size_t)n;
+    }
+}
+
+// Copies `text` into `dest` with the Win32 sizing rule.
+unsigned copy_out(const char* text, char* dest, unsigned capacity) {
+    size_t length = strlen(text);
+    if (length + 1 > capacity) return (unsigned)(length + 1);
+    memcpy(dest, text, length + 1);
+    return (unsigned)length;
+}
+
+// 1 when the directory part of `program` exists as a directory.
+bool directory_part_exists(const char* program) {
+    const char* slash = strrchr(program, '/');
+    if (slash == program) return true;
+    char directory[4096];
+    size_t length = (size_t)(slash - program);
+    if (length >= sizeof directory) return false;
+    memcpy(directory, program, length);
+    directory[length] = '\0';
+    struct stat info;
+    return stat(directory, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+unsigned start_result(int error, const char* program) {
+    switch (error) {
+    case 0: return START_OK;
+    case ENOENT: return directory_part_exists(program) ? 2 : 3;
+    case ENOTDIR: return 3;
+    case EACCES:
+    case EPERM: return 5;
+    case ENOEXEC: return 11;
+    case ENOMEM: return 8;
+    default: return 0;
+    }
+}
+
+int spawn(const char* program, char** args) {
+    pid_t pid;
+    return posix_spawn(&pid, program, nullptr, nullptr, args, environ);
+}
+
+// Runs a bare program name from the absolute directories of PATH only: an
+// empty or relative entry would mean the current directory, which may be
+// the folder the browser downloads into.
+unsigned spawn_from_search_path(const char* name, char** args) {
+    const char* search = getenv("PATH");
+    if (search == nullptr || search[0] == '\0') search = DEFAULT_SEARCH_PATH;
+    bool denied = false;
+    size_t name_length = strlen(name);
+    for (const char* entry = search; *entry != '\0';) {
+        const char* end = strchr(entry, ':');
+        if (end == nullptr) end = entry + strlen(entry);
+        size_t length = (size_t)(end - entry);
+        char candidate[4096];
+        if (entry[0] == '/' && length + 1 + name_length < sizeof candidate) {
+            memcpy(candidate, entry, length);
+            candidate[length] = '/';
+            memcpy(candidate + length + 1, name, name_length + 1);
+            int error = spawn(candidate, args);
+            if (error == 0) return START_OK;
+            if (error == EACCES) denied = true;
+            else if (error != ENOENT && error != ENOTDIR) return start_result(error, candidate);
+        }
+        entry = *end == ':' ? end + 1 : end;
+    }
+    return denied ? 5 : 2;
+}
+
+} // namespace
+
+void platform_message_box(platform_window, const char* text, const char* caption) {
+    write_all(2, caption, strlen(caption));
+    write_all(2, ": ", 2);
+    write_all(2, text, strlen(text));
+    write_all(2, "\n", 1);
+}
+
+unsigned platform_windows_directory(char* dest, unsigned capacity) {
+    const char* directory = getenv("WINDIR");
+    if (directory == nullptr || directory[0] == '\0') directory = LAUNCHER_SETTINGS_DIR;
+    return copy_out(directory, dest, capacity);
+}
+
+char platform_path_separator(void) { return '/'; }
+
+unsigned platform_short_path(const char*, char*, unsigned) { return 0; }
+
+unsigned platform_full_path(const char* path, char* dest, unsigned capacity) {
+    if (path[0] == '/') return copy_out(path, dest, capacity);
+    char current[4096];
+    if (getcwd(current, sizeof current) == nullptr) return 0;
+    size_t current_length = strlen(current);
+    size_t path_length = strlen(path);
+    bool root = current_length == 1; // "/" needs no second slash
+    size_t length = current_length + (root ? 0 : 1) + path_length;
+    if (length + 1 > capacity) return (unsigned)(length + 1);
+    memcpy(dest, current, current_length);
+    if (!root) dest[current_length++] = '/';
+    memcpy(dest + current_length, path, path_length + 1);
+    return (unsigned)length;
+}
+
+int platform_change_directory(const char* path) { return chdir(path) == 0; }
+
+unsigned platform_current_directory(char* dest, unsigned capacity) {
+    char current[4096];
+    if (getcwd(current, sizeof current) == nullptr) return 0;
+    return copy_out(current, dest, capacity);
+}
+
+int platform_set_environment(const char* name, const char* value) {
+    return setenv(name, value, 1) == 0;
+}
+
+unsigned platform_start_program(const char* command_line, int) {
+    size_t length = strlen(command_line);
+    char* text = (char*)malloc(length + 1);
+    char** args = (char**)malloc(sizeof(char*) * (length / 2 + 2));
+    unsigned result = 8;
+    if (text != nullptr && args != nullptr) {
+        int count = split_command_line(command_line, text, length + 1, args, (int)(length / 2 + 1));
+        if (count <= 0 || args[0][0] == '\0') {
+            result = 2; // nothing to start
+        } else {
+            args[count] = nullptr;
+            // No shell: the arguments go to the program as they are.
+            if (strchr(args[0], '/') != nullptr) result = start_result(spawn(args[0], args), args[0]);
+            else result = spawn_from_search_path(args[0], args);
+        }
+    }
+    free(args);
+    free(text);
+    return result;
+}
+
+int platform_file_names_ignore_case(void) { return 0; }
+
+int platform_is_lead_byte(unsigned char) { return 0; }
+
+void* platform_take_memory(size_t size) { return malloc(size); }
+
+void platform_give_memory(void* block) { free(block); }
