@@ -72,7 +72,8 @@ int split_command_line(const char* line, char* text, size_t text_capacity, char*
 int path_survives_split(const char* path) {
     enum { CAP = 600 };
     size_t length = strlen(path);
-    if (length + 4 > CAP) return 0;
+    // `x "` before the path, `"` and the terminator after it.
+    if (length + 5 > CAP) return 0;
     char line[CAP];
     line[0] = 'x';
     line[1] = ' ';

@@ -1,0 +1,120 @@
+// Fuzz target: arbitrary bytes as a downloaded launch file and then as the
+// shared settings file, through the whole launch sequence over the recording
+// platform, up to the composed command line.
+#include "launch/launch_sequence.h"
+#include "launch_files/launch_settings.h"
+#include "launch_files/section_reader.h"
+#include "platform/fake.h"
+
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace {
+
+// One directory per process; its talvin.ini is rewritten for every input and
+// also named as the launch file, so both reads see the same bytes. Memory
+// backed when the machine has it: every input is written once.
+char directory[64];
+std::string settings_dir;
+std::string file_path;
+
+void remove_files() {
+    unlink(file_path.c_str());
+    rmdir(directory);
+}
+
+void check(bool condition, const char* what) {
+    if (condition) return;
+    fprintf(stderr, "invariant broken: %s\n", what);
+    abort();
+}
+
+template <size_t capacity> void check_field(const char (&field)[capacity], const char* name) {
+    check(memchr(field, '\0', capacity) != nullptr, name);
+}
+
+void check_settings() {
+    const LaunchSettings& s = launch_settings;
+    check_field(s.app, "app terminated");
+    check_field(s.product, "product terminated");
+    check_field(s.server, "server terminated");
+    check_field(s.missing, "missing terminated");
+    check_field(s.title, "title terminated");
+    check_field(s.wndclass, "wndclass terminated");
+    check_field(s.closeotherapps, "closeotherapps terminated");
+    check_field(s.wndname, "wndname terminated");
+    check_field(s.path, "path terminated");
+    check_field(s.command, "command terminated");
+    check_field(s.user, "user terminated");
+    check_field(s.password, "password terminated");
+    check_field(s.email, "email terminated");
+    check(s.command_found == 0 || s.command_found == 1, "command_found is 0 or 1");
+}
+
+bool known_caption(const std::string& caption) {
+    static const char* const captions[] = {"Launcher", "Product not installed!", "Launch failed",
+                                           "File not found!", "Path not found!"};
+    for (const char* c : captions)
+        if (caption == c) return true;
+    return false;
+}
+
+std::string upper(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = (char)(c - 'a' + 'A');
+    return text;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    snprintf(directory, sizeof directory, "%s/launcher-fuzz-XXXXXX", base);
+    if (mkdtemp(directory) == nullptr) abort();
+    settings_dir = std::string(directory) + "/";
+    file_path = settings_dir + SETTINGS_FILE_NAME;
+    atexit(remove_files);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FILE* out = fopen(file_path.c_str(), "wb");
+    if (out == nullptr) abort();
+    if (size > 0 && fwrite(data, 1, size, out) != size) abort();
+    fclose(out);
+
+    fake::reset();
+    launch_settings_init();
+    char launch_path[LAUNCH_PATH_CAP];
+    snprintf(launch_path, sizeof launch_path, "%s", file_path.c_str());
+    run_launch(nullptr, settings_dir.c_str(), launch_path);
+
+    check_settings();
+    check(memchr(launch_path, '\0', sizeof launch_path) != nullptr, "launch path terminated");
+    check(!line_pushed_back, "no line pushed back after a file");
+    check(fake::memory_outstanding == 0, "every working buffer given back");
+    for (const fake::MessageBox& box : fake::message_boxes) {
+        check(box.text.size() < LINE_BUFFER_CAP, "message fits its buffer");
+        check(known_caption(box.caption), "message has a known caption");
+    }
+
+    const LaunchSettings& s = launch_settings;
+    check(fake::started.size() <= 1, "at most one start");
+    check(s.command_found == 1 || fake::started.empty(), "no start without a command");
+    if (!fake::started.empty()) {
+        const std::string& line = fake::started[0].command_line;
+        std::string expected = s.command;
+        if (s.passlaunch != 0) expected += std::string(" \"") + launch_path + "\"";
+        check(line.size() <= (SETTING_WORD_CAP - 1) + 3 + (LAUNCH_PATH_CAP - 1),
+              "command line within its longest form");
+        check(line.size() < WORK_BUFFER_CAP, "command line within its buffer");
+        check(line == upper(expected), "command line is the uppercased composition");
+        check(fake::started[0].show_state == 1, "shown normally");
+    }
+    return 0;
+}
