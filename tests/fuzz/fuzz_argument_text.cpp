@@ -22,7 +22,8 @@ void check(bool condition, const char* what) {
 // that look like quotes or blanks are met often.
 std::string double_byte_leads() {
     std::string leads;
-    for (int b = 0x81; b <= 0xFE; b++) leads += (char)b;
+    for (int b = 0x81; b <= 0xFE; b++)
+        leads += (char)b;
     return leads;
 }
 
@@ -52,9 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const char* close = strchr(p + 1, '"');
         p = close != nullptr ? close + 1 : p + strlen(p);
     } else {
-        while ((unsigned char)*p > ' ') p++;
+        while ((unsigned char)*p > ' ')
+            p++;
     }
-    while (*p != '\0' && (unsigned char)*p <= ' ') p++;
+    while (*p != '\0' && (unsigned char)*p <= ' ')
+        p++;
     check(args == p, "argument text follows the program name");
 
     static const std::string leads = double_byte_leads();
