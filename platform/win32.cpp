@@ -21,6 +21,18 @@ unsigned platform_short_path(const char* path, char* dest, unsigned capacity) {
 }
 
 unsigned platform_full_path(const char* path, char* dest, unsigned capacity) {
+    // An absolute path is handed on as given: GetFullPathNameA would also
+    // rewrite its separators and dots, and the product is meant to get the
+    // name the browser gave. "\\x" and "C:x" still depend on the current
+    // drive or its directory, so they are completed.
+    bool drive_absolute = path[0] != '\0' && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+    bool unc = (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/');
+    if (drive_absolute || unc) {
+        unsigned length = lstrlenA(path);
+        if (length + 1 > capacity) return length + 1;
+        CopyMemory(dest, path, length + 1);
+        return length;
+    }
     return GetFullPathNameA(path, capacity, dest, nullptr);
 }
 
