@@ -34,6 +34,12 @@ const char LAUNCH_FILE[] = "[launch]\napp=client\nmessages=0\n";
 using Args = std::vector<std::string>;
 using Changes = std::vector<std::string>;
 
+// Under a wrapper such as valgrind, posix_spawn cannot report a failed exec
+// (valgrind runs it as a plain fork), so a failed start looks like a start.
+#define SKIP_START_FAILURES_UNDER_WRAPPER()                                                        \
+    if (!wrapper_words().empty()) GTEST_SKIP() << "start failures look like starts under a "       \
+                                                  "wrapper"
+
 class LauncherE2E : public ::testing::Test {
   protected:
     Sandbox box;
@@ -238,12 +244,14 @@ TEST_F(LauncherE2E, ArgumentTextOver255BytesIsRefused) {
     std::string cut = dl + std::string(255 - dl.size() - 2, 'a');
     box.write(fits.substr(box.root().size() + 1), LAUNCH_FILE);
     box.write(cut.substr(box.root().size() + 1) + " b", LAUNCH_FILE);
+    box.write(cut.substr(box.root().size() + 1), LAUNCH_FILE); // what dropping words would give
 
     expect_started(run(Args{fits}), box.path("prod"), Args{fits});
     expect_started(run(Args{cut, "b"}), box.path("prod"), Args{cut + " b"});
     expect_refused(run(Args{fits + "a"}), UNABLE_LAUNCH);
     expect_refused(run(Args{cut, "bb"}), UNABLE_LAUNCH);
-    expect_refused(run(Args{cut, "b", ""}), UNABLE_LAUNCH); // the blank before nothing
+    expect_refused(run(Args{cut, "b", ""}), UNABLE_LAUNCH);  // the blank before nothing
+    expect_refused(run(Args{cut, "b", "c"}), UNABLE_LAUNCH); // not the first two words
     expect_refused(run(Args{"\"" + cut + " b\"", std::string(300, 'z')}), UNABLE_LAUNCH);
     expect_refused(run(Args{std::string(100000, 'x')}), UNABLE_LAUNCH);
 }
@@ -404,6 +412,7 @@ TEST_F(LauncherE2E, SettingsFileThatIsNoRegularFileIsRefusedWithoutBlocking) {
 // A bare program name is looked up in the absolute folders of PATH only,
 // never in the current folder, which may be where downloads land.
 TEST_F(LauncherE2E, BareProgramNameIsNeverTakenFromTheCurrentFolder) {
+    SKIP_START_FAILURES_UNDER_WRAPPER();
     write_settings("path=\ncommand=evilprod\n");
     box.write("dl/evilprod", read_file(RECORD_PRODUCT), 0755);
     std::string path = box.write("dl/game.tvl", "[launch]\napp=client\nmissing=Please install.\n");
@@ -422,6 +431,7 @@ TEST_F(LauncherE2E, BareProgramNameIsNeverTakenFromTheCurrentFolder) {
 }
 
 TEST_F(LauncherE2E, BareProgramNameIsFoundThroughPath) {
+    SKIP_START_FAILURES_UNDER_WRAPPER();
     write_settings("path=\ncommand=evilprod -x\n");
     box.write("bin/evilprod", read_file(RECORD_PRODUCT), 0755);
     // Had the current folder been tried first, this would fail to start.
@@ -448,6 +458,7 @@ TEST_F(LauncherE2E, NoShellStandsBetweenLauncherAndProduct) {
 }
 
 TEST_F(LauncherE2E, StartFailuresShowTheirMessages) {
+    SKIP_START_FAILURES_UNDER_WRAPPER();
     box.write("prod/plain",
               "\x7f"
               "ELF but not executable\n",
@@ -494,12 +505,13 @@ TEST_F(LauncherE2E, ProductNotInstalledWhenItsSectionIsMissing) {
 // ---- Message texts are data ----
 
 TEST_F(LauncherE2E, FormatSignsInMessagesAreShownAsTheyAre) {
-    write_settings("command=" + box.path("prod/nothere") + "\n");
-    std::string path = box.write("dl/game.tvl", "[launch]\napp=client\nmissing=%s %d %n %% 100%\n");
-    expect_refused(run(Args{path}), "File not found!: %s %d %n %% 100%\n");
-
-    path = box.write("dl/none.tvl", "[launch]\napp=none\nmissing=%n%n%n%s%s%s%p\n");
+    std::string path = box.write("dl/none.tvl", "[launch]\napp=none\nmissing=%n%n%n%s%s%s%p\n");
     expect_refused(run(Args{path}), "Product not installed!: %n%n%n%s%s%s%p\n");
+
+    SKIP_START_FAILURES_UNDER_WRAPPER();
+    write_settings("command=" + box.path("prod/nothere") + "\n");
+    path = box.write("dl/game.tvl", "[launch]\napp=client\nmissing=%s %d %n %% 100%\n");
+    expect_refused(run(Args{path}), "File not found!: %s %d %n %% 100%\n");
 }
 
 TEST_F(LauncherE2E, BadHeaderLinesAreShownAsTheyAreAndReadingGoesOn) {
@@ -583,12 +595,12 @@ TEST_F(LauncherE2E, FiftyMegabytesOfGarbageThenAValidSection) {
 // Lines of 100,000 bytes arrive as pieces of 4094; an over-long value is
 // ignored, and the pieces are keys nobody knows.
 TEST_F(LauncherE2E, HundredThousandByteLines) {
-    write_settings("command=" + box.path("prod/nothere") + "\n");
+    box.write("win/talvin.ini", "[client]\n");
     std::string line(100000, 'l');
     std::string path =
         box.write("dl/game.tvl", line + "\n; " + line + "\n[launch]\nmissing=short\n" +
                                      "missing=" + line + "\n" + line + "\napp=client\n");
-    expect_refused(run(Args{path}), "File not found!: short\n");
+    expect_refused(run(Args{path}), "Product not installed!: short\n");
 
     write_settings("command=" + product + "\n");
     path = box.write("dl/good.tvl", line + "\n[launch]\ntitle=" + line + "\napp=client\n");
@@ -597,21 +609,26 @@ TEST_F(LauncherE2E, HundredThousandByteLines) {
 
 // A zero byte ends the text of its line; the next line is read as usual.
 TEST_F(LauncherE2E, ZeroBytesEndTheirLineOnly) {
-    write_settings("command=" + box.path("prod/nothere") + "\n");
-    static const char bytes[] =
-        "\0\0\0\n\0[x\n[launch]\napp=client\0ignored\nmissing=Please\0 install\n\0\0\0\0";
-    std::string path = box.write("dl/game.tvl", std::string(bytes, sizeof bytes - 1));
-    expect_refused(run(Args{path}), "File not found!: Please\n");
+    static const char found[] = "\0\0\0\n\0[x\n[launch]\napp=client\0ignored\n\0\0\0\0";
+    std::string path = box.write("dl/game.tvl", std::string(found, sizeof found - 1));
+    expect_started(run(Args{path}), box.path("prod"), Args{path});
+
+    static const char missing[] = "\0\n[launch]\napp=none\nmissing=Please\0 install\n\0";
+    path = box.write("dl/none.tvl", std::string(missing, sizeof missing - 1));
+    expect_refused(run(Args{path}), "Product not installed!: Please\n");
 }
 
 // 0xFF is a byte like any other, never the end of the file.
 TEST_F(LauncherE2E, HighBytesAreData) {
-    box.write("win/talvin.ini", "\xff\xff\xff\n[cl\xff\xe9nt]\ncommand=" +
-                                    box.path("prod/nothere") + "\n[identification]\n");
+    box.write("win/talvin.ini",
+              "\xff\xff\xff\n[cl\xff\xe9nt]\ncommand=" + product + " \xff\xfe\n[identification]\n");
     std::string path =
-        box.write("dl/game.tvl",
-                  "\xff\n\xff\xff[x]\n[launch]\napp=cl\xff\xe9nt\nmissing=\xff\xfe\x80 caf\xe9\n");
-    expect_refused(run(Args{path}), "File not found!: \xff\xfe\x80 caf\xe9\n");
+        box.write("dl/game.tvl", "\xff\n\xff\xff[x]\n[launch]\napp=cl\xff\xe9nt\n\xff\xff\xff\n");
+    expect_started(run(Args{path}), box.path("dl"), Args{"\xff\xfe", path});
+
+    path = box.write("dl/none.tvl",
+                     "\xff\n[launch]\napp=cl\xff\xc9nt\nmissing=\xff\xfe\x80 caf\xe9\n");
+    expect_refused(run(Args{path}), "Product not installed!: \xff\xfe\x80 caf\xe9\n");
 }
 
 // ---- Nothing is written but the block ----
