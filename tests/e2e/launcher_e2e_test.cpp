@@ -37,8 +37,9 @@ using Changes = std::vector<std::string>;
 // Under a wrapper such as valgrind, posix_spawn cannot report a failed exec
 // (valgrind runs it as a plain fork), so a failed start looks like a start.
 #define SKIP_START_FAILURES_UNDER_WRAPPER()                                                        \
-    if (!wrapper_words().empty()) GTEST_SKIP() << "start failures look like starts under a "       \
-                                                  "wrapper"
+    if (!wrapper_words().empty())                                                                  \
+    GTEST_SKIP() << "start failures look like starts under a "                                     \
+                    "wrapper"
 
 class LauncherE2E : public ::testing::Test {
   protected:
@@ -208,6 +209,14 @@ TEST_F(LauncherE2E, RelativeLaunchPathIsMadeAbsolute) {
         EXPECT_EQ(read_file(path), before + BLOCK);
         EXPECT_EQ(o.changes, Changes{"changed dl/game.tvl"});
     }
+
+    // The folder's name is checked as much as the file's.
+    std::string hostile = "q\" --option \"x";
+    box.make_dir(hostile);
+    box.write(hostile + "/game.tvl", LAUNCH_FILE);
+    Launch l = launch(Args{"game.tvl"});
+    l.cwd = box.path(hostile);
+    expect_refused(run(l), UNABLE_LAUNCH);
 }
 
 // A relative path whose absolute form does not fit the 255-byte launch path
