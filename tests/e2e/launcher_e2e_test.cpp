@@ -220,9 +220,8 @@ TEST_F(LauncherE2E, RelativeLaunchPathIsMadeAbsolute) {
 }
 
 // A relative path whose absolute form does not fit the 255-byte launch path
-// is refused: used as it is, it would name another file (or a new one) in
-// the product's folder once the launcher has changed there.
-TEST_F(LauncherE2E, RelativeLaunchPathTooLongToMakeAbsoluteIsRefused) {
+// stays as it is; one that fits exactly is made absolute.
+TEST_F(LauncherE2E, RelativeLaunchPathTooLongToMakeAbsoluteStaysRelative) {
     std::string deep = box.root();
     std::string rel;
     while (deep.size() < 230) {
@@ -242,7 +241,7 @@ TEST_F(LauncherE2E, RelativeLaunchPathTooLongToMakeAbsoluteIsRefused) {
     expect_started(run(l), box.path("prod"), Args{fits});
 
     l.args = Args{longer + name};
-    expect_refused(run(l), UNABLE_LAUNCH);
+    expect_started(run(l), box.path("prod"), Args{longer + name});
 }
 
 // Argument text of 256 bytes or more is refused whole, never cut to a
