@@ -121,6 +121,8 @@ void bm_peer(benchmark::State& state, FileKind kind) {
 // Prints each reader's MB/s and its ratio to the floor of the same file.
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
+    // Plain text, so the output can be kept in a file.
+    RatioReporter() : ConsoleReporter(OO_Tabular) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
