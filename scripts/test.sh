@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds the POSIX program, its
 # sanitizer build and both Windows programs, and runs their test suites (the
-# Windows ones under wine). Ends with one line: N passed, N failed.
+# 64-bit Windows ones under wine; the shipped 32-bit program is checked as a
+# file). Ends with one line: N passed, N failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -52,7 +53,8 @@ check() {
 build posix && check posix
 build asan && check asan
 build win64 && check win64
-build win32
+# The shipped 32-bit program cannot run here; its tests check the file.
+build win32 && check win32
 
 echo
 echo "$passed passed, $failed failed"
