@@ -75,12 +75,17 @@ setup_prefix() {
 }
 
 # Empties the prefix's drive C of what a case may have left, installs the
-# product and removes the settings file.
+# launcher where an installer would put it and the product in C:\client, and
+# removes the settings file.
+installed_launcher='C:\Program Files\Talvin Launcher\launcher.exe'
 reset_drive() {
-    rm -rf "$drive/client" "$drive/temp" "$drive/Launch Files" "$drive/records" "$work"
+    rm -rf "$drive/client" "$drive/temp" "$drive/Launch Files" "$drive/records" "$work" \
+        "$drive/Program Files/Talvin Launcher"
     rm -f "$drive/windows/talvin.ini"
-    mkdir -p "$drive/client" "$drive/temp" "$drive/records" "$work"
+    mkdir -p "$drive/client" "$drive/temp" "$drive/records" "$work" \
+        "$drive/Program Files/Talvin Launcher"
     cp "$product" "$drive/client/record_product.exe"
+    cp "$launcher" "$drive/Program Files/Talvin Launcher/launcher.exe"
 }
 
 # write_file PATH LINE... : writes the lines with CR LF line ends.
@@ -98,12 +103,13 @@ write_settings() {
         '[identification]' 'user=alice' 'password=s3cret' 'email=alice@example.org'
 }
 
-# run_launcher [ARGUMENT...]: runs the launcher from the directory $run_in
-# (default C:\temp) and leaves its exit code in $status and the calls it
-# made, one per line without the addresses, in $calls.
-run_in=$drive/temp
+# run_launcher [ARGUMENT...]: runs the installed launcher from C:\temp and
+# leaves its exit code in $status and the calls it made, one per line without
+# the addresses, in $calls. Its command line is then the program's name in
+# double quotes (it holds blanks), a blank, and the argument, quoted by wine
+# when it holds blanks, as a browser would quote it.
 run_launcher() {
-    (cd "$run_in" && WINEDEBUG=-all,+relay,+class timeout 60 wine "$launcher" "$@") \
+    (cd "$drive/temp" && WINEDEBUG=-all,+relay,+class timeout 60 wine "$installed_launcher" "$@") \
         </dev/null >"$work/stdout" 2>"$work/trace"
     status=$?
     # Only the launcher's own thread: the product runs with the same tracing.
