@@ -124,6 +124,20 @@ int wait_for(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Starts the helper program args[0] from PATH with `input` (unless -1) as
+// its standard input and its standard error silenced: the launcher has
+// written the message there already, and a helper's warnings are no part
+// of it.
+bool start_helper(char** args, int input, pid_t* pid) {
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0) return false;
+    bool started = (input < 0 || posix_spawn_file_actions_adddup2(&actions, input, 0) == 0) &&
+                   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0) == 0 &&
+                   spawn_from_search_path(args[0], args, &actions, pid) == START_OK;
+    posix_spawn_file_actions_destroy(&actions);
+    return started;
+}
+
 // "--name=value" in taken memory, or null.
 char* option_text(const char* name, const char* value) {
     size_t name_length = strlen(name);
@@ -149,7 +163,7 @@ bool show_with_zenity(const char* text, const char* caption) {
         char* args[] = {(char*)"zenity", (char*)"--error", (char*)"--no-markup", title, body,
                         nullptr};
         pid_t pid;
-        if (spawn_from_search_path("zenity", args, nullptr, &pid) == START_OK) {
+        if (start_helper(args, -1, &pid)) {
             int status = wait_for(pid);
             shown = status == 0 || status == 1 || status == 5;
         }
@@ -164,17 +178,11 @@ bool show_with_zenity(const char* text, const char* caption) {
 void show_with_xmessage(const char* text, const char* caption) {
     int pipe_ends[2];
     if (pipe2(pipe_ends, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    bool started = false;
+    char* args[] = {
+        (char*)"xmessage", (char*)"-title", (char*)caption, (char*)"-buttons", (char*)"OK",
+        (char*)"-default", (char*)"OK",     (char*)"-file", (char*)"-",        nullptr};
     pid_t pid;
-    if (posix_spawn_file_actions_init(&actions) == 0) {
-        char* args[] = {
-            (char*)"xmessage", (char*)"-title", (char*)caption, (char*)"-buttons", (char*)"OK",
-            (char*)"-default", (char*)"OK",     (char*)"-file", (char*)"-",        nullptr};
-        started = posix_spawn_file_actions_adddup2(&actions, pipe_ends[0], 0) == 0 &&
-                  spawn_from_search_path("xmessage", args, &actions, &pid) == START_OK;
-        posix_spawn_file_actions_destroy(&actions);
-    }
+    bool started = start_helper(args, pipe_ends[0], &pid);
     close(pipe_ends[0]);
     if (started) {
         // An xmessage that exits before reading must not end the launcher.
