@@ -59,21 +59,27 @@ bool directory_part_exists(const char* program) {
 
 unsigned start_result(int error, const char* program) {
     switch (error) {
-    case 0: return START_OK;
-    case ENOENT: return directory_part_exists(program) ? 2 : 3;
-    case ENOTDIR: return 3;
+    case 0:
+        return START_OK;
+    case ENOENT:
+        return directory_part_exists(program) ? 2 : 3;
+    case ENOTDIR:
+        return 3;
     case EACCES:
-    case EPERM: return 5;
-    case ENOEXEC: return 11;
-    case ENOMEM: return 8;
-    default: return 0;
+    case EPERM:
+        return 5;
+    case ENOEXEC:
+        return 11;
+    case ENOMEM:
+        return 8;
+    default:
+        return 0;
     }
 }
 
 // Starts `program` without a shell; `pid` receives the child's id. Returns 0
 // or the errno value of the failure.
-int spawn(const char* program, char** args, const posix_spawn_file_actions_t* actions,
-          pid_t* pid) {
+int spawn(const char* program, char** args, const posix_spawn_file_actions_t* actions, pid_t* pid) {
     return posix_spawn(pid, program, actions, nullptr, args, environ);
 }
 
@@ -97,8 +103,10 @@ unsigned spawn_from_search_path(const char* name, char** args,
             memcpy(candidate + length + 1, name, name_length + 1);
             int error = spawn(candidate, args, actions, pid);
             if (error == 0) return START_OK;
-            if (error == EACCES) denied = true;
-            else if (error != ENOENT && error != ENOTDIR) return start_result(error, candidate);
+            if (error == EACCES)
+                denied = true;
+            else if (error != ENOENT && error != ENOTDIR)
+                return start_result(error, candidate);
         }
         entry = *end == ':' ? end + 1 : end;
     }
@@ -219,9 +227,13 @@ unsigned platform_windows_directory(char* dest, unsigned capacity) {
     return copy_out(directory, dest, capacity);
 }
 
-char platform_path_separator(void) { return '/'; }
+char platform_path_separator(void) {
+    return '/';
+}
 
-unsigned platform_short_path(const char*, char*, unsigned) { return 0; }
+unsigned platform_short_path(const char*, char*, unsigned) {
+    return 0;
+}
 
 unsigned platform_full_path(const char* path, char* dest, unsigned capacity) {
     if (path[0] == '/') return copy_out(path, dest, capacity);
@@ -238,7 +250,9 @@ unsigned platform_full_path(const char* path, char* dest, unsigned capacity) {
     return (unsigned)length;
 }
 
-int platform_change_directory(const char* path) { return chdir(path) == 0; }
+int platform_change_directory(const char* path) {
+    return chdir(path) == 0;
+}
 
 unsigned platform_current_directory(char* dest, unsigned capacity) {
     char current[4096];
@@ -274,10 +288,18 @@ unsigned platform_start_program(const char* command_line, int) {
     return result;
 }
 
-int platform_file_names_ignore_case(void) { return 0; }
+int platform_file_names_ignore_case(void) {
+    return 0;
+}
 
-int platform_is_lead_byte(unsigned char) { return 0; }
+int platform_is_lead_byte(unsigned char) {
+    return 0;
+}
 
-void* platform_take_memory(size_t size) { return malloc(size); }
+void* platform_take_memory(size_t size) {
+    return malloc(size);
+}
 
-void platform_give_memory(void* block) { free(block); }
+void platform_give_memory(void* block) {
+    free(block);
+}

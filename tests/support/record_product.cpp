@@ -50,7 +50,8 @@ int main(int argc, char** argv) {
     if (getcwd(cwd, sizeof cwd) == nullptr) cwd[0] = '\0';
 #endif
     put(out, "cwd", cwd);
-    for (int i = 1; i < argc; i++) put(out, "arg", argv[i]);
+    for (int i = 1; i < argc; i++)
+        put(out, "arg", argv[i]);
 #ifdef _WIN32
     put(out, "cmdline", GetCommandLineA());
     char drive[4096];
