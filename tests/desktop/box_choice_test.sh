@@ -8,12 +8,14 @@ source "$(dirname "$0")/lib.sh"
 launcher=$(realpath "$1")
 need_tools zenity xmessage
 
-text='-n & <b>bold</b> 100%s sure'
-caption='Product not installed!'
+hostile='-n & <b>bold</b> 100%s sure'
 mkdir "$scratch/settings" "$scratch/both" "$scratch/xmessage-only" "$scratch/none" \
     "$scratch/downloads" "$scratch/log"
-printf '[other]\ncommand=/bin/true\n' >"$scratch/settings/talvin.ini"
-printf '[launch]\napp=absent\nmissing=%s\n' "$text" >"$scratch/downloads/absent.tvl"
+# "denied" names a product that cannot be run: its message has line feeds.
+: >"$scratch/not-executable"
+printf '[denied]\ncommand=%s\n' "$scratch/not-executable" >"$scratch/settings/talvin.ini"
+printf '[launch]\napp=absent\nmissing=%s\n' "$hostile" >"$scratch/downloads/absent.tvl"
+printf '[launch]\napp=denied\n' >"$scratch/downloads/denied.tvl"
 
 # Stand-ins: zenity ends with $ZENITY_STATUS; arguments are kept one per
 # NUL so that any byte shows.
@@ -32,10 +34,16 @@ cp "$scratch/both/xmessage" "$scratch/xmessage-only/"
 # A zenity in the download folder must never be run, even with "" in PATH.
 cp "$scratch/both/zenity" "$scratch/downloads/"
 
-zenity_args=$(printf '%s\0' --error --no-markup "--title=$caption" "--text=$text" | od -c)
-xmessage_args=$(printf '%s\0' -title "$caption" -buttons OK -default OK -file - | od -c)
+# use_message LAUNCH_FILE CAPTION TEXT: the message the next cases expect.
+use_message() {
+    launch=$1
+    caption=$2
+    text=$3
+    zenity_args=$(printf '%s\0' --error --no-markup "--title=$caption" "--text=$text" | od -c)
+    xmessage_args=$(printf '%s\0' -title "$caption" -buttons OK -default OK -file - | od -c)
+}
 
-# case NAME PATH ZENITY_STATUS EXPECTED(zenity|xmessage|both|none) ENV...
+# check_case NAME PATH ZENITY_STATUS EXPECTED(zenity|xmessage|both|none) ENV...
 check_case() {
     local name=$1 path=$2 status=$3 expected=$4 started=none start end
     shift 4
@@ -43,7 +51,7 @@ check_case() {
     start=$(date +%s%N)
     (cd "$scratch/downloads" && timeout 10 env -u DISPLAY -u WAYLAND_DISPLAY PATH="$path" \
         ZENITY_STATUS="$status" SHIM_LOG="$scratch/log" WINDIR="$scratch/settings" "$@" \
-        "$launcher" absent.tvl 2>"$scratch/stderr")
+        "$launcher" "$launch" 2>"$scratch/stderr")
     local exit_status=$?
     end=$(date +%s%N)
     [ "$exit_status" -eq 0 ] || fail "$name: the launcher ended with $exit_status"
@@ -69,6 +77,7 @@ check_case() {
 }
 
 both=$scratch/both
+use_message absent.tvl 'Product not installed!' "$hostile"
 #          name                          PATH                      status  started   session
 check_case "no display"                  "$both"                   0       none
 check_case "empty DISPLAY"               "$both"                   0       none      DISPLAY= WAYLAND_DISPLAY=
@@ -80,9 +89,14 @@ check_case "zenity failed, Wayland"      "$both"                   255     both 
 check_case "no zenity"                   "$scratch/xmessage-only"  0       xmessage  DISPLAY=:0
 check_case "neither helper"              "$scratch/none"           0       none      DISPLAY=:0
 check_case "zenity in the download dir"  ":$scratch/none:."        0       none      DISPLAY=:0
+use_message denied.tvl 'Launch failed' "Attempted to dynamically link to a task,
+or sharing or network protection error."
+check_case "line feeds, zenity"          "$both"                   0       zenity    DISPLAY=:0
+check_case "line feeds, xmessage"        "$scratch/xmessage-only"  0       xmessage  DISPLAY=:0
 
 # The real helpers on a display nobody serves: both fail at once, and the
 # launcher still ends with the standard error line alone.
+use_message absent.tvl 'Product not installed!' "$hostile"
 number=100
 while [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ]; do number=$((number + 1)); done
 start=$(date +%s)

@@ -20,17 +20,25 @@ else
 fi
 
 mkdir "$scratch/settings"
-printf '[other]\ncommand=/bin/true\n' >"$scratch/settings/talvin.ini"
+: >"$scratch/not-executable" # its start is refused: a message with line feeds
+printf '[denied]\ncommand=%s\n' "$scratch/not-executable" >"$scratch/settings/talvin.ini"
+printf '[launch]\napp=denied\n' >"$scratch/denied.tvl"
 # A downloaded file's text: markup, an ampersand, a format and a leading
 # dash must all show as they are.
 hostile='-n & <b>bold</b> 100%s sure'
 printf '[launch]\napp=absent\nmissing=%s\n' "$hostile" >"$scratch/absent.tvl"
 
-# Text recognised in a screenshot, with blanks taken out (the box's font
-# decides where the recogniser sees them).
+# comparable TEXT: blanks and line feeds taken out (the box's font decides
+# where the recogniser sees them), and commas read as full stops (in
+# xmessage's small font it takes a full stop for a comma).
+comparable() {
+    tr -d ' \n' <<<"$1" | tr , .
+}
+
+# Text recognised in a screenshot, comparable.
 screen_text() {
     convert "$1" -resize 300% -colorspace Gray "$scratch/ocr.png" &&
-        tesseract "$scratch/ocr.png" stdout --psm 6 2>/dev/null | tr -d ' \n'
+        comparable "$(tesseract "$scratch/ocr.png" stdout --psm 6 2>/dev/null)"
 }
 
 # box_case NAME TITLE TEXT LAUNCH_PATH
@@ -49,7 +57,7 @@ box_case() {
     seen=$(screen_text "$shot")
     echo "$name: the box reads '$seen'"
     case "$seen" in
-    *"${text// /}"*) ;;
+    *"$(comparable "$text")"*) ;;
     *) fail "$name: the box does not show '$text'" ;;
     esac
     case "$seen" in
@@ -67,4 +75,6 @@ box_case() {
 start_xvfb
 box_case missing-file Launcher "Unable to open launch file!" "$scratch/not there.tvl"
 box_case not-installed "Product not installed!" "$hostile" "$scratch/absent.tvl"
+box_case launch-failed "Launch failed" "Attempted to dynamically link to a task,
+or sharing or network protection error." "$scratch/denied.tvl"
 finish
