@@ -60,7 +60,7 @@ product_dir=$scratch/product
 mkdir -p "$product_dir" "$scratch/settings" "$scratch/xdg-config" "$scratch/no-data"
 printf '[sample]\npath=%s\ncommand=%s\n' "$product_dir" "$record_product" \
     >"$scratch/settings/talvin.ini"
-name="game night, Tom's (1).$extension"
+name="game night, Tom's (1)$extension"
 
 # use_home HOME DATA_DIRS: a fresh user home with a downloaded launch file;
 # sets desktop_env, the environment of that user's desktop, which sees only
