@@ -88,11 +88,8 @@ expect_type_and_handler() {
 # expect_started HOW RECORD: the product ran in its folder with the launch
 # file's absolute path as its one argument.
 expect_started() {
-    local how=$1 record=$2 tenths=100 expected
-    while [ ! -s "$record" ] && [ "$tenths" -gt 0 ]; do
-        sleep 0.1
-        tenths=$((tenths - 1))
-    done
+    local how=$1 record=$2 expected
+    wait_until 10 test -s "$record"
     sleep 0.2 # the product writes its record in one go; let it close the file
     expected=$(printf 'cwd %d:%s\narg %d:%s' "${#product_dir}" "$product_dir" \
         "${#launch_file}" "$launch_file")

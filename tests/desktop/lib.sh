@@ -45,29 +45,35 @@ start_group() {
     printf -v "$var" '%s' "$!"
 }
 
-# wait_exit PID SECONDS: the exit status of PID, or 124 when it is still
-# running after SECONDS.
-wait_exit() {
-    local pid=$1 tenths=$(($2 * 10))
-    while kill -0 "$pid" 2>/dev/null && [ "$tenths" -gt 0 ]; do
+# wait_until SECONDS COMMAND...: runs COMMAND every tenth of a second until
+# it succeeds; fails when SECONDS have passed first.
+wait_until() {
+    local tenths=$(($1 * 10))
+    shift
+    until "$@"; do
+        [ "$tenths" -gt 0 ] || return 1
         sleep 0.1
         tenths=$((tenths - 1))
     done
-    kill -0 "$pid" 2>/dev/null && return 124
-    wait "$pid"
+}
+
+has_ended() { ! kill -0 "$1" 2>/dev/null; }
+
+# wait_exit PID SECONDS: the exit status of PID, or 124 when it is still
+# running after SECONDS.
+wait_exit() {
+    wait_until "$2" has_ended "$1" || return 124
+    wait "$1"
 }
 
 # start_xvfb: a private X server on a display number it picks itself (other
 # X servers may run on this machine); exports DISPLAY.
 start_xvfb() {
-    local number_file=$scratch/display-number tenths=100 xvfb
+    local number_file=$scratch/display-number xvfb
     : >"$number_file"
     start_group xvfb Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$number_file" \
         2>"$scratch/xvfb.log"
-    while ! grep -q '^[0-9][0-9]*$' "$number_file" && [ "$tenths" -gt 0 ]; do
-        sleep 0.1
-        tenths=$((tenths - 1))
-    done
-    grep -q '^[0-9][0-9]*$' "$number_file" || { echo "FAIL: Xvfb did not start" >&2; cat "$scratch/xvfb.log" >&2; exit 1; }
+    wait_until 10 grep -q '^[0-9][0-9]*$' "$number_file" ||
+        { echo "FAIL: Xvfb did not start" >&2; cat "$scratch/xvfb.log" >&2; exit 1; }
     export DISPLAY=":$(cat "$number_file")"
 }
