@@ -67,7 +67,8 @@ wait_exit() {
 }
 
 # start_xvfb: a private X server on a display number it picks itself (other
-# X servers may run on this machine); exports DISPLAY.
+# X servers may run on this machine); exports DISPLAY and drops the
+# caller's Wayland session, so that every box opens on this server.
 start_xvfb() {
     local number_file=$scratch/display-number xvfb
     : >"$number_file"
@@ -76,4 +77,5 @@ start_xvfb() {
     wait_until 10 grep -q '^[0-9][0-9]*$' "$number_file" ||
         { echo "FAIL: Xvfb did not start" >&2; cat "$scratch/xvfb.log" >&2; exit 1; }
     export DISPLAY=":$(cat "$number_file")"
+    unset WAYLAND_DISPLAY
 }
