@@ -6,13 +6,15 @@
 int main(int argc, char** argv) {
     char directory[4096];
     printf("sample product started in %s\n", getcwd(directory, sizeof directory) ? directory : "?");
-    for (int i = 1; i < argc; i++) printf("argument %d: %s\n", i, argv[i]);
+    for (int i = 1; i < argc; i++)
+        printf("argument %d: %s\n", i, argv[i]);
     if (argc > 1) {
         FILE* launch = fopen(argv[argc - 1], "rb");
         if (launch != nullptr) {
             printf("--- launch file ---\n");
             int c;
-            while ((c = fgetc(launch)) != EOF) putchar(c == '\r' ? '~' : c);
+            while ((c = fgetc(launch)) != EOF)
+                putchar(c == '\r' ? '~' : c);
             fclose(launch);
         }
     }

@@ -15,9 +15,11 @@ const char* argument_text(const char* command_line) {
         }
         if (*p == '"') p++;
     } else {
-        while (*p > ' ') p++;
+        while (*p > ' ')
+            p++;
     }
-    while (*p != '\0' && *p <= ' ') p++;
+    while (*p != '\0' && *p <= ' ')
+        p++;
     return (const char*)p;
 }
 

@@ -1,25 +1,25 @@
 // The POSIX program: no window; the arguments, joined by single blanks, are
-// the argument text.
+// the argument text, as Windows would hand it over.
 #include "launch/entry.h"
-#include "launch/launch_sequence.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 int main(int argc, char** argv) {
-    char arguments[LAUNCH_PATH_CAP + 1] = "";
-    size_t used = 0;
+    size_t size = 1;
+    for (int i = 1; i < argc; i++) size += strlen(argv[i]) + 1;
+    char* arguments = (char*)malloc(size);
+    if (arguments == nullptr) return 0;
+    char* end = arguments;
     for (int i = 1; i < argc; i++) {
-        size_t length = strlen(argv[i]) + (i > 1 ? 1 : 0);
-        if (used + length >= sizeof arguments) {
-            // Longer than any launch path: refused whole below, never cut.
-            memset(arguments, 'x', sizeof arguments - 1);
-            arguments[sizeof arguments - 1] = '\0';
-            break;
-        }
-        if (i > 1) arguments[used++] = ' ';
-        memcpy(arguments + used, argv[i], strlen(argv[i]) + 1);
-        used += strlen(argv[i]);
+        if (i > 1) *end++ = ' ';
+        size_t length = strlen(argv[i]);
+        memcpy(end, argv[i], length);
+        end += length;
     }
+    *end = '\0';
+    // Text too long for the launch path buffer is refused there, never cut.
     launch_from_argument_text(nullptr, arguments);
+    free(arguments);
     return 0;
 }

@@ -48,7 +48,8 @@ void unquote(char* path) {
     if (quote != nullptr) *quote = '\0';
 }
 
-// A relative path would name another file once the directory changes.
+// A relative path would name another file once the directory changes. One
+// whose absolute form does not fit stays as it is.
 void make_absolute(char* path) {
     char full[LAUNCH_PATH_CAP];
     unsigned length = platform_full_path(path, full, sizeof full);

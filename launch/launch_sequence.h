@@ -5,8 +5,8 @@
 #include "platform/platform.h"
 
 enum {
-    LAUNCH_PATH_CAP = 256,   // the launch path buffer, terminator included
-    WORK_BUFFER_CAP = 4096,  // the settings path, then the command line
+    LAUNCH_PATH_CAP = 256,  // the launch path buffer, terminator included
+    WORK_BUFFER_CAP = 4096, // the settings path, then the command line
     CURRENT_DIR_CAP = 261,
 };
 

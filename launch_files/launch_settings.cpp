@@ -15,7 +15,9 @@ void launch_settings_init(void) {
 
 namespace {
 
-char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
+char ascii_lower(char c) {
+    return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
+}
 
 // Copies `value` into a field of `capacity` bytes; a value that would not fit
 // is refused whole, since a cut path or command would name something else.
@@ -30,12 +32,14 @@ template <unsigned capacity> bool store(char (&field)[capacity], const char* val
 // of digits accumulated modulo 2^32. Returns 0 when no digit was found.
 bool read_integer(const char* word, int32_t* result) {
     const char* p = word;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) p++;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+        p++;
     bool negative = false;
     if (*p == '+' || *p == '-') negative = *p++ == '-';
     if (*p < '0' || *p > '9') return false;
     uint32_t value = 0;
-    for (; *p >= '0' && *p <= '9'; p++) value = value * 10u + (uint32_t)(*p - '0');
+    for (; *p >= '0' && *p <= '9'; p++)
+        value = value * 10u + (uint32_t)(*p - '0');
     if (negative) value = 0u - value;
     *result = (int32_t)value;
     return true;
@@ -50,23 +54,32 @@ void apply_messages(const char* first_word) {
 // Keys shared by the launch section and the product section.
 bool apply_window_key(const char* key, const char* first_word, const char* full_text) {
     LaunchSettings& s = launch_settings;
-    if (names_equal(key, "title")) store(s.title, full_text);
+    if (names_equal(key, "title"))
+        store(s.title, full_text);
     else if (names_equal(key, "messages") || names_equal(key, "handlesmessages"))
         apply_messages(first_word);
-    else if (names_equal(key, "wndclass")) store(s.wndclass, first_word);
-    else if (names_equal(key, "closeotherapps")) store(s.closeotherapps, first_word);
-    else if (names_equal(key, "wndname")) store(s.wndname, full_text);
-    else return false;
+    else if (names_equal(key, "wndclass"))
+        store(s.wndclass, first_word);
+    else if (names_equal(key, "closeotherapps"))
+        store(s.closeotherapps, first_word);
+    else if (names_equal(key, "wndname"))
+        store(s.wndname, full_text);
+    else
+        return false;
     return true;
 }
 
 void apply_launch_key(const char* key, const char* first_word, const char* full_text) {
     LaunchSettings& s = launch_settings;
     if (apply_window_key(key, first_word, full_text)) return;
-    if (names_equal(key, "product")) store(s.product, first_word);
-    else if (names_equal(key, "server")) store(s.server, first_word);
-    else if (names_equal(key, "missing")) store(s.missing, full_text);
-    else if (names_equal(key, "app")) store(s.app, first_word);
+    if (names_equal(key, "product"))
+        store(s.product, first_word);
+    else if (names_equal(key, "server"))
+        store(s.server, first_word);
+    else if (names_equal(key, "missing"))
+        store(s.missing, full_text);
+    else if (names_equal(key, "app"))
+        store(s.app, first_word);
     else if (names_equal(key, "passlaunch")) {
         int32_t value;
         if (read_integer(first_word, &value)) s.passlaunch = value;
@@ -79,15 +92,20 @@ void apply_product_key(const char* key, const char* first_word, const char* full
     if (apply_window_key(key, first_word, full_text)) return;
     // Only the installed settings say which program runs and where.
     if (source != SOURCE_SETTINGS_FILE) return;
-    if (names_equal(key, "path")) store(s.path, full_text);
-    else if (names_equal(key, "command") && store(s.command, full_text)) s.command_found = 1;
+    if (names_equal(key, "path"))
+        store(s.path, full_text);
+    else if (names_equal(key, "command") && store(s.command, full_text))
+        s.command_found = 1;
 }
 
 void apply_identification_key(const char* key, const char* full_text) {
     LaunchSettings& s = launch_settings;
-    if (names_equal(key, "user")) store(s.user, full_text);
-    else if (names_equal(key, "password")) store(s.password, full_text);
-    else if (names_equal(key, "email")) store(s.email, full_text);
+    if (names_equal(key, "user"))
+        store(s.user, full_text);
+    else if (names_equal(key, "password"))
+        store(s.password, full_text);
+    else if (names_equal(key, "email"))
+        store(s.email, full_text);
 }
 
 } // namespace

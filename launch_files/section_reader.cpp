@@ -50,7 +50,8 @@ unsigned read_line(TextStream* s) {
         unsigned limit = s->len - s->pos;
         if (limit > LINE_MAX_CHARS - n) limit = LINE_MAX_CHARS - n;
         unsigned i = 0;
-        while (i < limit && p[i] != '\n' && p[i] != '\r' && p[i] != (unsigned char)CTRL_Z) i++;
+        while (i < limit && p[i] != '\n' && p[i] != '\r' && p[i] != (unsigned char)CTRL_Z)
+            i++;
         memcpy(line_buffer + n, p, i);
         n += i;
         s->pos += i;
@@ -64,15 +65,19 @@ unsigned read_line(TextStream* s) {
     return n;
 }
 
-bool is_delimiter(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '='; }
+bool is_delimiter(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '=';
+}
 
 // The first token of `text`, or null when it has none; `*end` is set just
 // past the token.
 const char* first_token(const char* text, const char** end) {
-    while (*text != '\0' && is_delimiter(*text)) text++;
+    while (*text != '\0' && is_delimiter(*text))
+        text++;
     if (*text == '\0') return nullptr;
     const char* p = text;
-    while (*p != '\0' && !is_delimiter(*p)) p++;
+    while (*p != '\0' && !is_delimiter(*p))
+        p++;
     *end = p;
     return text;
 }
@@ -98,7 +103,9 @@ void format_bad_header(char* message, size_t capacity, const char* line, const c
     memcpy(p, BAD_HEADER_END, sizeof BAD_HEADER_END);
 }
 
-char* take_buffer() { return (char*)platform_take_memory(LINE_BUFFER_CAP); }
+char* take_buffer() {
+    return (char*)platform_take_memory(LINE_BUFFER_CAP);
+}
 
 } // namespace
 
@@ -135,9 +142,11 @@ void parse_section_body(const char* section, TextStream* stream, SettingSource s
                 continue;
             }
             copy_span(first_word, word, word_end);
-            while (*after == ' ' || *after == '\t' || *after == '=') after++;
+            while (*after == ' ' || *after == '\t' || *after == '=')
+                after++;
             size_t length = strlen(after);
-            while (length > 0 && (after[length - 1] == ' ' || after[length - 1] == '\n')) length--;
+            while (length > 0 && (after[length - 1] == ' ' || after[length - 1] == '\n'))
+                length--;
             copy_span(rest, after, after + length);
             apply_setting(section, words, first_word, rest, source);
         }

@@ -4,7 +4,9 @@
 
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 // Appends one byte of argument text, or fails when `text` is full.
 bool put(char* text, size_t capacity, size_t* used, char c) {
@@ -20,7 +22,8 @@ int split_command_line(const char* line, char* text, size_t text_capacity, char*
     size_t used = 0;
     int count = 0;
     const char* p = line;
-    while (is_blank(*p)) p++;
+    while (is_blank(*p))
+        p++;
     while (*p != '\0') {
         if (count >= max_args) return -1;
         args[count] = text + used;
@@ -39,7 +42,8 @@ int split_command_line(const char* line, char* text, size_t text_capacity, char*
             while (*p != '\0' && (in_quotes || !is_blank(*p))) {
                 if (*p == '\\') {
                     size_t run = 0;
-                    while (p[run] == '\\') run++;
+                    while (p[run] == '\\')
+                        run++;
                     size_t keep = p[run] == '"' ? run / 2 : run;
                     for (size_t i = 0; i < keep; i++)
                         if (!put(text, text_capacity, &used, '\\')) return -1;
@@ -64,7 +68,8 @@ int split_command_line(const char* line, char* text, size_t text_capacity, char*
         }
         if (!put(text, text_capacity, &used, '\0')) return -1;
         count++;
-        while (is_blank(*p)) p++;
+        while (is_blank(*p))
+            p++;
     }
     return count;
 }

@@ -12,6 +12,7 @@ std::vector<std::string> directories;
 std::vector<std::pair<std::string, std::string>> environment;
 std::string windows_directory;
 bool windows_directory_fails;
+char separator;
 std::string short_path;
 std::string current_directory;
 bool change_directory_fails;
@@ -30,6 +31,7 @@ void reset() {
     environment.clear();
     windows_directory = "C:\\WINDOWS";
     windows_directory_fails = false;
+    separator = '/';
     short_path.clear();
     current_directory.clear();
     change_directory_fails = false;
@@ -74,7 +76,9 @@ unsigned platform_windows_directory(char* dest, unsigned capacity) {
     return copy_out(windows_directory, dest, capacity);
 }
 
-char platform_path_separator(void) { return '\\'; }
+char platform_path_separator(void) {
+    return separator;
+}
 
 unsigned platform_short_path(const char*, char* dest, unsigned capacity) {
     calls.push_back("short_path");
@@ -114,7 +118,9 @@ unsigned platform_start_program(const char* command_line, int show_state) {
     return start_result;
 }
 
-int platform_file_names_ignore_case(void) { return ignore_case ? 1 : 0; }
+int platform_file_names_ignore_case(void) {
+    return ignore_case ? 1 : 0;
+}
 
 int platform_is_lead_byte(unsigned char byte) {
     return byte != 0 && lead_bytes.find((char)byte) != std::string::npos;

@@ -31,15 +31,16 @@ extern std::vector<std::pair<std::string, std::string>> environment;
 // Scripted answers.
 extern std::string windows_directory; // what platform_windows_directory reports
 extern bool windows_directory_fails;
+extern char separator;                // what follows a directory name
 extern std::string short_path;        // empty: the short form is unavailable
 extern std::string current_directory; // read back after a change; also joins relative paths
 extern bool change_directory_fails;
 extern unsigned start_result;
 extern bool ignore_case;
-extern std::string lead_bytes;    // bytes that lead a double-byte character
-extern long fail_memory_at;       // the Nth request (from 1) fails; 0: none fail
-extern long memory_requests;      // requests made so far
-extern long memory_outstanding;   // blocks taken and not given back
+extern std::string lead_bytes;  // bytes that lead a double-byte character
+extern long fail_memory_at;     // the Nth request (from 1) fails; 0: none fail
+extern long memory_requests;    // requests made so far
+extern long memory_outstanding; // blocks taken and not given back
 
 // Forgets every record and restores the default answers.
 void reset();

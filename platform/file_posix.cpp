@@ -36,7 +36,9 @@ long platform_read(platform_file file, void* dest, unsigned capacity) {
     }
 }
 
-void platform_close(platform_file file) { close((int)file); }
+void platform_close(platform_file file) {
+    close((int)file);
+}
 
 int platform_append(const char* path, const void* data, unsigned size) {
     int fd = open_regular(path, O_WRONLY | O_CREAT | O_APPEND);

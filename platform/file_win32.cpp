@@ -31,7 +31,9 @@ long platform_read(platform_file file, void* dest, unsigned capacity) {
     return (long)count;
 }
 
-void platform_close(platform_file file) { CloseHandle((HANDLE)file); }
+void platform_close(platform_file file) {
+    CloseHandle((HANDLE)file);
+}
 
 int platform_append(const char* path, const void* data, unsigned size) {
     // FILE_APPEND_DATA alone sends every write to the file's current end.

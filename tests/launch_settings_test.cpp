@@ -205,11 +205,24 @@ TEST_F(SettingsTest, PasslaunchReadsAnIntegerOrKeepsItsValue) {
         const char* word;
         int32_t expected; // starting from 7
     } cases[] = {
-        {"0", 0},           {"12abc", 12},      {"0x10", 0},        {"1.9", 1},
-        {"-1", -1},         {"+5", 5},          {"\v\f\r42", 42},   {"no", 7},
-        {"", 7},            {"-", 7},           {"+", 7},           {".5", 7},
-        {"abc", 7},         {"2147483647", 2147483647},             {"2147483648", INT32_MIN},
-        {"4294967297", 1},  {"-4294967295", 1}, {"99999999999", 1215752191},
+        {"0", 0},
+        {"12abc", 12},
+        {"0x10", 0},
+        {"1.9", 1},
+        {"-1", -1},
+        {"+5", 5},
+        {"\v\f\r42", 42},
+        {"no", 7},
+        {"", 7},
+        {"-", 7},
+        {"+", 7},
+        {".5", 7},
+        {"abc", 7},
+        {"2147483647", 2147483647},
+        {"2147483648", INT32_MIN},
+        {"4294967297", 1},
+        {"-4294967295", 1},
+        {"99999999999", 1215752191},
     };
     for (const Case& c : cases) {
         SetUp();
@@ -235,8 +248,10 @@ TEST_F(SettingsTest, MessagesKeysSetThenInvertTheFlag) {
     };
     for (const Case& c : cases) {
         SetUp();
-        for (const auto& line : c.lines) apply_setting("launch", line.first, line.second, line.second);
-        EXPECT_EQ(s.send_identification, c.expected) << c.lines[0].first << "=" << c.lines[0].second;
+        for (const auto& line : c.lines)
+            apply_setting("launch", line.first, line.second, line.second);
+        EXPECT_EQ(s.send_identification, c.expected)
+            << c.lines[0].first << "=" << c.lines[0].second;
     }
     // The product section knows them too.
     SetUp();

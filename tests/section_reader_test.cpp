@@ -27,7 +27,8 @@ class ReaderTest : public ::testing::Test {
         EXPECT_NE(stream->file, PLATFORM_NO_FILE);
         std::vector<std::string> lines;
         char dest[LINE_BUFFER_CAP];
-        while (next_line(stream, dest) != nullptr) lines.push_back(dest);
+        while (next_line(stream, dest) != nullptr)
+            lines.push_back(dest);
         platform_close(stream->file);
         delete stream;
         return lines;
@@ -39,7 +40,8 @@ class ReaderTest : public ::testing::Test {
 
     std::vector<std::string> boxes() {
         std::vector<std::string> texts;
-        for (const auto& box : fake::message_boxes) texts.push_back(box.caption + ": " + box.text);
+        for (const auto& box : fake::message_boxes)
+            texts.push_back(box.caption + ": " + box.text);
         return texts;
     }
 
@@ -65,7 +67,8 @@ TEST_F(ReaderTest, FoldsLineEndsAndStopsAtCtrlZ) {
         {"zero byte ends the line's text", std::string("ab\0cd\nef\n", 9), {"ab", "ef\n"}},
         {"empty file", "", {}},
     };
-    for (const Case& c : cases) EXPECT_EQ(lines_of(c.bytes), c.lines) << c.name;
+    for (const Case& c : cases)
+        EXPECT_EQ(lines_of(c.bytes), c.lines) << c.name;
 }
 
 TEST_F(ReaderTest, FoldsCrLfAcrossReadChunks) {

@@ -24,13 +24,19 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ignored);
 }
 
-std::string TempDir::file(const std::string& name) const { return (fs::path(path_) / name).string(); }
+std::string TempDir::file(const std::string& name) const {
+    return (fs::path(path_) / name).string();
+}
 
 std::string TempDir::write(const std::string& name, const std::string& bytes) const {
     std::string path = file(name);
+    write_to(path, bytes);
+    return path;
+}
+
+void TempDir::write_to(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), (std::streamsize)bytes.size());
-    return path;
 }
 
 std::string read_bytes(const std::string& path) {

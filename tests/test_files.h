@@ -15,6 +15,8 @@ class TempDir {
     std::string file(const std::string& name) const;
     // Writes `bytes` exactly as given to `name` and returns its path.
     std::string write(const std::string& name, const std::string& bytes) const;
+    // Writes `bytes` exactly as given to the file at `path`.
+    static void write_to(const std::string& path, const std::string& bytes);
 
   private:
     std::string path_;

@@ -1,0 +1,102 @@
+; The launcher's installer: per user, without administrator rights. It puts
+; launcher.exe in a folder under %LOCALAPPDATA%\Programs and makes it the
+; handler for launch files; its uninstaller takes back exactly that.
+; Both run silently with /S.
+;
+; The build defines (makensis -D): TARGET (x86-unicode or amd64-unicode),
+; LAUNCHER_EXE, OUTFILE, VERSION, EXTENSION, MIME_TYPE, DESCRIPTION, PROGID.
+
+Target ${TARGET}
+SetCompressor /SOLID lzma
+; No file times in the installer, so that a rebuild is byte-identical; the
+; installed file gets the time it was written.
+SetDateSave off
+RequestExecutionLevel user
+ManifestSupportedOS all
+
+!include LogicLib.nsh
+
+!define APP_NAME "Talvin Launcher"
+!define CLASSES "Software\Classes"
+!define MIME_TYPES "${CLASSES}\MIME\Database\Content Type"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\TalvinLauncher"
+!define SHCNE_ASSOCCHANGED 0x08000000
+!define SHCNF_IDLIST 0
+
+Name "${APP_NAME}"
+OutFile "${OUTFILE}"
+InstallDir "$LOCALAPPDATA\Programs\${APP_NAME}"
+ShowInstDetails show
+ShowUninstDetails show
+
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey ProductName "${APP_NAME}"
+VIAddVersionKey ProductVersion "${VERSION}"
+VIAddVersionKey FileVersion "${VERSION}"
+VIAddVersionKey FileDescription "${APP_NAME} setup"
+VIAddVersionKey LegalCopyright "Talvin"
+
+Page directory
+Page instfiles
+UninstPage uninstConfirm
+UninstPage instfiles
+
+Section "Launcher" SEC_LAUNCHER
+  SetShellVarContext current
+  SetOutPath "$INSTDIR"
+  File "/oname=launcher.exe" "${LAUNCHER_EXE}"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+
+  ; The browser finds the handler from the type it downloads (MIME database
+  ; to extension) and from the extension (ProgID to its open command).
+  WriteRegStr HKCU "${CLASSES}\${EXTENSION}" "" "${PROGID}"
+  WriteRegStr HKCU "${CLASSES}\${EXTENSION}" "Content Type" "${MIME_TYPE}"
+  WriteRegStr HKCU "${CLASSES}\${PROGID}" "" "${DESCRIPTION}"
+  WriteRegStr HKCU "${CLASSES}\${PROGID}\shell\open\command" "" '"$INSTDIR\launcher.exe" "%1"'
+  WriteRegStr HKCU "${MIME_TYPES}\${MIME_TYPE}" "Extension" "${EXTENSION}"
+
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${APP_NAME}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "Talvin"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+  SectionGetSize ${SEC_LAUNCHER} $0
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
+
+  System::Call 'shell32::SHChangeNotify(i ${SHCNE_ASSOCCHANGED}, i ${SHCNF_IDLIST}, p 0, p 0)'
+SectionEnd
+
+; Removes a value only while it still holds what the installer wrote: another
+; program may have taken the extension over since.
+!macro RemoveOwnValue KEY NAME VALUE
+  ReadRegStr $0 HKCU "${KEY}" "${NAME}"
+  ${If} $0 == "${VALUE}"
+    DeleteRegValue HKCU "${KEY}" "${NAME}"
+  ${EndIf}
+!macroend
+
+Section "Uninstall"
+  SetShellVarContext current
+  ; Only the two files written; the folders go only when nothing else is left
+  ; in them.
+  Delete "$INSTDIR\launcher.exe"
+  Delete "$INSTDIR\uninstall.exe"
+  RMDir "$INSTDIR"
+  RMDir "$LOCALAPPDATA\Programs"
+
+  DeleteRegKey HKCU "${CLASSES}\${PROGID}"
+  !insertmacro RemoveOwnValue "${CLASSES}\${EXTENSION}" "" "${PROGID}"
+  !insertmacro RemoveOwnValue "${CLASSES}\${EXTENSION}" "Content Type" "${MIME_TYPE}"
+  DeleteRegKey /ifempty HKCU "${CLASSES}\${EXTENSION}"
+  !insertmacro RemoveOwnValue "${MIME_TYPES}\${MIME_TYPE}" "Extension" "${EXTENSION}"
+  DeleteRegKey /ifempty HKCU "${MIME_TYPES}\${MIME_TYPE}"
+  DeleteRegKey /ifempty HKCU "${MIME_TYPES}"
+  DeleteRegKey /ifempty HKCU "${CLASSES}\MIME\Database"
+  DeleteRegKey /ifempty HKCU "${CLASSES}\MIME"
+  DeleteRegKey HKCU "${UNINSTALL_KEY}"
+
+  System::Call 'shell32::SHChangeNotify(i ${SHCNE_ASSOCCHANGED}, i ${SHCNF_IDLIST}, p 0, p 0)'
+SectionEnd
