@@ -7,7 +7,8 @@
 
 int main(int argc, char** argv) {
     size_t size = 1;
-    for (int i = 1; i < argc; i++) size += strlen(argv[i]) + 1;
+    for (int i = 1; i < argc; i++)
+        size += strlen(argv[i]) + 1;
     char* arguments = (char*)malloc(size);
     if (arguments == nullptr) return 0;
     char* end = arguments;

@@ -5,11 +5,14 @@
 #include "platform/command_line_split.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #ifndef LAUNCHER_SETTINGS_DIR
@@ -74,15 +77,17 @@ unsigned start_result(int error, const char* program) {
     }
 }
 
-int spawn(const char* program, char** args) {
-    pid_t pid;
-    return posix_spawn(&pid, program, nullptr, nullptr, args, environ);
+// Starts `program` without a shell; `pid` receives the child's id. Returns 0
+// or the errno value of the failure.
+int spawn(const char* program, char** args, const posix_spawn_file_actions_t* actions, pid_t* pid) {
+    return posix_spawn(pid, program, actions, nullptr, args, environ);
 }
 
 // Runs a bare program name from the absolute directories of PATH only: an
 // empty or relative entry would mean the current directory, which may be
 // the folder the browser downloads into.
-unsigned spawn_from_search_path(const char* name, char** args) {
+unsigned spawn_from_search_path(const char* name, char** args,
+                                const posix_spawn_file_actions_t* actions, pid_t* pid) {
     const char* search = getenv("PATH");
     if (search == nullptr || search[0] == '\0') search = DEFAULT_SEARCH_PATH;
     bool denied = false;
@@ -96,7 +101,7 @@ unsigned spawn_from_search_path(const char* name, char** args) {
             memcpy(candidate, entry, length);
             candidate[length] = '/';
             memcpy(candidate + length + 1, name, name_length + 1);
-            int error = spawn(candidate, args);
+            int error = spawn(candidate, args, actions, pid);
             if (error == 0) return START_OK;
             if (error == EACCES)
                 denied = true;
@@ -108,6 +113,97 @@ unsigned spawn_from_search_path(const char* name, char** args) {
     return denied ? 5 : 2;
 }
 
+// Message boxes a person sees: a helper program shows the box, and the
+// launcher waits until it is gone. Texts come from downloaded files, so
+// each goes to the helper as one argument, or on its standard input, never
+// through a shell and never where it could be taken for an option.
+
+bool graphical_session() {
+    const char* x = getenv("DISPLAY");
+    const char* wayland = getenv("WAYLAND_DISPLAY");
+    return (x != nullptr && x[0] != '\0') || (wayland != nullptr && wayland[0] != '\0');
+}
+
+// The exit status of a helper, or -1 when it did not exit by itself.
+int wait_for(pid_t pid) {
+    int status;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Starts the helper program args[0] from PATH with `input` (unless -1) as
+// its standard input and its standard error silenced: the launcher has
+// written the message there already, and a helper's warnings are no part
+// of it.
+bool start_helper(char** args, int input, pid_t* pid) {
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0) return false;
+    bool started = (input < 0 || posix_spawn_file_actions_adddup2(&actions, input, 0) == 0) &&
+                   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0) == 0 &&
+                   spawn_from_search_path(args[0], args, &actions, pid) == START_OK;
+    posix_spawn_file_actions_destroy(&actions);
+    return started;
+}
+
+// "--name=value" in taken memory, or null.
+char* option_text(const char* name, const char* value) {
+    size_t name_length = strlen(name);
+    size_t value_length = strlen(value);
+    char* text = (char*)malloc(name_length + value_length + 1);
+    if (text == nullptr) return nullptr;
+    memcpy(text, name, name_length);
+    memcpy(text + name_length, value, value_length + 1);
+    return text;
+}
+
+// True when zenity showed the box and it has been dismissed. Without
+// --no-markup a text holding '&' or '<' would be lost behind a generic
+// error. zenity exits 0 (OK), 1 (closed) or 5 (timed out) after showing;
+// it also exits 1 when no display can be opened, where xmessage could not
+// show one either. Anything else (255 for a text that is not UTF-8, a
+// crash, not found) leaves the box to xmessage.
+bool show_with_zenity(const char* text, const char* caption) {
+    char* title = option_text("--title=", caption);
+    char* body = option_text("--text=", text);
+    bool shown = false;
+    if (title != nullptr && body != nullptr) {
+        char* args[] = {(char*)"zenity", (char*)"--error", (char*)"--no-markup", title, body,
+                        nullptr};
+        pid_t pid;
+        if (start_helper(args, -1, &pid)) {
+            int status = wait_for(pid);
+            shown = status == 0 || status == 1 || status == 5;
+        }
+    }
+    free(body);
+    free(title);
+    return shown;
+}
+
+// xmessage reads the text from a pipe on its standard input, so a text
+// that starts with '-' stays text. Return presses the OK button.
+void show_with_xmessage(const char* text, const char* caption) {
+    int pipe_ends[2];
+    if (pipe2(pipe_ends, O_CLOEXEC) != 0) return;
+    char* args[] = {
+        (char*)"xmessage", (char*)"-title", (char*)caption, (char*)"-buttons", (char*)"OK",
+        (char*)"-default", (char*)"OK",     (char*)"-file", (char*)"-",        nullptr};
+    pid_t pid;
+    bool started = start_helper(args, pipe_ends[0], &pid);
+    close(pipe_ends[0]);
+    if (started) {
+        // An xmessage that exits before reading must not end the launcher.
+        struct sigaction ignore = {}, previous;
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGPIPE, &ignore, &previous);
+        write_all(pipe_ends[1], text, strlen(text));
+        sigaction(SIGPIPE, &previous, nullptr);
+    }
+    close(pipe_ends[1]);
+    if (started) wait_for(pid);
+}
+
 } // namespace
 
 void platform_message_box(platform_window, const char* text, const char* caption) {
@@ -115,6 +211,14 @@ void platform_message_box(platform_window, const char* text, const char* caption
     write_all(2, ": ", 2);
     write_all(2, text, strlen(text));
     write_all(2, "\n", 1);
+    if (!graphical_session()) return;
+    // A parent that ignores SIGCHLD would hand that down, and waitpid could
+    // then not tell how the helper ended.
+    struct sigaction reap = {}, previous;
+    reap.sa_handler = SIG_DFL;
+    sigaction(SIGCHLD, &reap, &previous);
+    if (!show_with_zenity(text, caption)) show_with_xmessage(text, caption);
+    sigaction(SIGCHLD, &previous, nullptr);
 }
 
 unsigned platform_windows_directory(char* dest, unsigned capacity) {
@@ -172,10 +276,11 @@ unsigned platform_start_program(const char* command_line, int) {
         } else {
             args[count] = nullptr;
             // No shell: the arguments go to the program as they are.
+            pid_t pid;
             if (strchr(args[0], '/') != nullptr)
-                result = start_result(spawn(args[0], args), args[0]);
+                result = start_result(spawn(args[0], args, nullptr, &pid), args[0]);
             else
-                result = spawn_from_search_path(args[0], args);
+                result = spawn_from_search_path(args[0], args, nullptr, &pid);
         }
     }
     free(args);

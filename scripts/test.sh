@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds the POSIX program, its
 # sanitizer build and both Windows programs, and runs their test suites (the
-# Windows ones under wine). Ends with one line: N passed, N failed.
+# 64-bit Windows ones under wine; the shipped 32-bit program is checked as a
+# file). Ends with one line: N passed, N failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
+# In a graphical session the launcher's message boxes wait for a person;
+# the desktop tests start their own X server, every other test runs without.
+unset DISPLAY WAYLAND_DISPLAY
 
 ./scripts/install-deps.sh all || { echo "0 passed, 1 failed"; exit 1; }
 
@@ -52,7 +56,8 @@ check() {
 build posix && check posix
 build asan && check asan
 build win64 && check win64
-build win32
+# The shipped 32-bit program cannot run here; its tests check the file.
+build win32 && check win32
 
 echo
 echo "$passed passed, $failed failed"

@@ -8,7 +8,13 @@
 //   arg <length>:<bytes>        (one per argument after the program name)
 //   cmdline <length>:<bytes>    (Windows: the raw command line)
 //   env=C: <length>:<bytes>     (Windows: the per-drive directory entry, if set)
-// Lengths make any byte, line feeds included, unambiguous.
+//   long <length>:<bytes>       (Windows: the long form of each argument that
+//                                names an existing file, in argument order)
+//   content <length>:<bytes>    (Windows: what the file named by the first
+//                                argument held when the program started)
+// Lengths make any byte, line feeds included, unambiguous. The record is
+// written under another name and then renamed, so a test that polls for it
+// never reads half a record.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -20,9 +26,9 @@
 #include <unistd.h>
 #endif
 
-static void put(FILE* out, const char* tag, const char* value) {
-    fprintf(out, "%s %zu:", tag, strlen(value));
-    fwrite(value, 1, strlen(value), out);
+static void put(FILE* out, const char* tag, const std::string& value) {
+    fprintf(out, "%s %zu:", tag, value.size());
+    fwrite(value.data(), 1, value.size(), out);
     fputc('\n', out);
 }
 
@@ -41,7 +47,8 @@ int main(int argc, char** argv) {
 #endif
         record_path += ".record";
     }
-    FILE* out = fopen(record_path.c_str(), "wb");
+    std::string part_path = record_path + ".part";
+    FILE* out = fopen(part_path.c_str(), "wb");
     if (out == nullptr) return 1;
     char cwd[4096] = "";
 #ifdef _WIN32
@@ -57,7 +64,29 @@ int main(int argc, char** argv) {
     char drive[4096];
     DWORD length = GetEnvironmentVariableA("=C:", drive, sizeof drive);
     if (length > 0 && length < sizeof drive) put(out, "env=C:", drive);
+    for (int i = 1; i < argc; i++) {
+        char long_form[4096];
+        length = GetLongPathNameA(argv[i], long_form, sizeof long_form);
+        if (length > 0 && length < sizeof long_form) put(out, "long", long_form);
+    }
+    if (argc > 1) {
+        FILE* in = fopen(argv[1], "rb");
+        if (in != nullptr) {
+            std::string content;
+            char chunk[4096];
+            size_t count;
+            while ((count = fread(chunk, 1, sizeof chunk, in)) > 0)
+                content.append(chunk, count);
+            fclose(in);
+            put(out, "content", content);
+        }
+    }
 #endif
-    fclose(out);
+    if (fclose(out) != 0) return 1;
+#ifdef _WIN32
+    if (!MoveFileExA(part_path.c_str(), record_path.c_str(), MOVEFILE_REPLACE_EXISTING)) return 1;
+#else
+    if (rename(part_path.c_str(), record_path.c_str()) != 0) return 1;
+#endif
     return 0;
 }

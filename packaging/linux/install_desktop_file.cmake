@@ -1,0 +1,28 @@
+# Install step: writes the .desktop file for the program under the install
+# prefix, then, for an install straight onto this machine (no DESTDIR, as
+# with `cmake --install build --prefix ~/.local`), updates the MIME and
+# desktop databases there as dpkg's triggers would for the package.
+
+set(program "${CMAKE_INSTALL_PREFIX}/bin/launcher")
+# Exec= takes the path unquoted (a quoted one breaks xdg-open), so it may
+# hold no blank, quote or other character that Exec= reserves.
+if(NOT program MATCHES "^[A-Za-z0-9/._+-]+$")
+  message(FATAL_ERROR "Install into a path of letters, digits and / . _ + - only: "
+                      "the .desktop file cannot name ${program}")
+endif()
+set(LAUNCHER_PROGRAM "${program}")
+configure_file("${LAUNCHER_DESKTOP_TEMPLATE}" "${LAUNCHER_DESKTOP_FILE}" @ONLY)
+file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/share/applications" TYPE FILE
+     FILES "${LAUNCHER_DESKTOP_FILE}")
+
+if("$ENV{DESTDIR}" STREQUAL "")
+  find_program(update_mime update-mime-database)
+  find_program(update_desktop update-desktop-database)
+  if(update_mime AND update_desktop)
+    execute_process(COMMAND "${update_mime}" "${CMAKE_INSTALL_PREFIX}/share/mime")
+    execute_process(COMMAND "${update_desktop}" "${CMAKE_INSTALL_PREFIX}/share/applications")
+  else()
+    message(STATUS "Run update-mime-database ${CMAKE_INSTALL_PREFIX}/share/mime and "
+                   "update-desktop-database ${CMAKE_INSTALL_PREFIX}/share/applications")
+  endif()
+endif()
