@@ -222,8 +222,7 @@ char* next_line(TextStream* stream, char* dest) {
 void parse_section_body(const char* section, TextStream* stream, SettingSource source) {
     char* line = take_buffer();
     char* words = take_buffer(); // the key, then the first word after it
-    char* rest = take_buffer();
-    if (line == nullptr || words == nullptr || rest == nullptr) {
+    if (line == nullptr || words == nullptr) {
         stream->failed = true;
     } else {
         size_t line_length;
@@ -246,16 +245,18 @@ void parse_section_body(const char* section, TextStream* stream, SettingSource s
                 continue;
             }
             copy_span(first_word, word, word_end);
-            while (*after == ' ' || *after == '\t' || *after == '=')
-                after++;
-            const char* end = line_end;
-            while (end > after && (end[-1] == ' ' || end[-1] == '\n'))
+            // The key and first word are copied out, so the line itself can
+            // hold the rest, trimmed.
+            char* full_text = line + (after - line);
+            while (*full_text == ' ' || *full_text == '\t' || *full_text == '=')
+                full_text++;
+            char* end = line + line_length;
+            while (end > full_text && (end[-1] == ' ' || end[-1] == '\n'))
                 end--;
-            copy_span(rest, after, end);
-            apply_setting(section, words, first_word, rest, source);
+            *end = '\0';
+            apply_setting(section, words, first_word, full_text, source);
         }
     }
-    platform_give_memory(rest);
     platform_give_memory(words);
     platform_give_memory(line);
 }
