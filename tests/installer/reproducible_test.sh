@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Rebuilding from the same sources gives the same bytes: builds launcher.exe
-# and its installer for both architectures twice, at different times, from
-# two copies of the sources into two build folders whose paths differ (one
-# holds a blank), and compares them.
+# and its installer for both architectures, and the Debian package, twice,
+# at different times, from two copies of the sources into two build folders
+# whose paths differ (one holds a blank), and compares them.
 # Usage: reproducible_test.sh SOURCE_DIR WORK_DIR
 set -uo pipefail
 source_dir=$1 work=$2
@@ -47,5 +47,31 @@ for arch in i686 x86_64; do
         fi
     done
 done
+# The Debian package, where the tools to build one are here: file times come
+# from SOURCE_DATE_EPOCH, as a packager sets it.
+if command -v dpkg-deb >/dev/null && command -v dpkg-shlibdeps >/dev/null; then
+    export SOURCE_DATE_EPOCH=1700000000
+    dirs=("$work/first/deb" "$work/second build/longer/deb")
+    sources=("$source_dir" "$copy")
+    for i in 0 1; do
+        dir=${dirs[$i]} src=${sources[$i]}
+        mkdir -p "$(dirname "$dir")"
+        if ! { timeout 300 cmake -S "$src" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            -DLAUNCHER_TESTS=OFF >"$dir.log" 2>&1 &&
+            timeout 300 cmake --build "$dir" -j 2 >>"$dir.log" 2>&1 &&
+            (cd "$dir" && timeout 300 cpack -G DEB >>"$dir.log" 2>&1); }; then
+            echo "FAIL - package build in $dir"
+            tail -20 "$dir.log"
+            failures=$((failures + 1))
+        fi
+    done
+    name=$(cd "${dirs[0]}" && ls ./*.deb 2>/dev/null | head -1)
+    if [ -n "$name" ] && cmp "${dirs[0]}/$name" "${dirs[1]}/$name"; then
+        echo "ok - ${name#./} is byte-identical ($(stat -c %s "${dirs[0]}/$name") bytes)"
+    else
+        echo "FAIL - the Debian package differs between the two builds"
+        failures=$((failures + 1))
+    fi
+fi
 echo "reproducible: $failures failed"
 [ "$failures" -eq 0 ]
