@@ -3,6 +3,8 @@
 #include "launch/entry.h"
 #include "platform/fake.h"
 
+#include "tests/fuzz/fuzz_check.h"
+
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -11,12 +13,6 @@
 #include <string>
 
 namespace {
-
-void check(bool condition, const char* what) {
-    if (condition) return;
-    fprintf(stderr, "invariant broken: %s\n", what);
-    abort();
-}
 
 // A code page whose lead bytes cover most of the upper half, so trail bytes
 // that look like quotes or blanks are met often.
@@ -40,9 +36,7 @@ const char* check_one(const char* line) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Exactly as long as the text, so a read past its end is caught.
-    char* line = (char*)malloc(size + 1);
-    memcpy(line, data, size);
-    line[size] = '\0';
+    char* line = input_line(data, size);
 
     fake::lead_bytes.clear();
     const char* args = check_one(line);

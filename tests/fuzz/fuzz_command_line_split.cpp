@@ -2,18 +2,14 @@
 // operation applies to a command line, sized as that operation sizes it.
 #include "platform/command_line_split.h"
 
+#include "tests/fuzz/fuzz_check.h"
+
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 namespace {
-
-void check(bool condition, const char* what) {
-    if (condition) return;
-    fprintf(stderr, "invariant broken: %s\n", what);
-    abort();
-}
 
 bool only_blanks(const char* text) {
     for (; *text != '\0'; text++)
@@ -24,9 +20,7 @@ bool only_blanks(const char* text) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    char* line = (char*)malloc(size + 1);
-    memcpy(line, data, size);
-    line[size] = '\0';
+    char* line = input_line(data, size);
     size_t length = strlen(line);
 
     // As the start operation sizes them: the text never needs more than the

@@ -6,6 +6,8 @@
 #include "launch_files/section_reader.h"
 #include "platform/fake.h"
 
+#include "tests/fuzz/fuzz_check.h"
+
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -26,12 +28,6 @@ std::string file_path;
 void remove_files() {
     unlink(file_path.c_str());
     rmdir(directory);
-}
-
-void check(bool condition, const char* what) {
-    if (condition) return;
-    fprintf(stderr, "invariant broken: %s\n", what);
-    abort();
 }
 
 template <size_t capacity> void check_field(const char (&field)[capacity], const char* name) {
