@@ -8,7 +8,8 @@
 
 namespace {
 
-const std::set<std::string> SINGLE = {"launch", "ini", "args", "start", "cwd", "append", "only", "name"};
+const std::set<std::string> SINGLE = {"launch", "ini",    "args", "start",
+                                      "cwd",    "append", "only", "name"};
 const std::set<std::string> MULTI = {"env", "box", "arg"};
 const std::set<std::string> TWO_PART = {"file", "mode", "fake", "setenv", "field", "special"};
 
@@ -27,11 +28,16 @@ bool unescape(const std::string& in, std::string* out, std::string* error) {
             continue;
         }
         char c = i + 1 < in.size() ? in[++i] : '\0';
-        if (c == 'n') *out += '\n';
-        else if (c == 'r') *out += '\r';
-        else if (c == 't') *out += '\t';
-        else if (c == '0') *out += '\0';
-        else if (c == '\\') *out += '\\';
+        if (c == 'n')
+            *out += '\n';
+        else if (c == 'r')
+            *out += '\r';
+        else if (c == 't')
+            *out += '\t';
+        else if (c == '0')
+            *out += '\0';
+        else if (c == '\\')
+            *out += '\\';
         else if (c == 'x' && i + 2 < in.size() && hex_digit(in[i + 1]) >= 0 &&
                  hex_digit(in[i + 2]) >= 0) {
             *out += (char)(hex_digit(in[i + 1]) * 16 + hex_digit(in[i + 2]));
@@ -149,7 +155,7 @@ bool read_case_file(const std::string& path, std::vector<Case>* cases, std::stri
 std::string expand(const std::string& text, const Places& p) {
     // Longer names first: $PRODUCT before $PROD.
     const std::pair<const char*, const std::string*> names[] = {
-        {"$DIR", &p.dir}, {"$LAUNCH", &p.launch},  {"$DL", &p.dl},
+        {"$DIR", &p.dir}, {"$LAUNCH", &p.launch},   {"$DL", &p.dl},
         {"$WIN", &p.win}, {"$PRODUCT", &p.product}, {"$PROD", &p.prod}};
     std::string out;
     for (size_t i = 0; i < text.size();) {

@@ -69,8 +69,8 @@ std::string visible(const std::string& text) {
 
 Places unix_places(const std::string& root, const Case& c) {
     std::string name = c.has("name") ? c.get("name") : "game.tvl";
-    return {root, root + "/dl/" + name, root + "/dl", root + "/win", root + "/prod/product",
-            root + "/prod"};
+    return {root,          root + "/dl/" + name,   root + "/dl",
+            root + "/win", root + "/prod/product", root + "/prod"};
 }
 
 CaseTree::CaseTree() {
@@ -91,8 +91,7 @@ CaseTree::~CaseTree() {
     fs::remove_all(root_, ignored);
 }
 
-bool CaseTree::build(const Case& c, const Places& names, std::string ini_path,
-                     std::string* error) {
+bool CaseTree::build(const Case& c, const Places& names, std::string ini_path, std::string* error) {
     Places places = unix_places(root_, c);
     launch_ = places.launch;
     if (ini_path.empty()) ini_path = places.win + "/talvin.ini";
@@ -129,8 +128,7 @@ std::map<std::string, std::string> CaseTree::snapshot() const {
     return entries;
 }
 
-void CaseTree::check(const Case& c, const Places& names,
-                     std::vector<std::string>* failures) const {
+void CaseTree::check(const Case& c, const Places& names, std::vector<std::string>* failures) const {
     std::map<std::string, std::string> after = snapshot();
     std::map<std::string, std::string> expected = before_;
     const std::string& launch = launch_;

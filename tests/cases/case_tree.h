@@ -29,7 +29,7 @@ class CaseTree {
     std::map<std::string, std::string> snapshot() const;
     std::string root_;
     std::map<std::string, std::string> before_;
-    std::string launch_; // the launch file's unix path
+    std::string launch_;    // the launch file's unix path
     std::vector<int> held_; // FIFOs that a writer holds open
 };
 

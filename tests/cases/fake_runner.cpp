@@ -18,12 +18,19 @@ namespace {
 // The record's fields by the names cases give them.
 std::string field(const std::string& name) {
     const LaunchSettings& s = launch_settings;
-    const std::pair<const char*, const char*> texts[] = {
-        {"app", s.app},         {"product", s.product},   {"server", s.server},
-        {"missing", s.missing}, {"title", s.title},       {"wndclass", s.wndclass},
-        {"wndname", s.wndname}, {"path", s.path},         {"command", s.command},
-        {"user", s.user},       {"password", s.password}, {"email", s.email},
-        {"closeotherapps", s.closeotherapps}};
+    const std::pair<const char*, const char*> texts[] = {{"app", s.app},
+                                                         {"product", s.product},
+                                                         {"server", s.server},
+                                                         {"missing", s.missing},
+                                                         {"title", s.title},
+                                                         {"wndclass", s.wndclass},
+                                                         {"wndname", s.wndname},
+                                                         {"path", s.path},
+                                                         {"command", s.command},
+                                                         {"user", s.user},
+                                                         {"password", s.password},
+                                                         {"email", s.email},
+                                                         {"closeotherapps", s.closeotherapps}};
     for (const auto& [known, value] : texts)
         if (name == known) return value;
     if (name == "send_identification") return std::to_string(s.send_identification);
@@ -33,21 +40,32 @@ std::string field(const std::string& name) {
 }
 
 bool set_answer(const std::string& name, const std::string& value) {
-    if (name == "short_path") fake::short_path = value;
-    else if (name == "ignore_case") fake::ignore_case = value == "1";
-    else if (name == "separator") fake::separator = value[0];
-    else if (name == "current_directory") fake::current_directory = value;
-    else if (name == "change_directory_fails") fake::change_directory_fails = value == "1";
-    else if (name == "start_result") fake::start_result = (unsigned)atoi(value.c_str());
-    else if (name == "windows_directory") fake::windows_directory = value;
-    else if (name == "no_windows_directory") fake::windows_directory_fails = value == "1";
-    else if (name == "read_back") fake::read_back_given = true, fake::read_back = value;
-    else if (name == "lead_bytes") fake::lead_bytes = value;
-    else if (name == "fail_memory_at") fake::fail_memory_at = atol(value.c_str());
-    else return false;
+    if (name == "short_path")
+        fake::short_path = value;
+    else if (name == "ignore_case")
+        fake::ignore_case = value == "1";
+    else if (name == "separator")
+        fake::separator = value[0];
+    else if (name == "current_directory")
+        fake::current_directory = value;
+    else if (name == "change_directory_fails")
+        fake::change_directory_fails = value == "1";
+    else if (name == "start_result")
+        fake::start_result = (unsigned)atoi(value.c_str());
+    else if (name == "windows_directory")
+        fake::windows_directory = value;
+    else if (name == "no_windows_directory")
+        fake::windows_directory_fails = value == "1";
+    else if (name == "read_back")
+        fake::read_back_given = true, fake::read_back = value;
+    else if (name == "lead_bytes")
+        fake::lead_bytes = value;
+    else if (name == "fail_memory_at")
+        fake::fail_memory_at = atol(value.c_str());
+    else
+        return false;
     return true;
 }
-
 
 std::vector<std::string> play(const Case& c) {
     std::vector<std::string> failures;
@@ -95,7 +113,8 @@ std::vector<std::string> play(const Case& c) {
     std::string started;
     for (const fake::Started& s : fake::started)
         started += s.command_line + (s.show_state == 1 ? "\n" : " (not shown normally)\n");
-    expect(&failures, "started", started, c.has("start") ? expand(c.get("start"), places) + "\n" : "");
+    expect(&failures, "started", started,
+           c.has("start") ? expand(c.get("start"), places) + "\n" : "");
     std::string cwd = fake::directories.empty() ? "" : fake::directories.back();
     expect(&failures, "directory", cwd, c.has("cwd") ? expand(c.get("cwd"), places) : "");
     for (const Case::Item& item : c.many)

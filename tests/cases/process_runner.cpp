@@ -85,13 +85,13 @@ std::string recorded(const std::string& text, const std::string& tag) {
 std::string expected_args(const std::string& line) {
     std::vector<char> text(line.size() + 1);
     std::vector<char*> args(line.size() + 2);
-    int n = split_command_line(line.c_str(), text.data(), text.size(), args.data(), (int)args.size());
+    int n =
+        split_command_line(line.c_str(), text.data(), text.size(), args.data(), (int)args.size());
     std::string words;
     for (int i = 1; i < n; i++)
         words += std::string(args[i]) + "\n";
     return words;
 }
-
 
 std::vector<std::string> play(const Case& c) {
     CaseTree tree;
@@ -104,9 +104,11 @@ std::vector<std::string> play(const Case& c) {
 
     std::vector<std::string> argv = words_of(getenv("LAUNCHER_WRAPPER"));
     argv.push_back(launcher);
-    std::map<std::string, std::string> env = {
-        {"PATH", "/usr/bin:/bin"}, {"WINDIR", places.win},   {"HOME", places.dir + "/home"},
-        {"LC_ALL", "C"},           {"LAUNCHER_TEST_RECORD", rec}};
+    std::map<std::string, std::string> env = {{"PATH", "/usr/bin:/bin"},
+                                              {"WINDIR", places.win},
+                                              {"HOME", places.dir + "/home"},
+                                              {"LC_ALL", "C"},
+                                              {"LAUNCHER_TEST_RECORD", rec}};
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
         if (getenv(name) != nullptr) env[name] = getenv(name);
     bool have_args = false;
