@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <filesystem>
 #include <fstream>
 #include <set>
 
@@ -69,6 +70,9 @@ bool add_directive(Case* c, const std::string& text, std::string* error) {
     std::string value;
     if (word == "no" && SINGLE.count(raw)) {
         c->one.erase(raw); // a default taken away
+    } else if (word == "no" && (MULTI.count(raw) || TWO_PART.count(raw))) {
+        for (size_t i = c->many.size(); i-- > 0;)
+            if (c->many[i].directive == raw) c->many.erase(c->many.begin() + (long)i);
     } else if (SINGLE.count(word)) {
         if (!unescape(raw, &value, error)) return false;
         c->one[word] = value;
@@ -122,7 +126,7 @@ bool read_case_file(const std::string& path, std::vector<Case>* cases, std::stri
         bool indented = line[0] == ' ';
         if (indented) {
             if (current == &defaults) {
-                *error = where + ": indented line outside a case";
+                *error = where + ": an indented line belongs to no case";
                 return false;
             }
             line = line.substr(line.find_first_not_of(' '));
@@ -135,7 +139,9 @@ bool read_case_file(const std::string& path, std::vector<Case>* cases, std::stri
             at = bar + 3;
         }
         size_t first = 0;
-        if (!indented && parts[0].compare(0, 5, "case ") == 0) {
+        bool starts_case = parts[0].compare(0, 5, "case ") == 0;
+        if (!indented && !starts_case) current = &defaults; // defaults of the cases below
+        if (!indented && starts_case) {
             cases->push_back(defaults);
             current = &cases->back();
             current->name = parts[0].substr(5);
@@ -188,10 +194,14 @@ bool case_selected(const Case& c) {
 int play_case_files(const char* runner, int count, char** files,
                     std::vector<std::string> (*play)(const Case&)) {
     int played = 0, failed = 0;
+    // A runner may change its current folder: the case files are named from here.
+    std::vector<std::string> paths;
+    for (int i = 0; i < count; i++)
+        paths.push_back(std::filesystem::absolute(files[i]).string());
     for (int i = 0; i < count; i++) {
         std::vector<Case> cases;
         std::string error;
-        if (!read_case_file(files[i], &cases, &error)) {
+        if (!read_case_file(paths[i], &cases, &error)) {
             printf("%s\n", error.c_str());
             failed++;
         }
