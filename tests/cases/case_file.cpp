@@ -164,22 +164,19 @@ std::string expand(const std::string& text, const Places& p) {
         {"$DIR", &p.dir}, {"$LAUNCH", &p.launch},   {"$DL", &p.dl},
         {"$WIN", &p.win}, {"$PRODUCT", &p.product}, {"$PROD", &p.prod}};
     std::string out;
-    for (size_t i = 0; i < text.size();) {
-        bool replaced = false;
-        if (text[i] == '$') {
-            for (const auto& [name, place] : names) {
-                size_t length = std::char_traits<char>::length(name);
-                if (text.compare(i, length, name) == 0) {
-                    out += *place;
-                    i += length;
-                    replaced = true;
-                    break;
-                }
-            }
+    size_t done = 0;
+    for (size_t at = text.find('$'); at != std::string::npos; at = text.find('$', at + 1)) {
+        for (const auto& [name, place] : names) {
+            size_t length = std::char_traits<char>::length(name);
+            if (text.compare(at, length, name) != 0) continue;
+            out.append(text, done, at - done);
+            out += *place;
+            done = at + length;
+            at = done - 1;
+            break;
         }
-        if (!replaced) out += text[i++];
     }
-    return out;
+    return out.append(text, done, std::string::npos);
 }
 
 std::string in_dir(const Places& places, const std::string& relative) {
