@@ -98,7 +98,7 @@ bool Case::runs_on(const std::string& runner) const {
     } else {
         only = "fake posix check";
         for (const Item& item : many) {
-            if (item.directive == "fake") only = "fake check";
+            if (item.directive == "fake") only = "fake";
             if (item.directive == "env" || item.directive == "mode") only = "posix";
         }
     }
