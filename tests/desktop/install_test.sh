@@ -11,7 +11,7 @@ build=$1
 record_product=$(realpath "$2")
 mime_type=$3
 extension=$4
-need_tools cpack dpkg-deb dpkg-shlibdeps desktop-file-validate update-mime-database \
+need_tools cpack dpkg-deb dpkg-shlibdeps lintian desktop-file-validate update-mime-database \
     update-desktop-database xdg-mime xdg-open gio mimetype Xvfb
 
 # --- The package: built, with exactly the expected files and dependencies.
@@ -24,10 +24,21 @@ echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes"
 
 expected_contents='./usr/
 ./usr/bin/
-./usr/bin/launcher
+./usr/bin/talvin-check
+./usr/bin/talvin-launcher
 ./usr/share/
 ./usr/share/applications/
 ./usr/share/applications/talvin-launcher.desktop
+./usr/share/doc/
+./usr/share/doc/talvin-launcher/
+./usr/share/doc/talvin-launcher/changelog.gz
+./usr/share/doc/talvin-launcher/copyright
+./usr/share/man/
+./usr/share/man/man1/
+./usr/share/man/man1/talvin-check.1.gz
+./usr/share/man/man1/talvin-launcher.1.gz
+./usr/share/man/man5/
+./usr/share/man/man5/talvin-launch.5.gz
 ./usr/share/mime/
 ./usr/share/mime/packages/
 ./usr/share/mime/packages/talvin-launcher.xml'
@@ -42,19 +53,25 @@ dpkg-deb -e "$deb" "$scratch/control"
 for script in preinst postinst prerm postrm triggers; do
     [ ! -e "$scratch/control/$script" ] || fail "the package has a $script"
 done
+# What Debian's own checker finds: no error and no warning.
+if ! lintian --fail-on error,warning "$deb" >"$scratch/lintian.log" 2>&1 ||
+    grep -q '^[EW]:' "$scratch/lintian.log"; then
+    fail "lintian: $(cat "$scratch/lintian.log")"
+fi
+echo "lintian: no error, no warning"
 
 root=$scratch/root
 dpkg -x "$deb" "$root"
 desktop_file=$root/usr/share/applications/talvin-launcher.desktop
 report=$(desktop-file-validate "$desktop_file" 2>&1)
 [ -z "$report" ] || fail "desktop-file-validate: $report"
-grep -qx 'Exec=/usr/bin/launcher %f' "$desktop_file" || fail "Exec line: $(grep ^Exec= "$desktop_file")"
+grep -qx 'Exec=/usr/bin/talvin-launcher %f' "$desktop_file" || fail "Exec line: $(grep ^Exec= "$desktop_file")"
 grep -qx "MimeType=$mime_type;" "$desktop_file" || fail "MimeType line: $(grep ^MimeType= "$desktop_file")"
 
 # --- Registered in the scratch folder, as dpkg's triggers do on install.
-# The unpacked program stands in for /usr/bin/launcher (its folder holds
+# The unpacked program stands in for /usr/bin/talvin-launcher (its folder holds
 # no blank, so Exec= stays unquoted).
-sed -i "s|^Exec=/usr/bin/launcher |Exec=$root/usr/bin/launcher |" "$desktop_file"
+sed -i "s|^Exec=/usr/bin/talvin-launcher |Exec=$root/usr/bin/talvin-launcher |" "$desktop_file"
 
 product_dir=$scratch/product
 mkdir -p "$product_dir" "$scratch/settings" "$scratch/xdg-config" "$scratch/no-data"
@@ -134,7 +151,11 @@ expect_started "package, xdg-open" "$record"
 use_home "$scratch/user-home" "$scratch/no-data"
 cmake --install "$build" --prefix "$home/.local" >"$scratch/install.log" 2>&1 ||
     { cat "$scratch/install.log" >&2; fail "cmake --install --prefix ~/.local"; }
-grep -qx "Exec=$home/.local/bin/launcher %f" "$home/.local/share/applications/talvin-launcher.desktop" ||
+for file in bin/talvin-launcher bin/talvin-check share/man/man1/talvin-launcher.1.gz \
+    share/man/man1/talvin-check.1.gz share/man/man5/talvin-launch.5.gz; do
+    [ -f "$home/.local/$file" ] || fail "per-user install: no ~/.local/$file"
+done
+grep -qx "Exec=$home/.local/bin/talvin-launcher %f" "$home/.local/share/applications/talvin-launcher.desktop" ||
     fail "per-user Exec line: $(grep ^Exec= "$home/.local/share/applications/talvin-launcher.desktop")"
 expect_type_and_handler "per-user install"
 gio_open "per-user install, gio open"
