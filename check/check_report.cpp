@@ -26,6 +26,7 @@ const char* const KEY_NAMES[] = {"product",        "server",   "missing",       
 int file = -1;
 unsigned line_number = 0;
 bool line_ended = true;
+bool line_split = false; // the line being read arrives in pieces
 char section[CHECK_VALUE_CAP];
 unsigned section_line = 0;
 bool section_warned = false;
@@ -126,6 +127,7 @@ void on_file(const char* path, SettingSource source, int opened) {
     check_report.opened[file] = opened;
     line_number = 0;
     line_ended = true;
+    line_split = false;
     check_record.file = file;
     check_record.line = 0;
 }
@@ -133,10 +135,11 @@ void on_file(const char* path, SettingSource source, int opened) {
 void on_line(unsigned length, unsigned text_length, int ends_line) {
     if (line_ended)
         line_number++;
-    else
+    else if (!line_split) // once for each line, however many pieces it has
         check_warn(file, line_number, "long-line",
                    "the line is longer than %u characters: the rest is read as a line of its own",
                    (unsigned)LINE_MAX_CHARS);
+    line_split = !line_ended;
     line_ended = ends_line != 0;
     if (text_length < length)
         check_warn(file, line_number, "zero-byte",
