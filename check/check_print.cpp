@@ -30,8 +30,8 @@ const char* launch_file_shown(const CheckRun* run) {
 
 const char* settings_file_shown(const CheckRun* run) {
     if (run->settings_option != nullptr) return run->settings_option;
-    return check_report.tried[CHECK_FILE_SETTINGS] ? check_report.files[CHECK_FILE_SETTINGS]
-                                                   : nullptr;
+    const char* path = check_report.files[CHECK_FILE_SETTINGS];
+    return path[0] != '\0' ? path : nullptr;
 }
 
 // --- Text
@@ -129,8 +129,8 @@ void check_print_text(const CheckRun* run) {
     const CheckReport& report = check_report;
     printf("Launch file:   %s\n", launch_file_shown(run));
     const char* settings = settings_file_shown(run);
-    printf("Settings file: %s (%s)\n\n", settings != nullptr ? settings : "none",
-           run->settings_reason);
+    printf("Settings file: %s (%s%s)\n\n", settings != nullptr ? settings : "none",
+           run->settings_reason, check_report.opened[CHECK_FILE_SETTINGS] ? "" : "; not read");
 
     if (run->would_start) {
         printf("The launcher would start the product.\n  Command line: %s\n", record.command_line);

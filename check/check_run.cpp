@@ -16,7 +16,9 @@ const char* settings_directory_reason() {
 
 void explain_launch_file(const CheckRun* run, char* why) {
     const CheckReport& r = check_report;
-    if (r.tried[CHECK_FILE_LAUNCH]) {
+    if (run->argument[0] == '\0' || strcmp(run->argument, "\"\"") == 0) {
+        check_format(why, CHECK_WHY_CAP, "no launch file was named");
+    } else if (r.tried[CHECK_FILE_LAUNCH]) {
         char reason[CHECK_WHY_CAP];
         check_why_unopened(r.files[CHECK_FILE_LAUNCH], 0, reason, sizeof reason);
         check_format(why, CHECK_WHY_CAP, "%s cannot be opened: %s", r.files[CHECK_FILE_LAUNCH],
@@ -24,8 +26,6 @@ void explain_launch_file(const CheckRun* run, char* why) {
     } else if (strlen(run->argument) >= LAUNCH_PATH_CAP) {
         check_format(why, CHECK_WHY_CAP, "the launch file's path is longer than %u bytes",
                      LAUNCH_PATH_CAP - 1);
-    } else if (run->argument[0] == '\0' || strcmp(run->argument, "\"\"") == 0) {
-        check_format(why, CHECK_WHY_CAP, "no launch file was named");
     } else {
         check_format(why, CHECK_WHY_CAP,
                      "the path would not reach the product whole as one quoted argument (it holds "
@@ -144,7 +144,16 @@ void check_run(CheckRun* run) {
 
     const CheckReport& r = check_report;
     run->would_start = check_record.started && check_record.start_result > 31;
-    run->could_not_read = (r.tried[CHECK_FILE_LAUNCH] && !r.opened[CHECK_FILE_LAUNCH]) ||
+    // The settings file the launcher would have read next, when it was not reached.
+    if (!r.tried[CHECK_FILE_SETTINGS] && run->settings_option == nullptr) {
+        char dir[SETTINGS_DIR_CAP];
+        unsigned length = platform_windows_directory(dir, WINDOWS_DIR_QUERY_CAP);
+        if (length > 0 && length < WINDOWS_DIR_QUERY_CAP)
+            check_format(check_report.files[CHECK_FILE_SETTINGS], CHECK_PATH_CAP, "%s%c%s", dir,
+                         platform_path_separator(), SETTINGS_FILE_NAME);
+    }
+    run->could_not_read = run->argument[0] == '\0' ||
+                          (r.tried[CHECK_FILE_LAUNCH] && !r.opened[CHECK_FILE_LAUNCH]) ||
                           (run->settings_option != nullptr && !r.opened[CHECK_FILE_SETTINGS] &&
                            r.opened[CHECK_FILE_LAUNCH]);
     for (unsigned i = 0; i < check_record.box_count && i < CHECK_BOXES_CAP; i++)
