@@ -26,9 +26,9 @@ EVP_PKEY* read_key(const char* path) {
     fclose(in);
     char group[32];
     size_t length;
-    if (key != nullptr && (!EVP_PKEY_is_a(key, "EC") ||
-                           !EVP_PKEY_get_group_name(key, group, sizeof group, &length) ||
-                           strcmp(group, "prime256v1") != 0)) {
+    if (key != nullptr &&
+        (!EVP_PKEY_is_a(key, "EC") || !EVP_PKEY_get_group_name(key, group, sizeof group, &length) ||
+         strcmp(group, "prime256v1") != 0)) {
         EVP_PKEY_free(key);
         key = nullptr;
     }
@@ -56,8 +56,7 @@ bool has_signature(const char* bytes, size_t size) {
     static const char HEADER[] = "[signature]";
     const size_t length = sizeof HEADER - 1;
     for (size_t at = 0; at + length < size; at++) {
-        if ((at > 0 && bytes[at - 1] != '\n') || memcmp(bytes + at, HEADER, length) != 0)
-            continue;
+        if ((at > 0 && bytes[at - 1] != '\n') || memcmp(bytes + at, HEADER, length) != 0) continue;
         const char* after = bytes + at + length;
         if (after[0] == '\n' || (at + length + 1 < size && after[0] == '\r' && after[1] == '\n'))
             return true;
@@ -93,8 +92,8 @@ int sign_file(EVP_PKEY* key, const char* path) {
     if (!signed_ok) return fail("cannot be signed", path);
 
     char section[256];
-    int length = snprintf(section, sizeof section, "%.*s[signature]\r\necdsa=", (int)added,
-                          bytes + size);
+    int length =
+        snprintf(section, sizeof section, "%.*s[signature]\r\necdsa=", (int)added, bytes + size);
     put_base64(section + length, der, der_size);
     strcat(section, "\r\n");
     file = fopen(path, "ab");
