@@ -207,11 +207,18 @@ void warn_no_effect(const char* key, SectionKind kind) {
 void on_setting(const char* key, const char* value, SectionKind kind, const void* field,
                 SettingEffect effect) {
     FieldTrace* trace = trace_of(field);
-    bool program_key = names_equal(key, "command") || names_equal(key, "path");
-    if (file == CHECK_FILE_LAUNCH && program_key && effect != EFFECT_STORED) {
+    // command, path and the publisher's keys: known to the product's section,
+    // refused from a downloaded file.
+    bool settings_only =
+        effect == EFFECT_FROM_LAUNCH_FILE ||
+        (file == CHECK_FILE_LAUNCH && effect == EFFECT_NONE && kind == SECTION_PRODUCT &&
+         (kinds_knowing(key) & (1u << SECTION_PRODUCT)) != 0) ||
+        (file == CHECK_FILE_LAUNCH && effect == EFFECT_NONE &&
+         (names_equal(key, "command") || names_equal(key, "path")));
+    if (settings_only) {
         check_warn(file, line_number, "launch-file-program",
-                   "a launch file may not set \"%s\": only talvin.ini chooses the program and "
-                   "its folder",
+                   "a launch file may not set \"%s\": only talvin.ini chooses the program, its "
+                   "folder and its publisher's keys",
                    key);
         return;
     }

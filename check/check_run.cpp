@@ -3,6 +3,7 @@
 #include "launch/entry.h"
 #include "launch/launch_sequence.h"
 #include "launch_files/launch_settings.h"
+#include "launch_files/launch_signature.h"
 #include "platform/command_line_split.h"
 
 #include <stdio.h>
@@ -66,6 +67,10 @@ void explain_box(const CheckRun* run, const CheckBox& box, char* why) {
                                                          : r.files[CHECK_FILE_SETTINGS],
                          reason);
         }
+    } else if (strcmp(box.caption, "Launch file refused") == 0) {
+        check_format(
+            why, CHECK_WHY_CAP, "the product requires its publisher's signature: %s",
+            signature_verdict_text(check_launch_signature(r.files[CHECK_FILE_LAUNCH]).verdict));
     } else if (strcmp(box.caption, "Product not installed!") == 0) {
         explain_not_installed(why);
     } else if (strncmp(box.text, "no matching ']' found on ", 25) == 0 && box.file >= 0) {

@@ -26,6 +26,7 @@ expected_contents='./usr/
 ./usr/bin/
 ./usr/bin/talvin-check
 ./usr/bin/talvin-launcher
+./usr/bin/talvin-sign
 ./usr/share/
 ./usr/share/applications/
 ./usr/share/applications/talvin-launcher.desktop
@@ -37,6 +38,7 @@ expected_contents='./usr/
 ./usr/share/man/man1/
 ./usr/share/man/man1/talvin-check.1.gz
 ./usr/share/man/man1/talvin-launcher.1.gz
+./usr/share/man/man1/talvin-sign.1.gz
 ./usr/share/man/man5/
 ./usr/share/man/man5/talvin-launch.5.gz
 ./usr/share/mime/
@@ -47,7 +49,9 @@ contents=$(dpkg-deb -c "$deb" | awk '{print $NF}' | sort)
 $contents"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends; Recommends: $(dpkg-deb -f "$deb" Recommends)"
-[[ "$depends" =~ ^libc6\ \(\>=\ [0-9.]+\)$ ]] || fail "Depends: $depends (the program uses the C library only)"
+# The C library, and libcrypto, which the launcher loads to check signatures.
+[[ "$depends" =~ ^libc6\ \(\>=\ [0-9.]+\),\ libssl3\ \(\>=\ [0-9.]+\)$ ]] ||
+    fail "Depends: $depends (the C library and libssl3 only)"
 [ "$(dpkg-deb -f "$deb" Recommends)" = zenity ] || fail "Recommends: $(dpkg-deb -f "$deb" Recommends)"
 dpkg-deb -e "$deb" "$scratch/control"
 for script in preinst postinst prerm postrm triggers; do
