@@ -167,6 +167,8 @@ void on_section(const char* name) {
 void warn_section() {
     if (section_warned) return;
     section_warned = true;
+    // The launcher's own signature section, reported with the signature.
+    if (file == CHECK_FILE_LAUNCH && strcmp(section, "signature") == 0) return;
     const char* known[] = {"launch", "identification", launch_settings.app};
     const char* near = nearest(section, known, launch_settings.app[0] != '\0' ? 3 : 2);
     if (near != nullptr)

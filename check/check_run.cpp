@@ -68,9 +68,8 @@ void explain_box(const CheckRun* run, const CheckBox& box, char* why) {
                          reason);
         }
     } else if (strcmp(box.caption, "Launch file refused") == 0) {
-        check_format(
-            why, CHECK_WHY_CAP, "the product requires its publisher's signature: %s",
-            signature_verdict_text(check_launch_signature(r.files[CHECK_FILE_LAUNCH]).verdict));
+        check_format(why, CHECK_WHY_CAP, "the product requires its publisher's signature: %s",
+                     signature_verdict_text(run->signature.verdict));
     } else if (strcmp(box.caption, "Product not installed!") == 0) {
         explain_not_installed(why);
     } else if (strncmp(box.text, "no matching ']' found on ", 25) == 0 && box.file >= 0) {
@@ -161,6 +160,8 @@ void check_run(CheckRun* run) {
                           (r.tried[CHECK_FILE_LAUNCH] && !r.opened[CHECK_FILE_LAUNCH]) ||
                           (run->settings_option != nullptr && !r.opened[CHECK_FILE_SETTINGS] &&
                            r.opened[CHECK_FILE_LAUNCH]);
+    run->signature_checked = r.opened[CHECK_FILE_LAUNCH];
+    if (run->signature_checked) run->signature = check_launch_signature(r.files[CHECK_FILE_LAUNCH]);
     for (unsigned i = 0; i < check_record.box_count && i < CHECK_BOXES_CAP; i++)
         explain_box(run, check_record.boxes[i], run->box_why[i]);
     warn_after(run);

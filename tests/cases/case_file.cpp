@@ -10,8 +10,8 @@
 
 namespace {
 
-const std::set<std::string> SINGLE = {"launch", "ini",    "args", "start",
-                                      "cwd",    "append", "only", "name"};
+const std::set<std::string> SINGLE = {"launch", "ini",  "args", "start",    "cwd",
+                                      "append", "only", "name", "signature"};
 const std::set<std::string> MULTI = {"env", "box", "arg"};
 const std::set<std::string> TWO_PART = {"file",  "mode",    "fake", "setenv",
                                         "field", "special", "sign"};
