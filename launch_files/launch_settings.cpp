@@ -3,12 +3,12 @@
 #include <string.h>
 
 LaunchSettings launch_settings = {
-    "", "", "", "", "", "", "", "", "", "", "unknown", "quillet", "", 0, 1, 0,
+    "", "", "", "", "", "", "", "", "", "", "unknown", "quillet", "", 0, 1, 0, 0,
 };
 
 void launch_settings_init(void) {
     static const LaunchSettings initial = {
-        "", "", "", "", "", "", "", "", "", "", "unknown", "quillet", "", 0, 1, 0,
+        "", "", "", "", "", "", "", "", "", "", "unknown", "quillet", "", 0, 1, 0, 0,
     };
     launch_settings = initial;
 }
@@ -93,7 +93,7 @@ void apply_product_key(const char* key, const char* first_word, const char* full
     // Only the installed settings say which program runs and where.
     if (source != SOURCE_SETTINGS_FILE) return;
     if (names_equal(key, "path"))
-        store(s.path, full_text);
+        s.path_too_long = store(s.path, full_text) ? 0 : 1;
     else if (names_equal(key, "command") && store(s.command, full_text))
         s.command_found = 1;
 }
