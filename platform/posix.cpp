@@ -26,14 +26,22 @@ namespace {
 const unsigned START_OK = 33;
 const char DEFAULT_SEARCH_PATH[] = "/usr/local/bin:/usr/bin:/bin";
 
+// A reader that has gone (a closed terminal, a log stream after a restart,
+// a helper that exits early) must not end the launcher: SIGPIPE is ignored
+// while writing, then the disposition the launcher was given is put back,
+// so the product it starts inherits that one.
 void write_all(int fd, const char* text, size_t length) {
+    struct sigaction ignore = {}, previous;
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &previous);
     while (length > 0) {
         ssize_t n = write(fd, text, length);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
+        if (n <= 0) break;
         text += n;
         length -= (size_t)n;
     }
+    sigaction(SIGPIPE, &previous, nullptr);
 }
 
 // Copies `text` into `dest` with the Win32 sizing rule.
@@ -57,11 +65,19 @@ bool directory_part_exists(const char* program) {
     return stat(directory, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool exists(const char* path) {
+    struct stat info;
+    return stat(path, &info) == 0;
+}
+
 unsigned start_result(int error, const char* program) {
     switch (error) {
     case 0:
         return START_OK;
     case ENOENT:
+        // The program is there but its interpreter or loader is not: the
+        // product is installed, its program cannot be run.
+        if (exists(program)) return 11;
         return directory_part_exists(program) ? 2 : 3;
     case ENOTDIR:
         return 3;
@@ -105,7 +121,7 @@ unsigned spawn_from_search_path(const char* name, char** args,
             if (error == 0) return START_OK;
             if (error == EACCES)
                 denied = true;
-            else if (error != ENOENT && error != ENOTDIR)
+            else if ((error != ENOENT || exists(candidate)) && error != ENOTDIR)
                 return start_result(error, candidate);
         }
         entry = *end == ':' ? end + 1 : end;
@@ -192,14 +208,7 @@ void show_with_xmessage(const char* text, const char* caption) {
     pid_t pid;
     bool started = start_helper(args, pipe_ends[0], &pid);
     close(pipe_ends[0]);
-    if (started) {
-        // An xmessage that exits before reading must not end the launcher.
-        struct sigaction ignore = {}, previous;
-        ignore.sa_handler = SIG_IGN;
-        sigaction(SIGPIPE, &ignore, &previous);
-        write_all(pipe_ends[1], text, strlen(text));
-        sigaction(SIGPIPE, &previous, nullptr);
-    }
+    if (started) write_all(pipe_ends[1], text, strlen(text));
     close(pipe_ends[1]);
     if (started) wait_for(pid);
 }
@@ -221,10 +230,81 @@ void platform_message_box(platform_window, const char* text, const char* caption
     sigaction(SIGCHLD, &previous, nullptr);
 }
 
+namespace {
+
+// The settings folder and why it is the one. WINDIR, when set, names it as
+// on Windows. Otherwise each user has a folder of their own, as Windows
+// gives each user a Windows directory: it is used when it holds a
+// talvin.ini (any entry of that name, so that a broken one is reported, not
+// passed over), else the system folder. One file is read, never both.
+struct SettingsFolder {
+    char path[4096];
+    const char* reason;
+};
+
+// `base` followed by `rest` into `dest`; false, and `dest` empty, when it
+// does not fit.
+bool join(char* dest, size_t capacity, const char* base, const char* rest) {
+    size_t base_length = strlen(base);
+    size_t rest_length = strlen(rest);
+    dest[0] = '\0';
+    if (base_length + rest_length + 1 > capacity) return false;
+    memcpy(dest, base, base_length);
+    memcpy(dest + base_length, rest, rest_length + 1);
+    return true;
+}
+
+bool absolute(const char* path) {
+    return path != nullptr && path[0] == '/';
+}
+
+void choose_settings_folder(SettingsFolder* folder) {
+    const char* windir = getenv("WINDIR");
+    if (windir != nullptr && windir[0] != '\0') {
+        join(folder->path, sizeof folder->path, windir, "");
+        folder->reason = "WINDIR is set.";
+        return;
+    }
+    // A relative folder would be looked for in the current directory, which
+    // may be the browser's download folder.
+    const char* config = getenv("XDG_CONFIG_HOME");
+    const char* home = getenv("HOME");
+    bool have_user_folder = false;
+    const char* user_reason = "";
+    if (absolute(config)) {
+        have_user_folder = join(folder->path, sizeof folder->path, config, "/talvin");
+        user_reason = "The user's own talvin.ini is in $XDG_CONFIG_HOME/talvin.";
+    } else if (absolute(home)) {
+        have_user_folder = join(folder->path, sizeof folder->path, home, "/.config/talvin");
+        user_reason = "The user's own talvin.ini is in $HOME/.config/talvin.";
+    }
+    if (have_user_folder) {
+        char file[sizeof folder->path];
+        struct stat info;
+        if (join(file, sizeof file, folder->path, "/talvin.ini") && lstat(file, &info) == 0) {
+            folder->reason = user_reason;
+            return;
+        }
+    }
+    join(folder->path, sizeof folder->path, LAUNCHER_SETTINGS_DIR, "");
+    folder->reason = have_user_folder ? "The user's own folder holds no talvin.ini: the "
+                                        "system folder."
+                                      : "No HOME or XDG_CONFIG_HOME names a user's own "
+                                        "folder: the system folder.";
+}
+
+} // namespace
+
 unsigned platform_windows_directory(char* dest, unsigned capacity) {
-    const char* directory = getenv("WINDIR");
-    if (directory == nullptr || directory[0] == '\0') directory = LAUNCHER_SETTINGS_DIR;
-    return copy_out(directory, dest, capacity);
+    SettingsFolder folder;
+    choose_settings_folder(&folder);
+    return copy_out(folder.path, dest, capacity);
+}
+
+const char* platform_settings_directory_reason(void) {
+    SettingsFolder folder;
+    choose_settings_folder(&folder);
+    return folder.reason;
 }
 
 char platform_path_separator(void) {
