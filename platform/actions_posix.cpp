@@ -1,5 +1,6 @@
-// The POSIX face of the platform seam: the launcher's services built from
-// POSIX calls, so that the whole launcher runs on Linux.
+// The POSIX actions of the platform seam: message boxes, the current
+// directory, the environment and starting programs, built from POSIX calls so
+// that the whole launcher runs on Linux.
 #include "platform/platform.h"
 
 #include "platform/command_line_split.h"
@@ -14,10 +15,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#ifndef LAUNCHER_SETTINGS_DIR
-#define LAUNCHER_SETTINGS_DIR "/etc"
-#endif
 
 extern char** environ;
 
@@ -42,14 +39,6 @@ void write_all(int fd, const char* text, size_t length) {
         length -= (size_t)n;
     }
     sigaction(SIGPIPE, &previous, nullptr);
-}
-
-// Copies `text` into `dest` with the Win32 sizing rule.
-unsigned copy_out(const char* text, char* dest, unsigned capacity) {
-    size_t length = strlen(text);
-    if (length + 1 > capacity) return (unsigned)(length + 1);
-    memcpy(dest, text, length + 1);
-    return (unsigned)length;
 }
 
 // 1 when the directory part of `program` exists as a directory.
@@ -230,114 +219,8 @@ void platform_message_box(platform_window, const char* text, const char* caption
     sigaction(SIGCHLD, &previous, nullptr);
 }
 
-namespace {
-
-// The settings folder and why it is the one. WINDIR, when set, names it as
-// on Windows. Otherwise each user has a folder of their own, as Windows
-// gives each user a Windows directory: it is used when it holds a
-// talvin.ini (any entry of that name, so that a broken one is reported, not
-// passed over), else the system folder. One file is read, never both.
-struct SettingsFolder {
-    char path[4096];
-    const char* reason;
-};
-
-// `base` followed by `rest` into `dest`; false, and `dest` empty, when it
-// does not fit.
-bool join(char* dest, size_t capacity, const char* base, const char* rest) {
-    size_t base_length = strlen(base);
-    size_t rest_length = strlen(rest);
-    dest[0] = '\0';
-    if (base_length + rest_length + 1 > capacity) return false;
-    memcpy(dest, base, base_length);
-    memcpy(dest + base_length, rest, rest_length + 1);
-    return true;
-}
-
-bool absolute(const char* path) {
-    return path != nullptr && path[0] == '/';
-}
-
-void choose_settings_folder(SettingsFolder* folder) {
-    const char* windir = getenv("WINDIR");
-    if (windir != nullptr && windir[0] != '\0') {
-        join(folder->path, sizeof folder->path, windir, "");
-        folder->reason = "WINDIR is set.";
-        return;
-    }
-    // A relative folder would be looked for in the current directory, which
-    // may be the browser's download folder.
-    const char* config = getenv("XDG_CONFIG_HOME");
-    const char* home = getenv("HOME");
-    bool have_user_folder = false;
-    const char* user_reason = "";
-    if (absolute(config)) {
-        have_user_folder = join(folder->path, sizeof folder->path, config, "/talvin");
-        user_reason = "The user's own talvin.ini is in $XDG_CONFIG_HOME/talvin.";
-    } else if (absolute(home)) {
-        have_user_folder = join(folder->path, sizeof folder->path, home, "/.config/talvin");
-        user_reason = "The user's own talvin.ini is in $HOME/.config/talvin.";
-    }
-    if (have_user_folder) {
-        char file[sizeof folder->path];
-        struct stat info;
-        if (join(file, sizeof file, folder->path, "/talvin.ini") && lstat(file, &info) == 0) {
-            folder->reason = user_reason;
-            return;
-        }
-    }
-    join(folder->path, sizeof folder->path, LAUNCHER_SETTINGS_DIR, "");
-    folder->reason = have_user_folder ? "The user's own folder holds no talvin.ini: the "
-                                        "system folder."
-                                      : "No HOME or XDG_CONFIG_HOME names a user's own "
-                                        "folder: the system folder.";
-}
-
-} // namespace
-
-unsigned platform_windows_directory(char* dest, unsigned capacity) {
-    SettingsFolder folder;
-    choose_settings_folder(&folder);
-    return copy_out(folder.path, dest, capacity);
-}
-
-const char* platform_settings_directory_reason(void) {
-    SettingsFolder folder;
-    choose_settings_folder(&folder);
-    return folder.reason;
-}
-
-char platform_path_separator(void) {
-    return '/';
-}
-
-unsigned platform_short_path(const char*, char*, unsigned) {
-    return 0;
-}
-
-unsigned platform_full_path(const char* path, char* dest, unsigned capacity) {
-    if (path[0] == '/') return copy_out(path, dest, capacity);
-    char current[4096];
-    if (getcwd(current, sizeof current) == nullptr) return 0;
-    size_t current_length = strlen(current);
-    size_t path_length = strlen(path);
-    bool root = current_length == 1; // "/" needs no second slash
-    size_t length = current_length + (root ? 0 : 1) + path_length;
-    if (length + 1 > capacity) return (unsigned)(length + 1);
-    memcpy(dest, current, current_length);
-    if (!root) dest[current_length++] = '/';
-    memcpy(dest + current_length, path, path_length + 1);
-    return (unsigned)length;
-}
-
 int platform_change_directory(const char* path) {
     return chdir(path) == 0;
-}
-
-unsigned platform_current_directory(char* dest, unsigned capacity) {
-    char current[4096];
-    if (getcwd(current, sizeof current) == nullptr) return 0;
-    return copy_out(current, dest, capacity);
 }
 
 int platform_set_environment(const char* name, const char* value) {
@@ -366,20 +249,4 @@ unsigned platform_start_program(const char* command_line, int) {
     free(args);
     free(text);
     return result;
-}
-
-int platform_file_names_ignore_case(void) {
-    return 0;
-}
-
-int platform_is_lead_byte(unsigned char) {
-    return 0;
-}
-
-void* platform_take_memory(size_t size) {
-    return malloc(size);
-}
-
-void platform_give_memory(void* block) {
-    free(block);
 }
