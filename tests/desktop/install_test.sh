@@ -92,7 +92,7 @@ expect_started() {
     local how=$1 record=$2 expected
     wait_until 10 test -s "$record"
     sleep 0.2 # the product writes its record in one go; let it close the file
-    expected=$(printf 'cwd %d:%s\narg %d:%s' "${#product_dir}" "$product_dir" \
+    expected=$(printf 'cwd %d:%s\narg %d:%s\nsigpipe 7:default' "${#product_dir}" "$product_dir" \
         "${#launch_file}" "$launch_file")
     if [ ! -s "$record" ]; then
         fail "$how: the product was not started within 10 s"
