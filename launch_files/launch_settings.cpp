@@ -3,12 +3,12 @@
 #include <string.h>
 
 LaunchSettings launch_settings = {
-    "", "", "", "", "", "", "", "", "", "", "unknown", "quillet", "", 0, 1, 0, 0,
+    "", "", "", "", "", "", "", "", "", "", "unknown", "quillet", "", 0, 1, 0, {}, 0, 0,
 };
 
 void launch_settings_init(void) {
     static const LaunchSettings initial = {
-        "", "", "", "", "", "", "", "", "", "", "unknown", "quillet", "", 0, 1, 0, 0,
+        "", "", "", "", "", "", "", "", "", "", "unknown", "quillet", "", 0, 1, 0, {}, 0, 0,
     };
     launch_settings = initial;
 }
@@ -86,6 +86,20 @@ void apply_launch_key(const char* key, const char* first_word, const char* full_
     }
 }
 
+// A publickeyN line asks for signed launch files whatever its value holds:
+// a key that cannot be read matches no signature, so nothing is let through.
+// The whole value is taken: base64 may end in '=', which ends a word.
+void apply_public_key(const char* key, const char* full_text) {
+    static const char* const NAMES[PUBLIC_KEY_SLOTS] = {"publickey1", "publickey2", "publickey3",
+                                                        "publickey4"};
+    for (int slot = 0; slot < PUBLIC_KEY_SLOTS; slot++) {
+        if (!names_equal(key, NAMES[slot])) continue;
+        launch_settings.signature_required = 1;
+        store(launch_settings.public_key[slot], full_text);
+        return;
+    }
+}
+
 void apply_product_key(const char* key, const char* first_word, const char* full_text,
                        SettingSource source) {
     LaunchSettings& s = launch_settings;
@@ -96,6 +110,8 @@ void apply_product_key(const char* key, const char* first_word, const char* full
         s.path_too_long = store(s.path, full_text) ? 0 : 1;
     else if (names_equal(key, "command") && store(s.command, full_text))
         s.command_found = 1;
+    else
+        apply_public_key(key, full_text);
 }
 
 void apply_identification_key(const char* key, const char* full_text) {

@@ -25,9 +25,13 @@ echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes"
 expected_contents='./usr/
 ./usr/bin/
 ./usr/bin/launcher
+./usr/bin/talvin-sign
 ./usr/share/
 ./usr/share/applications/
 ./usr/share/applications/talvin-launcher.desktop
+./usr/share/man/
+./usr/share/man/man1/
+./usr/share/man/man1/talvin-sign.1.gz
 ./usr/share/mime/
 ./usr/share/mime/packages/
 ./usr/share/mime/packages/talvin-launcher.xml'
@@ -36,7 +40,9 @@ contents=$(dpkg-deb -c "$deb" | awk '{print $NF}' | sort)
 $contents"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends; Recommends: $(dpkg-deb -f "$deb" Recommends)"
-[[ "$depends" =~ ^libc6\ \(\>=\ [0-9.]+\)$ ]] || fail "Depends: $depends (the program uses the C library only)"
+# The C library, and libcrypto, which the launcher loads to check signatures.
+[[ "$depends" =~ ^libc6\ \(\>=\ [0-9.]+\),\ libssl3\ \(\>=\ [0-9.]+\)$ ]] ||
+    fail "Depends: $depends (the C library and libssl3 only)"
 [ "$(dpkg-deb -f "$deb" Recommends)" = zenity ] || fail "Recommends: $(dpkg-deb -f "$deb" Recommends)"
 dpkg-deb -e "$deb" "$scratch/control"
 for script in preinst postinst prerm postrm triggers; do
