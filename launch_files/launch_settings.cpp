@@ -5,12 +5,12 @@
 #include <string.h>
 
 LaunchSettings launch_settings = {
-    "", "", "", "", "", "", "", "", "", "", "unknown", "quillet", "", 0, 1, 0, {}, 0,
+    "", "", "", "", "", "", "", "", "", "", "unknown", "quillet", "", 0, 1, 0, {}, 0, 0,
 };
 
 void launch_settings_init(void) {
     static const LaunchSettings initial = {
-        "", "", "", "", "", "", "", "", "", "", "unknown", "quillet", "", 0, 1, 0, {}, 0,
+        "", "", "", "", "", "", "", "", "", "", "unknown", "quillet", "", 0, 1, 0, {}, 0, 0,
     };
     launch_settings = initial;
 }
@@ -133,7 +133,7 @@ void apply_product_key(const char* key, const char* first_word, const char* full
         return;
     }
     if (names_equal(key, "path"))
-        store(s.path, full_text);
+        s.path_too_long = store(s.path, full_text) ? 0 : 1;
     else if (names_equal(key, "command") && store(s.command, full_text))
         s.command_found = 1;
     else

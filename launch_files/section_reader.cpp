@@ -272,7 +272,9 @@ int parse_section_file(platform_window owner, const char* path, SettingSource so
     char* message = take_buffer();
     platform_file file = PLATFORM_NO_FILE;
     int result = 0;
-    if (line != nullptr && message != nullptr) file = platform_open_for_reading(path);
+    if (line != nullptr && message != nullptr)
+        file = source == SOURCE_SETTINGS_FILE ? platform_open_settings_file(path)
+                                              : platform_open_for_reading(path);
     if (launch_observer != nullptr) launch_observer->file(path, source, file != PLATFORM_NO_FILE);
     if (file != PLATFORM_NO_FILE) {
         // The stream's read chunk is working memory too.

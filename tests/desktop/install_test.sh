@@ -83,9 +83,10 @@ printf '[sample]\npath=%s\ncommand=%s\n' "$product_dir" "$record_product" \
     >"$scratch/settings/talvin.ini"
 name="game night, Tom's (1)$extension"
 
-# use_home HOME DATA_DIRS: a fresh user home with a downloaded launch file;
-# sets desktop_env, the environment of that user's desktop, which sees only
-# the scratch folders and nothing of this machine's own desktop set-up.
+# use_home HOME DATA_DIRS [WINDIR]: a fresh user home with a downloaded
+# launch file; sets desktop_env, the environment of that user's desktop,
+# which sees only the scratch folders and nothing of this machine's own
+# desktop set-up.
 use_home() {
     home=$1
     downloads=$home/Downloads
@@ -93,8 +94,8 @@ use_home() {
     mkdir -p "$home/.local/share" "$home/.config" "$downloads"
     printf '[launch]\napp=sample\n' >"$launch_file"
     desktop_env=(env -i PATH=/usr/bin:/bin HOME="$home" XDG_DATA_HOME="$home/.local/share"
-        XDG_DATA_DIRS="$2" XDG_CONFIG_HOME="$home/.config" XDG_CONFIG_DIRS="$scratch/xdg-config"
-        WINDIR="$scratch/settings")
+        XDG_DATA_DIRS="$2" XDG_CONFIG_HOME="$home/.config" XDG_CONFIG_DIRS="$scratch/xdg-config")
+    if [ $# -gt 2 ]; then desktop_env+=(WINDIR="$3"); fi
 }
 
 # expect_type_and_handler: the desktop knows the type and its handler.
@@ -112,7 +113,7 @@ expect_started() {
     local how=$1 record=$2 expected
     wait_until 10 test -s "$record"
     sleep 0.2 # the product writes its record in one go; let it close the file
-    expected=$(printf 'cwd %d:%s\narg %d:%s' "${#product_dir}" "$product_dir" \
+    expected=$(printf 'cwd %d:%s\narg %d:%s\nsigpipe 7:default' "${#product_dir}" "$product_dir" \
         "${#launch_file}" "$launch_file")
     if [ ! -s "$record" ]; then
         fail "$how: the product was not started within 10 s"
@@ -135,7 +136,8 @@ gio_open() {
     expect_started "$1" "$record"
 }
 
-use_home "$scratch/package-home" "$root/usr/share"
+# The packaged program's system folder, /etc, is not to be written here.
+use_home "$scratch/package-home" "$root/usr/share" "$scratch/settings"
 "${desktop_env[@]}" update-mime-database "$root/usr/share/mime" || fail "update-mime-database"
 "${desktop_env[@]}" update-desktop-database "$root/usr/share/applications" ||
     fail "update-desktop-database"
@@ -151,8 +153,18 @@ record=$scratch/xdg-open.record
 expect_started "package, xdg-open" "$record"
 
 # --- The per-user install, without root: cmake --install into ~/.local
-# registers the type and handler there by itself.
+# registers the type and handler there by itself, and a product installed
+# for this user adds its section to the user's own talvin.ini, as README
+# shows; no WINDIR in the session.
 use_home "$scratch/user-home" "$scratch/no-data"
+(
+    export HOME=$home XDG_CONFIG_HOME=$home/.config
+    case "${XDG_CONFIG_HOME:-}" in /*) config=$XDG_CONFIG_HOME ;; *) config=$HOME/.config ;; esac
+    mkdir -p "$config/talvin"
+    touch "$config/talvin/talvin.ini"
+    chmod 600 "$config/talvin/talvin.ini"
+    printf '[sample]\npath=%s\ncommand=%s\n' "$product_dir" "$record_product" >>"$config/talvin/talvin.ini"
+)
 cmake --install "$build" --prefix "$home/.local" >"$scratch/install.log" 2>&1 ||
     { cat "$scratch/install.log" >&2; fail "cmake --install --prefix ~/.local"; }
 for file in bin/talvin-launcher bin/talvin-check share/man/man1/talvin-launcher.1.gz \
