@@ -197,8 +197,8 @@ void check_print_text(const CheckRun* run) {
     const CheckReport& report = check_report;
     printf("Launch file:   %s\n", launch_file_shown(run));
     const char* settings = settings_file_shown(run);
-    printf("Settings file: %s (%s%s)\n", settings != nullptr ? settings : "none",
-           run->settings_reason, check_report.opened[CHECK_FILE_SETTINGS] ? "" : "; not read");
+    printf("Settings file: %s%s\n               %s\n", settings != nullptr ? settings : "none",
+           check_report.opened[CHECK_FILE_SETTINGS] ? "" : " (not read)", run->settings_reason);
     put_signature(run);
     putchar('\n');
 
