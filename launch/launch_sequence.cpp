@@ -1,6 +1,7 @@
 #include "launch/launch_sequence.h"
 
 #include "launch_files/launch_settings.h"
+#include "launch_files/launch_signature.h"
 #include "launch_files/section_reader.h"
 #include "platform/command_line_split.h"
 
@@ -48,12 +49,15 @@ void unquote(char* path) {
     if (quote != nullptr) *quote = '\0';
 }
 
-// A relative path would name another file once the directory changes. One
-// whose absolute form does not fit stays as it is.
-void make_absolute(char* path) {
+// A relative path would name another file once the directory changes, so
+// one whose absolute form cannot be had (no current directory, or too long
+// for the buffer) is refused: 0.
+bool make_absolute(char* path) {
     char full[LAUNCH_PATH_CAP];
     unsigned length = platform_full_path(path, full, sizeof full);
-    if (length > 0 && length < sizeof full) memcpy(path, full, length + 1);
+    if (length == 0 || length >= sizeof full) return false;
+    memcpy(path, full, length + 1);
+    return true;
 }
 
 void shorten(char* path) {
@@ -133,6 +137,27 @@ void report_start(platform_window owner, unsigned result) {
     }
 }
 
+// A product that names its publisher's keys takes only launch files one of
+// them signed; any other is refused before it can change anything.
+bool signature_holds(platform_window owner, const char* launch_path) {
+    if (!launch_settings.signature_required) return true;
+    if (check_launch_signature(launch_path).verdict == SIGNATURE_VALID) return true;
+    static const char BEFORE[] = "This launch file for ";
+    static const char AFTER[] =
+        " does not carry a valid signature of its publisher. It was not used.";
+    static const char NO_PRODUCT[] =
+        "This launch file does not carry a valid signature of the product's publisher. "
+        "It was not used.";
+    char text[sizeof BEFORE + SETTING_WORD_CAP + sizeof AFTER];
+    const char* product = launch_settings.product;
+    size_t length = strlen(product);
+    memcpy(text, BEFORE, sizeof BEFORE - 1);
+    memcpy(text + sizeof BEFORE - 1, product, length);
+    memcpy(text + sizeof BEFORE - 1 + length, AFTER, sizeof AFTER);
+    platform_message_box(owner, length > 0 ? text : NO_PRODUCT, "Launch file refused");
+    return false;
+}
+
 // Steps after the launch file has been read, with the working buffer (null
 // when it could not be had: then the settings path cannot be built).
 void launch_with_settings(platform_window owner, const char* settings_dir, char* launch_path,
@@ -149,11 +174,12 @@ void launch_with_settings(platform_window owner, const char* settings_dir, char*
         platform_message_box(owner, "Unable to open talvin.ini file!", CAPTION_LAUNCHER);
         return;
     }
+    if (!signature_holds(owner, launch_path)) return;
 
     shorten(launch_path);
 
     const LaunchSettings& s = launch_settings;
-    if (!s.command_found) {
+    if (!s.command_found || s.path_too_long) {
         platform_message_box(owner, s.missing, "Product not installed!");
         return;
     }
@@ -169,11 +195,11 @@ void launch_with_settings(platform_window owner, const char* settings_dir, char*
 
 void run_launch(platform_window owner, const char* settings_dir, char* launch_path) {
     unquote(launch_path);
-    if (launch_path[0] != '\0') make_absolute(launch_path);
 
     // The path goes to the product as one quoted argument; a name that would
     // not come back whole from the product's split is refused, not started.
-    if (!path_survives_split(launch_path) ||
+    if (launch_path[0] == '\0' || !make_absolute(launch_path) ||
+        !path_survives_split(launch_path) ||
         !parse_section_file(owner, launch_path, SOURCE_LAUNCH_FILE)) {
         platform_message_box(owner, "Unable to open launch file!", CAPTION_LAUNCHER);
         return;

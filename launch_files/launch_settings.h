@@ -8,6 +8,8 @@ enum {
     SETTING_WORD_CAP = 80,    // app, product, server, wndclass, ...
     SETTING_TEXT_CAP = 256,   // missing, title
     SETTING_SECRET_CAP = 256, // password, email
+    PUBLIC_KEY_SLOTS = 4,     // publickey1 to publickey4
+    PUBLIC_KEY_CAP = 128,     // one key's text, 124 characters and room
 };
 
 struct LaunchSettings {
@@ -27,6 +29,14 @@ struct LaunchSettings {
     int32_t send_identification;
     int32_t passlaunch;
     int command_found;
+    // The publisher's keys the product section of the settings file named,
+    // and whether it named any: then only launch files signed by one of them
+    // are used. Set by the settings file only, never cleared.
+    char public_key[PUBLIC_KEY_SLOTS][PUBLIC_KEY_CAP];
+    int signature_required;
+    // The last `path` of the settings file did not fit: the product's
+    // directory is unknown, so the product counts as not installed.
+    int path_too_long;
 };
 
 // The process-wide record. It starts with its initial values and is never
@@ -34,13 +44,14 @@ struct LaunchSettings {
 extern LaunchSettings launch_settings;
 
 // Which file a key line comes from. The launch file is downloaded, so it may
-// not choose the program that runs or its directory.
+// not choose the program that runs or its directory. Every caller names the
+// source: there is no default to forget.
 enum SettingSource { SOURCE_LAUNCH_FILE, SOURCE_SETTINGS_FILE };
 
 // Applies one key line of `section` to the record. A value that does not fit
 // its field leaves the field as it was. Never fails, never reports.
 void apply_setting(const char* section, const char* key, const char* first_word,
-                   const char* full_text, SettingSource source = SOURCE_SETTINGS_FILE);
+                   const char* full_text, SettingSource source);
 
 // Puts the record back to its initial values, as at process start. Only
 // tests need this: each launcher process fills the record once.

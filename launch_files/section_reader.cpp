@@ -1,10 +1,13 @@
 #include "launch_files/section_reader.h"
 
+#include "launch_files/launch_observer.h"
+
 #include <stdint.h>
 #include <string.h>
 
 char line_buffer[LINE_BUFFER_CAP];
 bool line_pushed_back = false;
+const LaunchObserver* launch_observer = nullptr;
 
 namespace {
 
@@ -113,6 +116,7 @@ int next_byte(TextStream* s) {
     if (s->pos == s->len && !refill(s)) return -1;
     unsigned char c = s->chunk[s->pos++];
     if (c == CTRL_Z) {
+        if (launch_observer != nullptr) launch_observer->ctrl_z(s->pos < s->len || refill(s));
         s->at_end = true;
         s->pos = s->len;
         return -1;
@@ -153,6 +157,8 @@ unsigned read_line(TextStream* s) {
     if (n > 0) {
         line_buffer[n] = '\0';
         line_text_length = text < n ? text : n;
+        if (launch_observer != nullptr)
+            launch_observer->line(n, line_text_length, line_buffer[n - 1] == '\n');
     }
     return n;
 }
@@ -266,7 +272,10 @@ int parse_section_file(platform_window owner, const char* path, SettingSource so
     char* message = take_buffer();
     platform_file file = PLATFORM_NO_FILE;
     int result = 0;
-    if (line != nullptr && message != nullptr) file = platform_open_for_reading(path);
+    if (line != nullptr && message != nullptr)
+        file = source == SOURCE_SETTINGS_FILE ? platform_open_settings_file(path)
+                                              : platform_open_for_reading(path);
+    if (launch_observer != nullptr) launch_observer->file(path, source, file != PLATFORM_NO_FILE);
     if (file != PLATFORM_NO_FILE) {
         // The stream's read chunk is working memory too.
         TextStream* stream = (TextStream*)platform_take_memory(sizeof(TextStream));
@@ -285,6 +294,7 @@ int parse_section_file(platform_window owner, const char* path, SettingSource so
                     continue;
                 }
                 *close = '\0';
+                if (launch_observer != nullptr) launch_observer->section(token + 1);
                 parse_section_body(token + 1, stream, source);
                 if (stream->failed) break;
             }

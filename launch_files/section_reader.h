@@ -35,12 +35,10 @@ char* next_line(TextStream* stream, char* dest);
 
 // Applies the key lines of one section, up to the next header line (handed
 // back through line_pushed_back) or the end of the file.
-void parse_section_body(const char* section, TextStream* stream,
-                        SettingSource source = SOURCE_SETTINGS_FILE);
+void parse_section_body(const char* section, TextStream* stream, SettingSource source);
 
 // Reads the whole file at `path`. Returns 1 when it could be opened and read,
 // whatever it held, and 0 when it cannot be opened (or a working buffer
 // could not be had). A header without ']' is reported in a message box owned
 // by `owner`, and reading goes on.
-int parse_section_file(platform_window owner, const char* path,
-                       SettingSource source = SOURCE_SETTINGS_FILE);
+int parse_section_file(platform_window owner, const char* path, SettingSource source);

@@ -2,9 +2,10 @@
 //
 // Each face (the Windows and POSIX ones, fake.cpp) defines every procedure
 // below, in this order; the Windows and POSIX faces are split into queries,
-// actions, file reading and appending (queries_posix.cpp, actions_posix.cpp,
-// file_posix.cpp, append_posix.cpp and the same for win32). The launcher's own code never includes an OS header; it calls
-// these. Sizes follow the Win32 calls they stand for: a procedure that fills a
+// actions, file reading, appending and signatures (queries_posix.cpp,
+// actions_posix.cpp, file_posix.cpp, append_posix.cpp, crypto_posix.cpp and
+// the same for win32). The launcher's own code never includes an OS header;
+// it calls these. Sizes follow the Win32 calls they stand for: a procedure that fills a
 // buffer returns the length written, 0 on failure, or the size it would need
 // (terminator included) when the buffer is too small.
 #pragma once
@@ -20,8 +21,13 @@ typedef void* platform_window;
 // are never used as a format.
 void platform_message_box(platform_window owner, const char* text, const char* caption);
 
-// Writes the Windows directory (no trailing separator) into `dest`.
+// Writes the Windows directory (no trailing separator) into `dest`: the
+// folder that holds the shared settings file.
 unsigned platform_windows_directory(char* dest, unsigned capacity);
+
+// One short sentence saying why platform_windows_directory gives the folder
+// it gives (for tools that explain a launch). Never null.
+const char* platform_settings_directory_reason(void);
 
 // The separator that follows a directory name: a backslash or a slash.
 char platform_path_separator(void);
@@ -71,6 +77,11 @@ typedef intptr_t platform_file;
 // writing it. Returns PLATFORM_NO_FILE when it cannot be opened.
 platform_file platform_open_for_reading(const char* path);
 
+// Opens the shared settings file like platform_open_for_reading, but refuses
+// (PLATFORM_NO_FILE) one that another user could change, since it chooses
+// the program this user runs. Checked on the opened file itself.
+platform_file platform_open_settings_file(const char* path);
+
 // Reads up to `capacity` bytes; returns the count, 0 at the end of the file
 // and -1 on a read error.
 long platform_read(platform_file file, void* dest, unsigned capacity);
@@ -80,3 +91,12 @@ void platform_close(platform_file file);
 // Appends `size` bytes to the end of `path` in one write, creating the file
 // when it does not exist. Returns 1 when every byte was written, else 0.
 int platform_append(const char* path, const void* data, unsigned size);
+
+// Signatures, by the operating system's own cryptography, loaded only when
+// a signature must be checked. Checks that `signature` (r then s, 32 bytes
+// each, big-endian) is an ECDSA signature over the SHA-256 hash of the
+// `size` bytes at `message` by the P-256 public key `public_key` (the point's
+// x then y, 32 bytes each). Returns 1 when it is, 0 when it is not, and -1
+// when the system's cryptography cannot be had.
+int platform_verify_p256(const unsigned char public_key[64], const void* message, size_t size,
+                         const unsigned char signature[64]);

@@ -13,6 +13,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 packages=(
   build-essential cmake ninja-build pkg-config git
   googletest libgtest-dev libgmock-dev libbenchmark-dev libinih-dev
+  libssl-dev openssl
 )
 if [ "${1:-build}" = "all" ]; then
   packages+=(
@@ -21,7 +22,7 @@ if [ "${1:-build}" = "all" ]; then
     wine wine64 nsis
     xvfb xdotool x11-utils zenity imagemagick tesseract-ocr
     shared-mime-info desktop-file-utils xdg-utils libfile-mimeinfo-perl libglib2.0-bin
-    dpkg-dev file
+    dpkg-dev file lintian man-db groff-base
   )
 fi
 

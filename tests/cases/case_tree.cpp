@@ -1,5 +1,7 @@
 #include "case_tree.h"
 
+#include "signing.h"
+
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -96,13 +98,30 @@ bool CaseTree::build(const Case& c, const Places& names, std::string ini_path, s
     launch_ = places.launch;
     if (ini_path.empty()) ini_path = places.win + "/talvin.ini";
     bool ok = true;
-    if (c.has("launch")) ok = write_file(places.launch, expand(c.get("launch"), names));
+    if (c.has("launch"))
+        ok = write_file(places.launch, signed_launch(expand(c.get("launch"), names), c, names));
     if (c.has("ini")) ok = ok && write_file(ini_path, expand(c.get("ini"), names));
     for (const Case::Item& item : c.many) {
         std::string path = in_dir(places, item.first);
         if (item.directive == "file") ok = ok && write_file(path, expand(item.value, names));
-        if (item.directive == "special")
+        if (item.directive == "special") {
+            std::error_code ignored;
+            fs::create_directories(fs::path(path).parent_path(), ignored);
             ok = ok && make_special(path, expand(item.value, names), &held_);
+        }
+    }
+    for (const Case::Item& item : c.many) {
+        if (item.directive != "owner" || !ok) continue;
+        std::string ids = item.value;
+        size_t colon = ids.find(':');
+        std::string user = ids.substr(0, colon);
+        std::string group = colon == std::string::npos ? "-" : ids.substr(colon + 1);
+        uid_t uid = user == "-" ? (uid_t)-1 : (uid_t)strtoul(user.c_str(), nullptr, 10);
+        gid_t gid = group == "-" ? (gid_t)-1 : (gid_t)strtoul(group.c_str(), nullptr, 10);
+        if (lchown(in_dir(places, item.first).c_str(), uid, gid) != 0) {
+            *error = "SKIP this runner cannot give " + item.first + " the owner " + ids;
+            return false;
+        }
     }
     // Modes last: a folder may lose the right to be written into.
     for (const Case::Item& item : c.many)

@@ -159,6 +159,12 @@ std::vector<std::string> play(const Case& c) {
     write_file(product, read_file(record_product));
     chmod(product.c_str(), 0755);
     if (!tree.build(c, places, ini_path, &error)) return {error};
+    // `stderr gone`: standard error is a pipe whose reader has already gone.
+    bool stderr_gone = c.has("stderr") && c.get("stderr") == "gone";
+    int gone_pipe[2] = {-1, -1};
+    if (c.has("stderr") && !stderr_gone) return {"unknown stderr " + c.get("stderr")};
+    if (stderr_gone && pipe(gone_pipe) != 0) return {"cannot make a pipe"};
+    if (stderr_gone) close(gone_pipe[0]);
     std::string out = tree.root() + ".out", err = tree.root() + ".err";
 
     std::vector<std::string> argv = words_of(getenv("LAUNCHER_WRAPPER"));
@@ -200,12 +206,27 @@ std::vector<std::string> play(const Case& c) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (stderr_gone)
+        posix_spawn_file_actions_adddup2(&actions, gone_pipe[1], 2);
+    else
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
     posix_spawn_file_actions_addchdir_np(&actions, (tree.root() + "/dl").c_str());
+    // SIGPIPE at its default action, whatever this runner was given: the
+    // product must find it so too.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t pipe_signal;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &pipe_signal);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid;
-    int spawned = posix_spawnp(&pid, arg_pointers[0], &actions, nullptr, arg_pointers.data(),
+    int spawned = posix_spawnp(&pid, arg_pointers[0], &actions, &attributes, arg_pointers.data(),
                                env_pointers.data());
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (stderr_gone) close(gone_pipe[1]);
     if (spawned != 0) return {"cannot start " + argv[0]};
     int status = -1;
     double limit = 10 * (getenv("LAUNCHER_WRAPPER") ? 10 : 1);
@@ -221,7 +242,7 @@ std::vector<std::string> play(const Case& c) {
             record = read_file(rec);
         expect(&failures, "boxes", traced_boxes(read_file(err)), boxes);
         record = upper(record);
-    } else {
+    } else if (!stderr_gone) {
         expect(&failures, "boxes", read_file(err), boxes);
     }
     if (!c.has("start")) {
@@ -236,6 +257,8 @@ std::vector<std::string> play(const Case& c) {
                wine_prefix ? upper(args) : args);
         expect(&failures, "product's folder", recorded(record, wine_prefix ? "CWD" : "cwd"),
                wine_prefix ? upper(cwd) : cwd);
+        if (wine_prefix == nullptr)
+            expect(&failures, "product's SIGPIPE", recorded(record, "sigpipe"), "default\n");
     }
     tree.check(c, places, &failures);
     for (const std::string& path : {out, err, rec})

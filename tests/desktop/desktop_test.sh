@@ -3,11 +3,13 @@
 # sees (with zenity, and with xmessage alone), read back from a screenshot
 # and dismissed with Return; and a launch file opened through the desktop's
 # MIME database (gio open, and xdg-open as a browser does) after installing
-# the Debian package into a scratch folder, then after a per-user install.
+# the Debian package into a scratch folder (lintian-clean), then after a
+# per-user install whose product's section is in the user's own talvin.ini
+# (no WINDIR in that session).
 # Usage: desktop_test.sh BUILD_DIR RECORD_PRODUCT MIME_TYPE EXTENSION ARTIFACTS
 source "$(dirname "$0")/../lib.sh"
 build=$1 record_product=$(realpath "$2") mime_type=$3 extension=$4 artifacts=$5
-need_tools Xvfb xdotool import convert tesseract zenity xmessage cpack dpkg-deb gio xdg-open \
+need_tools Xvfb xdotool import convert tesseract zenity xmessage cpack dpkg-deb lintian gio xdg-open \
     update-mime-database update-desktop-database
 mkdir -p "$artifacts" "$scratch/settings" "$scratch/only-xmessage" "$scratch/product"
 ln -s "$(command -v xmessage)" "$scratch/only-xmessage/xmessage"
@@ -35,17 +37,17 @@ for helper in zenity xmessage; do
 done
 
 name="game night, Tom's (1)$extension"
-# open_in HOME DATA_DIRS HOW...: a fresh user's desktop, seeing only the
-# scratch folders, opens a downloaded launch file from its download folder.
+# open_in HOME DATA_DIRS WINDIR HOW...: a fresh user's desktop, seeing only
+# the scratch folders, opens a downloaded launch file from its download folder.
 open_in() {
-    local home=$1 data=$2 record=$1/record
-    shift 2
+    local home=$1 data=$2 windir=${3:+WINDIR=$3} record=$1/record
+    shift 3
     set -- "${@/@FILE/$home/Downloads/$name}"
     mkdir -p "$home/Downloads" "$home/.local/share"
     printf '[launch]\napp=sample\n' >"$home/Downloads/$name"
     (cd "$home/Downloads" && timeout 10 env -i PATH=/usr/bin:/bin HOME="$home" DISPLAY="$DISPLAY" \
         XDG_DATA_HOME="$home/.local/share" XDG_DATA_DIRS="$data" XDG_CONFIG_HOME="$home" \
-        WINDIR="$scratch/settings" LAUNCHER_TEST_RECORD="$record" "$@") || fail "$*: failed"
+        $windir LAUNCHER_TEST_RECORD="$record" "$@") || fail "$*: failed"
     await_record "$record" && sleep 0.2
     check "$*: product's argument" "$(recorded "$record" arg)" "$home/Downloads/$name"
     check "$*: product's folder" "$(recorded "$record" cwd)" "$scratch/product"
@@ -55,12 +57,16 @@ open_in() {
 root=$scratch/root
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/package" >"$scratch/cpack.log" 2>&1 &&
     dpkg -x "$scratch"/package/*.deb "$root" || { cat "$scratch/cpack.log"; fail "package"; finish; }
+lintian --fail-on error,warning "$scratch"/package/*.deb >"$scratch/lintian.log" 2>&1 &&
+    ! grep -q '^[EW]:' "$scratch/lintian.log" || fail "lintian: $(cat "$scratch/lintian.log")"
 # Registered there as dpkg's triggers would; the unpacked program stands in.
-sed -i "s|^Exec=/usr/bin/launcher |Exec=$root/usr/bin/launcher |" "$root/usr/share/applications/talvin-launcher.desktop"
+sed -i "s|^Exec=/usr/bin/talvin-launcher |Exec=$root/usr/bin/talvin-launcher |" "$root/usr/share/applications/talvin-launcher.desktop"
 update-mime-database "$root/usr/share/mime" && update-desktop-database "$root/usr/share/applications"
-open_in "$scratch/home1" "$root/usr/share" gio open @FILE
-open_in "$scratch/home2" "$root/usr/share" xdg-open "$name" # relative, as Chromium does
+open_in "$scratch/home1" "$root/usr/share" "$scratch/settings" gio open @FILE
+open_in "$scratch/home2" "$root/usr/share" "$scratch/settings" xdg-open "$name" # relative, as Chromium does
 cmake --install "$build" --prefix "$scratch/home3/.local" >"$scratch/install.log" 2>&1 ||
     { cat "$scratch/install.log"; fail "per-user install"; }
-open_in "$scratch/home3" "$scratch/no-data" gio open @FILE
+# A product installed for this user adds its section as README shows.
+mkdir -p "$scratch/home3/talvin" && (umask 077 && cp "$scratch/settings/talvin.ini" "$scratch/home3/talvin/")
+open_in "$scratch/home3" "$scratch/no-data" "" gio open @FILE
 finish

@@ -31,14 +31,17 @@ void remove_files() {
 }
 
 // Every text field ends within its capacity.
-#define CHECK_FIELDS(F) F(app) F(product) F(server) F(missing) F(title) F(wndclass) \
-    F(closeotherapps) F(wndname) F(path) F(command) F(user) F(password) F(email)
-#define CHECK_FIELD(name) \
+#define CHECK_FIELDS(F)                                                                            \
+    F(app)                                                                                         \
+    F(product) F(server) F(missing) F(title) F(wndclass) F(closeotherapps) F(wndname) F(path)      \
+        F(command) F(user) F(password) F(email)
+#define CHECK_FIELD(name)                                                                          \
     check(memchr(launch_settings.name, '\0', sizeof launch_settings.name) != nullptr, #name);
 
 bool known_caption(const std::string& caption) {
-    static const char* const captions[] = {"Launcher", "Product not installed!", "Launch failed",
-                                           "File not found!", "Path not found!"};
+    static const char* const captions[] = {"Launcher",        "Product not installed!",
+                                           "Launch failed",   "File not found!",
+                                           "Path not found!", "Launch file refused"};
     for (const char* c : captions)
         if (caption == c) return true;
     return false;
@@ -69,6 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     run_launch(nullptr, settings_dir.c_str(), launch_path);
 
     CHECK_FIELDS(CHECK_FIELD)
+    for (const auto& key : launch_settings.public_key)
+        check(memchr(key, '\0', sizeof key) != nullptr, "public key terminated");
     check(launch_settings.command_found == 0 || launch_settings.command_found == 1,
           "command_found is 0 or 1");
     check(memchr(launch_path, '\0', sizeof launch_path) != nullptr, "launch path terminated");

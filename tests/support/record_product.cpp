@@ -1,6 +1,6 @@
 // The stand-in product: it records its current directory and its arguments
 // after the program name to the file named by LAUNCHER_TEST_RECORD, one
-// "TAG LENGTH:BYTES" line each (tags cwd and arg), so any byte shows. The
+// "TAG LENGTH:BYTES" line each (tags cwd, arg, and on POSIX sigpipe), so any byte shows. The
 // record is written under another name and then renamed, so that whoever
 // waits for it never reads half a record.
 #include <stdio.h>
@@ -10,6 +10,7 @@
 #include <direct.h>
 #define getcwd _getcwd
 #else
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -29,6 +30,11 @@ int main(int argc, char** argv) {
     put(out, "cwd", cwd);
     for (int i = 1; i < argc; i++)
         put(out, "arg", argv[i]);
+#ifndef _WIN32
+    struct sigaction pipe_action; // as inherited: "default" or "ignored"
+    sigaction(SIGPIPE, nullptr, &pipe_action);
+    put(out, "sigpipe", pipe_action.sa_handler == SIG_IGN ? "ignored" : "default");
+#endif
     remove(record); // Windows renames onto no existing file
     return fclose(out) == 0 && rename(part.c_str(), record) == 0 ? 0 : 1;
 }
