@@ -227,7 +227,11 @@ std::vector<std::string> play(const Case& c) {
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (stderr_gone) close(gone_pipe[1]);
-    if (spawned != 0) return {"cannot start " + argv[0]};
+    if (spawned != 0) {
+        unlink(out.c_str());
+        unlink(err.c_str());
+        return {"cannot start " + argv[0]};
+    }
     int status = -1;
     double limit = 10 * (getenv("LAUNCHER_WRAPPER") ? 10 : 1);
     std::vector<std::string> failures;
