@@ -11,7 +11,7 @@ source "$(dirname "$0")/../lib.sh"
 build=$1 record_product=$(realpath "$2") mime_type=$3 extension=$4 artifacts=$5
 need_tools Xvfb xdotool import convert tesseract zenity xmessage cpack dpkg-deb lintian gio xdg-open \
     update-mime-database update-desktop-database
-mkdir -p "$artifacts" "$scratch/settings" "$scratch/only-xmessage" "$scratch/product"
+mkdir -p "$artifacts" "$scratch/settings" "$scratch/signed" "$scratch/only-xmessage" "$scratch/product"
 ln -s "$(command -v xmessage)" "$scratch/only-xmessage/xmessage"
 start_xvfb
 printf '[sample]\npath=%s\ncommand=%s\n' "$scratch/product" "$record_product" >"$scratch/settings/talvin.ini"
@@ -59,6 +59,17 @@ cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/package" >"$scratc
     dpkg -x "$scratch"/package/*.deb "$root" || { cat "$scratch/cpack.log"; fail "package"; finish; }
 lintian --fail-on error,warning "$scratch"/package/*.deb >"$scratch/lintian.log" 2>&1 &&
     ! grep -q '^[EW]:' "$scratch/lintian.log" || fail "lintian: $(cat "$scratch/lintian.log")"
+# The package's static launcher checks a signed file through the package's
+# own talvin-verify (usr/libexec/talvin), signed by the package's talvin-sign.
+openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$scratch/key.pem" 2>/dev/null
+printf '[signed]\npath=%s\ncommand=%s\npublickey1=%s\n' "$scratch/product" "$record_product" \
+    "$("$root/usr/bin/talvin-sign" --key "$scratch/key.pem" --public)" >"$scratch/signed/talvin.ini"
+printf '[launch]\napp=signed\nmessages=0\n' >"$scratch/signed.tvl"
+"$root/usr/bin/talvin-sign" --key "$scratch/key.pem" "$scratch/signed.tvl"
+WINDIR="$scratch/signed" LAUNCHER_TEST_RECORD="$scratch/signed.record" \
+    "$root/usr/bin/talvin-launcher" "$scratch/signed.tvl" 2>"$scratch/signed.err"
+await_record "$scratch/signed.record"
+check "signed: standard error" "$(cat "$scratch/signed.err")" ""
 # Registered there as dpkg's triggers would; the unpacked program stands in.
 sed -i "s|^Exec=/usr/bin/talvin-launcher |Exec=$root/usr/bin/talvin-launcher |" "$root/usr/share/applications/talvin-launcher.desktop"
 update-mime-database "$root/usr/share/mime" && update-desktop-database "$root/usr/share/applications"
