@@ -115,7 +115,9 @@ bool Case::runs_on(const std::string& runner) const {
     return only.find(" " + runner + " ") != std::string::npos;
 }
 
-bool read_case_file(const std::string& path, std::vector<Case>* cases, std::string* error) {
+// Reads `path` into `cases`; returns false and sets `error` ("FILE:LINE: why")
+// on the first malformed line.
+static bool read_case_file(const std::string& path, std::vector<Case>* cases, std::string* error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         *error = path + ": cannot be read";
@@ -184,11 +186,36 @@ std::string expand(const std::string& text, const Places& p) {
     return with_test_keys(out.append(text, done, std::string::npos));
 }
 
-std::string in_dir(const Places& places, const std::string& relative) {
-    return places.dir + "/" + relative;
+Expected expected_of(const Case& c, const Places& places) {
+    Expected e;
+    e.starts = c.has("start");
+    e.start = e.starts ? expand(c.get("start"), places) : "";
+    e.cwd = c.has("cwd") ? expand(c.get("cwd"), places) : "";
+    e.appends = c.has("append");
+    e.append = e.appends ? expand(c.get("append"), places) : "";
+    for (const Case::Item& item : c.many) {
+        std::string value = expand(item.value, places);
+        if (item.directive == "box") e.boxes += value + "\n";
+        if (item.directive == "setenv") e.setenv += item.first + "=" + value + "\n";
+        if (item.directive == "field") e.fields.push_back({item.directive, item.first, value});
+        if (item.directive == "env") e.env.push_back(value);
+        if (item.directive == "arg") e.args.push_back(value);
+    }
+    // No `arg`: the argument text is one argument, none when it is empty.
+    std::string args = c.has("args") ? expand(c.get("args"), places) : places.launch;
+    if (e.args.empty() && !args.empty()) e.args.push_back(args);
+    return e;
 }
 
-bool case_selected(const Case& c) {
+std::string argument_text(const Expected& e) {
+    std::string text;
+    for (size_t i = 0; i < e.args.size(); i++)
+        text += (i == 0 ? "" : " ") + e.args[i];
+    return text;
+}
+
+// Only the cases whose name contains $LAUNCH_CASE, when it is set.
+static bool case_selected(const Case& c) {
     const char* wanted = getenv("LAUNCH_CASE");
     return wanted == nullptr || c.name.find(wanted) != std::string::npos;
 }

@@ -18,7 +18,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -155,9 +154,8 @@ std::vector<std::string> play(const Case& c) {
         rec_name = windows_name(rec);
         places = names;
     }
-    std::string product = unix_places(tree.root(), c).product + (wine_prefix ? ".exe" : "");
-    write_file(product, read_file(record_product));
-    chmod(product.c_str(), 0755);
+    install_product(unix_places(tree.root(), c).product + (wine_prefix ? ".exe" : ""),
+                    record_product);
     if (!tree.build(c, places, ini_path, &error)) return {error};
     // `stderr gone`: standard error is a pipe whose reader has already gone.
     bool stderr_gone = c.has("stderr") && c.get("stderr") == "gone";
@@ -167,8 +165,10 @@ std::vector<std::string> play(const Case& c) {
     if (stderr_gone) close(gone_pipe[0]);
     std::string out = tree.root() + ".out", err = tree.root() + ".err";
 
+    Expected e = expected_of(c, places);
     std::vector<std::string> argv = words_of(getenv("LAUNCHER_WRAPPER"));
     argv.push_back(launcher);
+    argv.insert(argv.end(), e.args.begin(), e.args.end());
     std::map<std::string, std::string> env = {{"PATH", "/usr/bin:/bin"},
                                               {"WINDIR", places.win},
                                               {"HOME", places.dir + "/home"},
@@ -177,20 +177,13 @@ std::vector<std::string> play(const Case& c) {
     if (wine_prefix != nullptr) env["WINEDEBUG"] = "+relay"; // MessageBoxA only: see main
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
         if (getenv(name) != nullptr) env[name] = getenv(name);
-    bool have_args = false;
-    std::string boxes;
-    for (const Case::Item& item : c.many) {
-        std::string value = expand(item.value, places);
-        size_t equals = value.find('=');
-        if (item.directive == "env" && equals == std::string::npos) env.erase(value);
-        if (item.directive == "env" && equals != std::string::npos)
-            env[value.substr(0, equals)] = value.substr(equals + 1);
-        if (item.directive == "box") boxes += value + "\n";
-        if (item.directive == "arg") argv.push_back(value);
-        have_args = have_args || item.directive == "arg";
+    for (const std::string& entry : e.env) {
+        size_t equals = entry.find('=');
+        if (equals == std::string::npos)
+            env.erase(entry);
+        else
+            env[entry.substr(0, equals)] = entry.substr(equals + 1);
     }
-    std::string args = c.has("args") ? expand(c.get("args"), places) : places.launch;
-    if (!have_args && !args.empty()) argv.push_back(args);
     std::vector<char*> arg_pointers, env_pointers;
     for (std::string& word : argv)
         arg_pointers.push_back(word.data());
@@ -242,21 +235,21 @@ std::vector<std::string> play(const Case& c) {
     std::string record = read_file(rec);
     if (wine_prefix != nullptr) {
         // Programs the Windows launcher starts are not its unix children.
-        for (int i = 0; i < 300 && record.empty() && c.has("start"); i++, usleep(100000))
+        for (int i = 0; i < 300 && record.empty() && e.starts; i++, usleep(100000))
             record = read_file(rec);
-        expect(&failures, "boxes", traced_boxes(read_file(err)), boxes);
+        expect(&failures, "boxes", traced_boxes(read_file(err)), e.boxes);
         record = upper(record);
     } else if (!stderr_gone) {
-        expect(&failures, "boxes", read_file(err), boxes);
+        expect(&failures, "boxes", read_file(err), e.boxes);
     }
-    if (!c.has("start")) {
+    if (!e.starts) {
         expect(&failures, "started", record, "");
     } else if (record.empty()) {
         failures.push_back("nothing started");
     } else {
         // Where names ignore case, the launcher uppercases the command line.
-        std::string args = expected_args(expand(c.get("start"), places));
-        std::string cwd = (c.has("cwd") ? expand(c.get("cwd"), places) : places.dl) + "\n";
+        std::string args = expected_args(e.start);
+        std::string cwd = (e.cwd.empty() ? places.dl : e.cwd) + "\n";
         expect(&failures, "product's arguments", recorded(record, wine_prefix ? "ARG" : "arg"),
                wine_prefix ? upper(args) : args);
         expect(&failures, "product's folder", recorded(record, wine_prefix ? "CWD" : "cwd"),
@@ -264,7 +257,7 @@ std::vector<std::string> play(const Case& c) {
         if (wine_prefix == nullptr)
             expect(&failures, "product's SIGPIPE", recorded(record, "sigpipe"), "default\n");
     }
-    tree.check(c, places, &failures);
+    tree.check(e, &failures);
     for (const std::string& path : {out, err, rec})
         unlink(path.c_str());
     return failures;
