@@ -2,8 +2,10 @@
 
 #include "signing.h"
 
+#include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <filesystem>
 #include <fstream>
@@ -17,14 +19,8 @@ const std::set<std::string> MULTI = {"env", "box", "arg"};
 const std::set<std::string> TWO_PART = {"file",  "mode",    "fake", "setenv",
                                         "field", "special", "sign", "owner"};
 
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 bool unescape(const std::string& in, std::string* out, std::string* error) {
+    static const char plain[] = "nrt0\\", decoded[] = "\n\r\t\0\\";
     out->clear();
     for (size_t i = 0; i < in.size(); i++) {
         if (in[i] != '\\') {
@@ -32,19 +28,11 @@ bool unescape(const std::string& in, std::string* out, std::string* error) {
             continue;
         }
         char c = i + 1 < in.size() ? in[++i] : '\0';
-        if (c == 'n')
-            *out += '\n';
-        else if (c == 'r')
-            *out += '\r';
-        else if (c == 't')
-            *out += '\t';
-        else if (c == '0')
-            *out += '\0';
-        else if (c == '\\')
-            *out += '\\';
-        else if (c == 'x' && i + 2 < in.size() && hex_digit(in[i + 1]) >= 0 &&
-                 hex_digit(in[i + 2]) >= 0) {
-            *out += (char)(hex_digit(in[i + 1]) * 16 + hex_digit(in[i + 2]));
+        if (c != '\0' && strchr(plain, c) != nullptr) {
+            *out += decoded[strchr(plain, c) - plain];
+        } else if (c == 'x' && i + 2 < in.size() && isxdigit((unsigned char)in[i + 1]) &&
+                   isxdigit((unsigned char)in[i + 2])) {
+            *out += (char)strtol(in.substr(i + 1, 2).c_str(), nullptr, 16);
             i += 2;
         } else if (c == '{') {
             size_t colon = in.find(':', i);

@@ -22,6 +22,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <sstream>
+
 namespace {
 
 const char* launcher;
@@ -78,16 +80,9 @@ double now() {
 
 std::vector<std::string> words_of(const char* text) {
     std::vector<std::string> words;
-    std::string word;
-    for (const char* p = text; p != nullptr; p++) {
-        if (*p == '\0' || *p == ' ') {
-            if (!word.empty()) words.push_back(word);
-            word.clear();
-            if (*p == '\0') break;
-        } else {
-            word += *p;
-        }
-    }
+    std::istringstream in(text != nullptr ? text : "");
+    for (std::string word; in >> word;)
+        words.push_back(word);
     return words;
 }
 
@@ -146,13 +141,11 @@ std::vector<std::string> play(const Case& c) {
         places.product += ".exe";
         ini_path = std::string(wine_prefix) + "/drive_c/windows/talvin.ini";
         unlink(ini_path.c_str());
-        Places names = places;
         for (std::string* place :
-             {&names.dir, &names.launch, &names.dl, &names.product, &names.prod})
+             {&places.dir, &places.launch, &places.dl, &places.product, &places.prod})
             *place = windows_name(*place);
-        names.win = "C:\\windows";
+        places.win = "C:\\windows";
         rec_name = windows_name(rec);
-        places = names;
     }
     install_product(unix_places(tree.root(), c).product + (wine_prefix ? ".exe" : ""),
                     record_product);
