@@ -37,6 +37,17 @@ bool make_special(const std::string& path, const std::string& kind, std::vector<
     return kind[0] == '/' && symlink(kind.c_str(), path.c_str()) == 0;
 }
 
+// `text` with control and high bytes shown as \xHH, for messages.
+std::string visible(const std::string& text) {
+    std::string shown;
+    for (unsigned char c : text) {
+        char hex[8];
+        snprintf(hex, sizeof hex, c >= 0x20 && c < 0x7F ? "%c" : "\\x%02x", c);
+        shown += hex;
+    }
+    return shown.size() > 600 ? shown.substr(0, 600) + "..." : shown;
+}
+
 } // namespace
 
 std::string read_file(const std::string& path) {
@@ -57,16 +68,6 @@ bool write_file(const std::string& path, const std::string& bytes) {
     if (out == nullptr) return false;
     bool written = fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
     return fclose(out) == 0 && written;
-}
-
-std::string visible(const std::string& text) {
-    std::string shown;
-    for (unsigned char c : text) {
-        char hex[8];
-        snprintf(hex, sizeof hex, c >= 0x20 && c < 0x7F ? "%c" : "\\x%02x", c);
-        shown += hex;
-    }
-    return shown.size() > 600 ? shown.substr(0, 600) + "..." : shown;
 }
 
 Places unix_places(const std::string& root, const Case& c) {

@@ -43,8 +43,6 @@ std::string read_file(const std::string& path);
 bool write_file(const std::string& path, const std::string& bytes);
 // A copy of the recording product at `path`, executable.
 void install_product(const std::string& path, const char* record_product);
-// `text` with control and high bytes shown as \xHH, for messages.
-std::string visible(const std::string& text);
 // Adds a failure to `failures` when `got` is not `wanted`.
 void expect(std::vector<std::string>* failures, const std::string& what, const std::string& got,
             const std::string& wanted);

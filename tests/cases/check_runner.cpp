@@ -139,8 +139,7 @@ std::vector<std::string> play(const Case& c) {
         std::string directory = json.get("start.directory");
         expect(&failures, "folder", directory == "null" ? "" : directory, e.cwd);
     }
-    expect(&failures, "append", json.at.count("append.text") ? json.get("append.text") : "<none>",
-           e.appends ? masked(e.append) : "<none>");
+    expect(&failures, "append", json.get("append.text"), e.appends ? masked(e.append) : "<none>");
     for (const Case::Item& field : e.fields) {
         if (field.first == "password")
             expect(&failures, "password length", json.get("fields.password.length"),

@@ -19,9 +19,9 @@
 #include <string.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <sstream>
 
 namespace {
@@ -72,12 +72,6 @@ std::string traced_boxes(const std::string& trace) {
     return boxes;
 }
 
-double now() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
-}
-
 std::vector<std::string> words_of(const char* text) {
     std::vector<std::string> words;
     std::istringstream in(text != nullptr ? text : "");
@@ -86,10 +80,19 @@ std::vector<std::string> words_of(const char* text) {
     return words;
 }
 
+// The null-terminated list of `words` that posix_spawn takes.
+std::vector<char*> pointers_of(std::vector<std::string>& words) {
+    std::vector<char*> pointers;
+    for (std::string& word : words)
+        pointers.push_back(word.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
 // Waits for the launcher and then for every process it left behind (they
 // become this process's children); false when they outlive `limit` seconds.
-bool await_all(pid_t pid, int* status, double limit) {
-    double deadline = now() + limit;
+bool await_all(pid_t pid, int* status, int limit) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limit);
     bool ended = false;
     for (;;) {
         int s;
@@ -100,7 +103,7 @@ bool await_all(pid_t pid, int* status, double limit) {
         }
         if (done < 0 && errno == ECHILD) return ended;
         if (done > 0) continue;
-        if (now() > deadline) {
+        if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
             return false;
         }
@@ -177,16 +180,10 @@ std::vector<std::string> play(const Case& c) {
         else
             env[entry.substr(0, equals)] = entry.substr(equals + 1);
     }
-    std::vector<char*> arg_pointers, env_pointers;
-    for (std::string& word : argv)
-        arg_pointers.push_back(word.data());
-    arg_pointers.push_back(nullptr);
     std::vector<std::string> entries;
     for (const auto& [name, value] : env)
         entries.push_back(name + "=" + value);
-    for (std::string& entry : entries)
-        env_pointers.push_back(entry.data());
-    env_pointers.push_back(nullptr);
+    std::vector<char*> arg_pointers = pointers_of(argv), env_pointers = pointers_of(entries);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -219,7 +216,7 @@ std::vector<std::string> play(const Case& c) {
         return {"cannot start " + argv[0]};
     }
     int status = -1;
-    double limit = 10 * (getenv("LAUNCHER_WRAPPER") ? 10 : 1);
+    int limit = 10 * (getenv("LAUNCHER_WRAPPER") ? 10 : 1);
     std::vector<std::string> failures;
     if (!await_all(pid, &status, limit)) failures.push_back("did not end in time");
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
