@@ -20,11 +20,11 @@ void remove_files() {
 }
 
 // Every text field ends within its capacity.
-#define CHECK_FIELDS(F)                                                                            \
-    F(app)                                                                                         \
-    F(product)                                                                                     \
-    F(server) F(missing) F(title) F(wndclass) F(closeotherapps) F(wndname) F(path) F(command)      \
-        F(user) F(password) F(email)
+// clang-format off
+#define CHECK_FIELDS(F) \
+    F(app) F(product) F(server) F(missing) F(title) F(wndclass) F(closeotherapps) F(wndname) \
+    F(path) F(command) F(user) F(password) F(email)
+// clang-format on
 #define CHECK_FIELD(name)                                                                          \
     check(memchr(launch_settings.name, '\0', sizeof launch_settings.name) != nullptr, #name);
 
