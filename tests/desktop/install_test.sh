@@ -11,7 +11,7 @@ build=$1
 record_product=$(realpath "$2")
 mime_type=$3
 extension=$4
-need_tools cpack dpkg-deb dpkg-shlibdeps desktop-file-validate update-mime-database \
+need_tools cpack dpkg-deb dpkg-shlibdeps readelf desktop-file-validate update-mime-database \
     update-desktop-database xdg-mime xdg-open gio mimetype Xvfb
 
 # --- The package: built, with exactly the expected files and dependencies.
@@ -36,7 +36,14 @@ contents=$(dpkg-deb -c "$deb" | awk '{print $NF}' | sort)
 $contents"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends; Recommends: $(dpkg-deb -f "$deb" Recommends)"
-[[ "$depends" =~ ^libc6\ \(\>=\ [0-9.]+\)$ ]] || fail "Depends: $depends (the program uses the C library only)"
+# What the program needs, as it is linked: nothing when static, else the C
+# library only.
+dpkg -x "$deb" "$scratch/unpacked"
+if readelf -l "$scratch/unpacked/usr/bin/launcher" | grep -q INTERP; then
+    [[ "$depends" =~ ^libc6\ \(\>=\ [0-9.]+\)$ ]] || fail "Depends: $depends (the program uses the C library only)"
+else
+    [ -z "$depends" ] || fail "Depends: $depends (the program is linked statically)"
+fi
 [ "$(dpkg-deb -f "$deb" Recommends)" = zenity ] || fail "Recommends: $(dpkg-deb -f "$deb" Recommends)"
 dpkg-deb -e "$deb" "$scratch/control"
 for script in preinst postinst prerm postrm triggers; do
