@@ -15,6 +15,8 @@ bool windows_directory_fails;
 char separator;
 std::string short_path;
 std::string current_directory;
+bool read_back_given;
+std::string read_back;
 bool change_directory_fails;
 unsigned start_result;
 bool ignore_case;
@@ -34,6 +36,8 @@ void reset() {
     separator = '/';
     short_path.clear();
     current_directory.clear();
+    read_back_given = false;
+    read_back.clear();
     change_directory_fails = false;
     start_result = 33;
     ignore_case = true;
@@ -50,7 +54,11 @@ struct Init {
 } init;
 
 unsigned copy_out(const std::string& text, char* dest, unsigned capacity) {
-    if (text.size() + 1 > capacity) return (unsigned)(text.size() + 1);
+    if (text.size() + 1 > capacity) {
+        if (capacity > 0) memcpy(dest, text.c_str(), capacity - 1);
+        if (capacity > 0) dest[capacity - 1] = '\0';
+        return (unsigned)(text.size() + 1);
+    }
     memcpy(dest, text.c_str(), text.size() + 1);
     return (unsigned)text.size();
 }
@@ -103,7 +111,10 @@ int platform_change_directory(const char* path) {
 
 unsigned platform_current_directory(char* dest, unsigned capacity) {
     calls.push_back("current_directory");
-    return copy_out(current_directory, dest, capacity);
+    if (!read_back_given || directories.empty()) return copy_out(current_directory, dest, capacity);
+    if (!read_back.empty()) return copy_out(read_back, dest, capacity);
+    copy_out("Q:\\failed", dest, capacity);
+    return 0;
 }
 
 int platform_set_environment(const char* name, const char* value) {

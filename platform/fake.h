@@ -34,6 +34,11 @@ extern bool windows_directory_fails;
 extern char separator;                // what follows a directory name
 extern std::string short_path;        // empty: the short form is unavailable
 extern std::string current_directory; // read back after a change; also joins relative paths
+// When given, what the current directory reads back as after a change: empty
+// means the read fails (leaving a drive path in the buffer, as a failed call
+// may), too long gives what fits with the size it needs.
+extern bool read_back_given;
+extern std::string read_back;
 extern bool change_directory_fails;
 extern unsigned start_result;
 extern bool ignore_case;
@@ -41,6 +46,9 @@ extern std::string lead_bytes;  // bytes that lead a double-byte character
 extern long fail_memory_at;     // the Nth request (from 1) fails; 0: none fail
 extern long memory_requests;    // requests made so far
 extern long memory_outstanding; // blocks taken and not given back
+
+// Answers too long for the caller's buffer fill what fits (as a careless
+// platform might) and return the size needed, so an unchecked size shows.
 
 // Forgets every record and restores the default answers.
 void reset();

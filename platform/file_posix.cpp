@@ -1,12 +1,12 @@
-// Files on POSIX: regular files only, opened without ever blocking.
+// Reading files on POSIX: regular files only, opened without ever blocking.
 #include "platform/platform.h"
+
+#include "platform/file_posix.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
 
 // Opens without blocking (a FIFO would wait for a writer) and checks the type
 // on the open descriptor, so the name cannot be swapped in between.
@@ -20,8 +20,6 @@ int open_regular(const char* path, int flags) {
     }
     return fd;
 }
-
-} // namespace
 
 platform_file platform_open_for_reading(const char* path) {
     int fd = open_regular(path, O_RDONLY);
@@ -38,20 +36,4 @@ long platform_read(platform_file file, void* dest, unsigned capacity) {
 
 void platform_close(platform_file file) {
     close((int)file);
-}
-
-int platform_append(const char* path, const void* data, unsigned size) {
-    int fd = open_regular(path, O_WRONLY | O_CREAT | O_APPEND);
-    if (fd < 0) return 0;
-    const char* p = (const char*)data;
-    unsigned left = size;
-    while (left > 0) {
-        ssize_t n = write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        p += n;
-        left -= (unsigned)n;
-    }
-    close(fd);
-    return left == 0;
 }

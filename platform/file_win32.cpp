@@ -1,11 +1,11 @@
-// Files on Windows: disk files only. Opening a directory already fails;
+// Reading files on Windows: disk files only. Opening a directory already fails;
 // device names (CON, NUL, COM1) and pipes open, so the type of the opened
 // handle decides.
 #include "platform/platform.h"
 
-#include <windows.h>
+#include "platform/file_win32.h"
 
-namespace {
+#include <windows.h>
 
 HANDLE open_disk_file(const char* path, DWORD access, DWORD disposition) {
     HANDLE file = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -17,8 +17,6 @@ HANDLE open_disk_file(const char* path, DWORD access, DWORD disposition) {
     }
     return file;
 }
-
-} // namespace
 
 platform_file platform_open_for_reading(const char* path) {
     HANDLE file = open_disk_file(path, GENERIC_READ, OPEN_EXISTING);
@@ -33,14 +31,4 @@ long platform_read(platform_file file, void* dest, unsigned capacity) {
 
 void platform_close(platform_file file) {
     CloseHandle((HANDLE)file);
-}
-
-int platform_append(const char* path, const void* data, unsigned size) {
-    // FILE_APPEND_DATA alone sends every write to the file's current end.
-    HANDLE file = open_disk_file(path, FILE_APPEND_DATA, OPEN_ALWAYS);
-    if (file == INVALID_HANDLE_VALUE) return 0;
-    DWORD written = 0;
-    BOOL ok = WriteFile(file, data, size, &written, nullptr);
-    CloseHandle(file);
-    return ok && written == size;
 }

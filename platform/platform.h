@@ -1,7 +1,9 @@
 // The one seam between the launcher and the operating system.
 //
-// Each face (win32.cpp, posix.cpp, fake.cpp) defines every procedure below, in
-// this order. The launcher's own code never includes an OS header; it calls
+// Each face (the Windows and POSIX ones, fake.cpp) defines every procedure
+// below, in this order; the Windows and POSIX faces are split into queries,
+// actions, file reading and appending (queries_posix.cpp, actions_posix.cpp,
+// file_posix.cpp, append_posix.cpp and the same for win32). The launcher's own code never includes an OS header; it calls
 // these. Sizes follow the Win32 calls they stand for: a procedure that fills a
 // buffer returns the length written, 0 on failure, or the size it would need
 // (terminator included) when the buffer is too small.

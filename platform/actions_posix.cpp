@@ -1,5 +1,6 @@
-// The POSIX face of the platform seam: the launcher's services built from
-// POSIX calls, so that the whole launcher runs on Linux.
+// The POSIX actions of the platform seam: message boxes, the current
+// directory, the environment and starting programs, built from POSIX calls so
+// that the whole launcher runs on Linux.
 #include "platform/platform.h"
 
 #include "platform/command_line_split.h"
@@ -14,10 +15,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#ifndef LAUNCHER_SETTINGS_DIR
-#define LAUNCHER_SETTINGS_DIR "/etc"
-#endif
 
 extern char** environ;
 
@@ -34,14 +31,6 @@ void write_all(int fd, const char* text, size_t length) {
         text += n;
         length -= (size_t)n;
     }
-}
-
-// Copies `text` into `dest` with the Win32 sizing rule.
-unsigned copy_out(const char* text, char* dest, unsigned capacity) {
-    size_t length = strlen(text);
-    if (length + 1 > capacity) return (unsigned)(length + 1);
-    memcpy(dest, text, length + 1);
-    return (unsigned)length;
 }
 
 // 1 when the directory part of `program` exists as a directory.
@@ -221,43 +210,8 @@ void platform_message_box(platform_window, const char* text, const char* caption
     sigaction(SIGCHLD, &previous, nullptr);
 }
 
-unsigned platform_windows_directory(char* dest, unsigned capacity) {
-    const char* directory = getenv("WINDIR");
-    if (directory == nullptr || directory[0] == '\0') directory = LAUNCHER_SETTINGS_DIR;
-    return copy_out(directory, dest, capacity);
-}
-
-char platform_path_separator(void) {
-    return '/';
-}
-
-unsigned platform_short_path(const char*, char*, unsigned) {
-    return 0;
-}
-
-unsigned platform_full_path(const char* path, char* dest, unsigned capacity) {
-    if (path[0] == '/') return copy_out(path, dest, capacity);
-    char current[4096];
-    if (getcwd(current, sizeof current) == nullptr) return 0;
-    size_t current_length = strlen(current);
-    size_t path_length = strlen(path);
-    bool root = current_length == 1; // "/" needs no second slash
-    size_t length = current_length + (root ? 0 : 1) + path_length;
-    if (length + 1 > capacity) return (unsigned)(length + 1);
-    memcpy(dest, current, current_length);
-    if (!root) dest[current_length++] = '/';
-    memcpy(dest + current_length, path, path_length + 1);
-    return (unsigned)length;
-}
-
 int platform_change_directory(const char* path) {
     return chdir(path) == 0;
-}
-
-unsigned platform_current_directory(char* dest, unsigned capacity) {
-    char current[4096];
-    if (getcwd(current, sizeof current) == nullptr) return 0;
-    return copy_out(current, dest, capacity);
 }
 
 int platform_set_environment(const char* name, const char* value) {
@@ -286,20 +240,4 @@ unsigned platform_start_program(const char* command_line, int) {
     free(args);
     free(text);
     return result;
-}
-
-int platform_file_names_ignore_case(void) {
-    return 0;
-}
-
-int platform_is_lead_byte(unsigned char) {
-    return 0;
-}
-
-void* platform_take_memory(size_t size) {
-    return malloc(size);
-}
-
-void platform_give_memory(void* block) {
-    free(block);
 }

@@ -1,12 +1,9 @@
-// The Win32 face of the platform seam: the launcher's services are the
-// Windows calls themselves.
+// The Win32 answers to the launcher's questions: the settings folder, paths,
+// the current directory, character and memory services. They change nothing,
+// so every Windows face (the launcher's and the checker's) shares them.
 #include "platform/platform.h"
 
 #include <windows.h>
-
-void platform_message_box(platform_window owner, const char* text, const char* caption) {
-    MessageBoxA((HWND)owner, text, caption, MB_OK);
-}
 
 unsigned platform_windows_directory(char* dest, unsigned capacity) {
     return GetWindowsDirectoryA(dest, capacity);
@@ -36,20 +33,8 @@ unsigned platform_full_path(const char* path, char* dest, unsigned capacity) {
     return GetFullPathNameA(path, capacity, dest, nullptr);
 }
 
-int platform_change_directory(const char* path) {
-    return SetCurrentDirectoryA(path) != 0;
-}
-
 unsigned platform_current_directory(char* dest, unsigned capacity) {
     return GetCurrentDirectoryA(capacity, dest);
-}
-
-int platform_set_environment(const char* name, const char* value) {
-    return SetEnvironmentVariableA(name, value) != 0;
-}
-
-unsigned platform_start_program(const char* command_line, int show_state) {
-    return WinExec(command_line, (UINT)show_state);
 }
 
 int platform_file_names_ignore_case(void) {

@@ -1,0 +1,211 @@
+#include "case_file.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <set>
+
+namespace {
+
+const std::set<std::string> SINGLE = {"launch", "ini",    "args", "start",
+                                      "cwd",    "append", "only", "name"};
+const std::set<std::string> MULTI = {"env", "box", "arg"};
+const std::set<std::string> TWO_PART = {"file", "mode", "fake", "setenv", "field", "special"};
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool unescape(const std::string& in, std::string* out, std::string* error) {
+    out->clear();
+    for (size_t i = 0; i < in.size(); i++) {
+        if (in[i] != '\\') {
+            *out += in[i];
+            continue;
+        }
+        char c = i + 1 < in.size() ? in[++i] : '\0';
+        if (c == 'n')
+            *out += '\n';
+        else if (c == 'r')
+            *out += '\r';
+        else if (c == 't')
+            *out += '\t';
+        else if (c == '0')
+            *out += '\0';
+        else if (c == '\\')
+            *out += '\\';
+        else if (c == 'x' && i + 2 < in.size() && hex_digit(in[i + 1]) >= 0 &&
+                 hex_digit(in[i + 2]) >= 0) {
+            *out += (char)(hex_digit(in[i + 1]) * 16 + hex_digit(in[i + 2]));
+            i += 2;
+        } else if (c == '{') {
+            size_t colon = in.find(':', i);
+            size_t close = in.find('}', i);
+            if (colon == std::string::npos || close == std::string::npos || colon > close) {
+                *error = "bad \\{N:TEXT}";
+                return false;
+            }
+            long n = atol(in.substr(i + 1, colon - i - 1).c_str());
+            for (long k = 0; k < n; k++)
+                out->append(in, colon + 1, close - colon - 1);
+            i = close;
+        } else {
+            *error = std::string("unknown escape \\") + c;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Adds one directive ("WORD VALUE") to `c`.
+bool add_directive(Case* c, const std::string& text, std::string* error) {
+    size_t blank = text.find(' ');
+    std::string word = text.substr(0, blank);
+    std::string raw = blank == std::string::npos ? "" : text.substr(blank + 1);
+    std::string value;
+    if (word == "no" && SINGLE.count(raw)) {
+        c->one.erase(raw); // a default taken away
+    } else if (SINGLE.count(word)) {
+        if (!unescape(raw, &value, error)) return false;
+        c->one[word] = value;
+    } else if (MULTI.count(word)) {
+        if (!unescape(raw, &value, error)) return false;
+        c->many.push_back({word, "", value});
+    } else if (TWO_PART.count(word)) {
+        size_t split = raw.find(' ');
+        std::string first;
+        if (!unescape(raw.substr(0, split), &first, error)) return false;
+        if (!unescape(split == std::string::npos ? "" : raw.substr(split + 1), &value, error))
+            return false;
+        c->many.push_back({word, first, value});
+    } else {
+        *error = "unknown directive '" + word + "'";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool Case::runs_on(const std::string& runner) const {
+    std::string only;
+    if (has("only")) {
+        only = get("only");
+    } else {
+        only = "fake posix check";
+        for (const Item& item : many) {
+            if (item.directive == "fake") only = "fake check";
+            if (item.directive == "env" || item.directive == "mode") only = "posix";
+        }
+    }
+    only = " " + only + " ";
+    return only.find(" " + runner + " ") != std::string::npos;
+}
+
+bool read_case_file(const std::string& path, std::vector<Case>* cases, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *error = path + ": cannot be read";
+        return false;
+    }
+    Case defaults;
+    Case* current = &defaults;
+    std::string line;
+    for (int number = 1; std::getline(in, line); number++) {
+        std::string where = path + ":" + std::to_string(number);
+        if (line.empty() || line[0] == '#' || line.find_first_not_of(" \t") == std::string::npos)
+            continue;
+        bool indented = line[0] == ' ';
+        if (indented) {
+            if (current == &defaults) {
+                *error = where + ": indented line outside a case";
+                return false;
+            }
+            line = line.substr(line.find_first_not_of(' '));
+        }
+        std::vector<std::string> parts;
+        for (size_t at = 0;;) {
+            size_t bar = line.find(" | ", at);
+            parts.push_back(line.substr(at, bar - at));
+            if (bar == std::string::npos) break;
+            at = bar + 3;
+        }
+        size_t first = 0;
+        if (!indented && parts[0].compare(0, 5, "case ") == 0) {
+            cases->push_back(defaults);
+            current = &cases->back();
+            current->name = parts[0].substr(5);
+            current->where = where;
+            first = 1;
+        }
+        for (size_t i = first; i < parts.size(); i++) {
+            if (!add_directive(current, parts[i], error)) {
+                *error = where + ": " + *error;
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+std::string expand(const std::string& text, const Places& p) {
+    // Longer names first: $PRODUCT before $PROD.
+    const std::pair<const char*, const std::string*> names[] = {
+        {"$DIR", &p.dir}, {"$LAUNCH", &p.launch},   {"$DL", &p.dl},
+        {"$WIN", &p.win}, {"$PRODUCT", &p.product}, {"$PROD", &p.prod}};
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        bool replaced = false;
+        if (text[i] == '$') {
+            for (const auto& [name, place] : names) {
+                size_t length = std::char_traits<char>::length(name);
+                if (text.compare(i, length, name) == 0) {
+                    out += *place;
+                    i += length;
+                    replaced = true;
+                    break;
+                }
+            }
+        }
+        if (!replaced) out += text[i++];
+    }
+    return out;
+}
+
+std::string in_dir(const Places& places, const std::string& relative) {
+    return places.dir + "/" + relative;
+}
+
+bool case_selected(const Case& c) {
+    const char* wanted = getenv("LAUNCH_CASE");
+    return wanted == nullptr || c.name.find(wanted) != std::string::npos;
+}
+
+int play_case_files(const char* runner, int count, char** files,
+                    std::vector<std::string> (*play)(const Case&)) {
+    int played = 0, failed = 0;
+    for (int i = 0; i < count; i++) {
+        std::vector<Case> cases;
+        std::string error;
+        if (!read_case_file(files[i], &cases, &error)) {
+            printf("%s\n", error.c_str());
+            failed++;
+        }
+        for (const Case& c : cases) {
+            if (!c.runs_on(runner) || !case_selected(c)) continue;
+            played++;
+            std::vector<std::string> failures = play(c);
+            if (failures.empty()) continue;
+            failed++;
+            printf("FAIL %s: %s\n", c.where.c_str(), c.name.c_str());
+            for (const std::string& f : failures)
+                printf("  %s\n", f.c_str());
+        }
+    }
+    printf("%s: %d cases played, %d failed\n", runner, played, failed);
+    return failed == 0 ? 0 : 1;
+}

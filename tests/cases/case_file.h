@@ -1,0 +1,51 @@
+// Launch cases as data: the parser of tests/cases/*.cases files (the format
+// is in README.md, "How a case file reads").
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct Case {
+    std::string name;
+    std::string where; // "FILE:LINE" of its `case` line
+    // launch, ini, args, start, cwd, append, only, name: escapes decoded, places not
+    // yet expanded; absent when not given.
+    std::map<std::string, std::string> one;
+    // file, env, mode, fake, box, setenv, field, arg, special, in order.
+    // Two-part directives (all but env, box and arg) keep the part before
+    // the first blank in `first`.
+    struct Item {
+        std::string directive, first, value;
+    };
+    std::vector<Item> many;
+
+    bool has(const std::string& directive) const { return one.count(directive) != 0; }
+    const std::string& get(const std::string& directive) const { return one.at(directive); }
+    // 1 when this case is played by `runner` ("fake", "posix", "wine", "check").
+    bool runs_on(const std::string& runner) const;
+};
+
+// Reads `path` into `cases`; returns false and sets `error` ("FILE:LINE: why")
+// on the first malformed line.
+bool read_case_file(const std::string& path, std::vector<Case>* cases, std::string* error);
+
+// The places a case's values name, already in the form the runner uses.
+struct Places {
+    std::string dir, launch, dl, win, product, prod;
+};
+
+// `text` with every placeholder replaced by its place.
+std::string expand(const std::string& text, const Places& places);
+
+// The case's $DIR-relative paths made absolute (with '/').
+std::string in_dir(const Places& places, const std::string& relative);
+
+// Only the cases whose name contains $LAUNCH_CASE, when it is set.
+bool case_selected(const Case& c);
+
+// Plays every case of `files` meant for `runner` with `play`, which returns
+// what went wrong; prints the failures and returns the exit status.
+int play_case_files(const char* runner, int count, char** files,
+                    std::vector<std::string> (*play)(const Case&));

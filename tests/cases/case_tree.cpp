@@ -1,0 +1,155 @@
+#include "case_tree.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool make_special(const std::string& path, const std::string& kind, std::vector<int>* held) {
+    if (kind == "dir") return mkdir(path.c_str(), 0755) == 0;
+    if (kind == "fifo" || kind == "held-fifo") {
+        if (mkfifo(path.c_str(), 0644) != 0) return false;
+        if (kind == "held-fifo") held->push_back(open(path.c_str(), O_RDWR | O_NONBLOCK));
+        return kind == "fifo" || held->back() >= 0;
+    }
+    if (kind == "socket") {
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        if (fd < 0 || path.size() >= sizeof address.sun_path) return false;
+        memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        bool bound = bind(fd, (sockaddr*)&address, sizeof address) == 0;
+        close(fd);
+        return bound;
+    }
+    return kind[0] == '/' && symlink(kind.c_str(), path.c_str()) == 0;
+}
+
+} // namespace
+
+std::string read_file(const std::string& path) {
+    std::string content;
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return content;
+    static char chunk[1 << 16];
+    ssize_t n;
+    while ((n = read(fd, chunk, sizeof chunk)) > 0)
+        content.append(chunk, (size_t)n);
+    close(fd);
+    return content;
+}
+
+bool write_file(const std::string& path, const std::string& bytes) {
+    fs::create_directories(fs::path(path).parent_path());
+    FILE* out = fopen(path.c_str(), "wb");
+    if (out == nullptr) return false;
+    bool written = fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    return fclose(out) == 0 && written;
+}
+
+std::string visible(const std::string& text) {
+    std::string shown;
+    for (unsigned char c : text) {
+        char hex[8];
+        snprintf(hex, sizeof hex, c >= 0x20 && c < 0x7F ? "%c" : "\\x%02x", c);
+        shown += hex;
+    }
+    return shown.size() > 600 ? shown.substr(0, 600) + "..." : shown;
+}
+
+Places unix_places(const std::string& root, const Case& c) {
+    std::string name = c.has("name") ? c.get("name") : "game.tvl";
+    return {root,          root + "/dl/" + name,   root + "/dl",
+            root + "/win", root + "/prod/product", root + "/prod"};
+}
+
+CaseTree::CaseTree() {
+    char name[] = "/tmp/lc-XXXXXX";
+    if (mkdtemp(name) == nullptr) abort();
+    root_ = name;
+    for (const char* dir : {"/dl", "/win", "/prod", "/home"})
+        mkdir((root_ + dir).c_str(), 0755);
+}
+
+CaseTree::~CaseTree() {
+    for (int fd : held_)
+        close(fd);
+    std::error_code ignored;
+    for (const auto& entry : fs::recursive_directory_iterator(root_, ignored))
+        if (entry.is_directory(ignored) && !entry.is_symlink(ignored))
+            chmod(entry.path().c_str(), 0700);
+    fs::remove_all(root_, ignored);
+}
+
+bool CaseTree::build(const Case& c, const Places& names, std::string ini_path, std::string* error) {
+    Places places = unix_places(root_, c);
+    launch_ = places.launch;
+    if (ini_path.empty()) ini_path = places.win + "/talvin.ini";
+    bool ok = true;
+    if (c.has("launch")) ok = write_file(places.launch, expand(c.get("launch"), names));
+    if (c.has("ini")) ok = ok && write_file(ini_path, expand(c.get("ini"), names));
+    for (const Case::Item& item : c.many) {
+        std::string path = in_dir(places, item.first);
+        if (item.directive == "file") ok = ok && write_file(path, expand(item.value, names));
+        if (item.directive == "special")
+            ok = ok && make_special(path, expand(item.value, names), &held_);
+    }
+    // Modes last: a folder may lose the right to be written into.
+    for (const Case::Item& item : c.many)
+        if (item.directive == "mode")
+            ok = ok && chmod(in_dir(places, item.first).c_str(),
+                             (mode_t)strtoul(item.value.c_str(), nullptr, 8)) == 0;
+    if (!ok) *error = "the case's files cannot be made";
+    before_ = snapshot();
+    return ok;
+}
+
+std::map<std::string, std::string> CaseTree::snapshot() const {
+    std::map<std::string, std::string> entries;
+    std::error_code ignored;
+    for (const auto& entry : fs::recursive_directory_iterator(root_, ignored)) {
+        std::string path = entry.path().string();
+        struct stat info;
+        if (lstat(path.c_str(), &info) != 0) continue;
+        std::string value = std::to_string(info.st_mode) + " ";
+        if (S_ISREG(info.st_mode)) value += read_file(path);
+        entries[path] = value;
+    }
+    return entries;
+}
+
+void CaseTree::check(const Case& c, const Places& names, std::vector<std::string>* failures) const {
+    std::map<std::string, std::string> after = snapshot();
+    std::map<std::string, std::string> expected = before_;
+    const std::string& launch = launch_;
+    if (c.has("append")) {
+        if (expected.count(launch) == 0) expected[launch] = "33188 "; // created by the append
+        expected[launch] += expand(c.get("append"), names);
+    }
+    for (const auto& [path, value] : after) {
+        auto was = expected.find(path);
+        if (was == expected.end())
+            failures->push_back("created " + path);
+        else if (was->second != value)
+            failures->push_back("changed " + path + ": " + visible(value) + "\n   expected " +
+                                visible(was->second));
+    }
+    for (const auto& [path, value] : expected)
+        if (after.count(path) == 0) failures->push_back("removed " + path);
+}
+
+void expect(std::vector<std::string>* failures, const std::string& what, const std::string& got,
+            const std::string& wanted) {
+    if (got != wanted)
+        failures->push_back(what + ": " + visible(got) + "\n   expected " + visible(wanted));
+}

@@ -1,0 +1,46 @@
+// A case's files, really written in a fresh folder, and the check of what a
+// run changed in them.
+#pragma once
+
+#include "case_file.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+class CaseTree {
+  public:
+    // A fresh folder under /tmp (short, so that paths fit the settings
+    // fields); `places` holds its places as seen from inside.
+    CaseTree();
+    ~CaseTree();
+    CaseTree(const CaseTree&) = delete;
+    CaseTree& operator=(const CaseTree&) = delete;
+
+    const std::string& root() const { return root_; }
+    // Writes the case's files with its values expanded by `names`
+    // (talvin.ini at `ini_path`, by default $WIN/talvin.ini), makes its
+    // special files and modes, and notes every file. False on a bad case.
+    bool build(const Case& c, const Places& names, std::string ini_path, std::string* error);
+    // Adds to `failures` every change but the expected append to the launch file.
+    void check(const Case& c, const Places& names, std::vector<std::string>* failures) const;
+
+  private:
+    std::map<std::string, std::string> snapshot() const;
+    std::string root_;
+    std::map<std::string, std::string> before_;
+    std::string launch_;    // the launch file's unix path
+    std::vector<int> held_; // FIFOs that a writer holds open
+};
+
+// The unix places of case `c` in `root` (the launch file $DL/game.tvl unless
+// the case names it).
+Places unix_places(const std::string& root, const Case& c);
+
+std::string read_file(const std::string& path);
+bool write_file(const std::string& path, const std::string& bytes);
+// `text` with control and high bytes shown as \xHH, for messages.
+std::string visible(const std::string& text);
+// Adds a failure to `failures` when `got` is not `wanted`.
+void expect(std::vector<std::string>* failures, const std::string& what, const std::string& got,
+            const std::string& wanted);

@@ -1,0 +1,188 @@
+// Plays launch cases through the built POSIX launcher: a real process in the
+// case's folder, with tests/support/record_product as the product.
+// Usage: process_runner LAUNCHER RECORD_PRODUCT FILE.cases...
+// (LAUNCH_CASE=TEXT: only names holding TEXT; LAUNCHER_WRAPPER="valgrind ...":
+// a command put before the launcher, split at blanks.)
+#include "case_file.h"
+#include "case_tree.h"
+
+#include "platform/command_line_split.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+const char* launcher;
+const char* record_product;
+
+double now() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
+}
+
+std::vector<std::string> words_of(const char* text) {
+    std::vector<std::string> words;
+    std::string word;
+    for (const char* p = text; p != nullptr; p++) {
+        if (*p == '\0' || *p == ' ') {
+            if (!word.empty()) words.push_back(word);
+            word.clear();
+            if (*p == '\0') break;
+        } else {
+            word += *p;
+        }
+    }
+    return words;
+}
+
+// Waits for the launcher and then for every process it left behind (they
+// become this process's children); false when they outlive `limit` seconds.
+bool await_all(pid_t pid, int* status, double limit) {
+    double deadline = now() + limit;
+    bool ended = false;
+    for (;;) {
+        int s;
+        pid_t done = waitpid(-1, &s, WNOHANG);
+        if (done == pid) {
+            *status = s;
+            ended = true;
+        }
+        if (done < 0 && errno == ECHILD) return ended;
+        if (done > 0) continue;
+        if (now() > deadline) {
+            kill(pid, SIGKILL);
+            return false;
+        }
+        usleep(1000);
+    }
+}
+
+// The product's record: "TAG LENGTH:BYTES\n" lines.
+std::string recorded(const std::string& text, const std::string& tag) {
+    std::string values;
+    for (size_t at = 0; at < text.size();) {
+        size_t blank = text.find(' ', at), colon = text.find(':', blank);
+        if (colon == std::string::npos) break;
+        size_t length = strtoul(text.c_str() + blank + 1, nullptr, 10);
+        if (text.compare(at, blank - at, tag) == 0) values += text.substr(colon + 1, length) + "\n";
+        at = colon + 1 + length + 1;
+    }
+    return values;
+}
+
+// What the product must have been given: the words after the program name.
+std::string expected_args(const std::string& line) {
+    std::vector<char> text(line.size() + 1);
+    std::vector<char*> args(line.size() + 2);
+    int n =
+        split_command_line(line.c_str(), text.data(), text.size(), args.data(), (int)args.size());
+    std::string words;
+    for (int i = 1; i < n; i++)
+        words += std::string(args[i]) + "\n";
+    return words;
+}
+
+std::vector<std::string> play(const Case& c) {
+    CaseTree tree;
+    Places places = unix_places(tree.root(), c);
+    std::string error;
+    write_file(places.product, read_file(record_product));
+    chmod(places.product.c_str(), 0755);
+    if (!tree.build(c, places, "", &error)) return {error};
+    std::string out = tree.root() + ".out", err = tree.root() + ".err", rec = tree.root() + ".rec";
+
+    std::vector<std::string> argv = words_of(getenv("LAUNCHER_WRAPPER"));
+    argv.push_back(launcher);
+    std::map<std::string, std::string> env = {{"PATH", "/usr/bin:/bin"},
+                                              {"WINDIR", places.win},
+                                              {"HOME", places.dir + "/home"},
+                                              {"LC_ALL", "C"},
+                                              {"LAUNCHER_TEST_RECORD", rec}};
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+        if (getenv(name) != nullptr) env[name] = getenv(name);
+    bool have_args = false;
+    std::string boxes;
+    for (const Case::Item& item : c.many) {
+        std::string value = expand(item.value, places);
+        size_t equals = value.find('=');
+        if (item.directive == "env" && equals == std::string::npos) env.erase(value);
+        if (item.directive == "env" && equals != std::string::npos)
+            env[value.substr(0, equals)] = value.substr(equals + 1);
+        if (item.directive == "box") boxes += value + "\n";
+        if (item.directive == "arg") argv.push_back(value);
+        have_args = have_args || item.directive == "arg";
+    }
+    std::string args = c.has("args") ? expand(c.get("args"), places) : places.launch;
+    if (!have_args && !args.empty()) argv.push_back(args);
+    std::vector<char*> arg_pointers, env_pointers;
+    for (std::string& word : argv)
+        arg_pointers.push_back(word.data());
+    arg_pointers.push_back(nullptr);
+    std::vector<std::string> entries;
+    for (const auto& [name, value] : env)
+        entries.push_back(name + "=" + value);
+    for (std::string& entry : entries)
+        env_pointers.push_back(entry.data());
+    env_pointers.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addchdir_np(&actions, places.dl.c_str());
+    pid_t pid;
+    int spawned = posix_spawnp(&pid, arg_pointers[0], &actions, nullptr, arg_pointers.data(),
+                               env_pointers.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return {"cannot start " + argv[0]};
+    int status = -1;
+    double limit = 10 * (getenv("LAUNCHER_WRAPPER") ? 10 : 1);
+    std::vector<std::string> failures;
+    if (!await_all(pid, &status, limit)) failures.push_back("did not end in time");
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        failures.push_back("exit status " + std::to_string(status));
+    expect(&failures, "standard output", read_file(out), "");
+    expect(&failures, "boxes", read_file(err), boxes);
+    std::string record = read_file(rec);
+    if (!c.has("start")) {
+        expect(&failures, "started", record, "");
+    } else if (record.empty()) {
+        failures.push_back("nothing started");
+    } else {
+        expect(&failures, "product's arguments", recorded(record, "arg"),
+               expected_args(expand(c.get("start"), places)));
+        expect(&failures, "product's folder", recorded(record, "cwd"),
+               (c.has("cwd") ? expand(c.get("cwd"), places) : places.dl) + "\n");
+    }
+    tree.check(c, places, &failures);
+    for (const std::string& path : {out, err, rec})
+        unlink(path.c_str());
+    return failures;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        fprintf(stderr, "usage: process_runner LAUNCHER RECORD_PRODUCT FILE.cases...\n");
+        return 2;
+    }
+    launcher = realpath(argv[1], nullptr);
+    record_product = realpath(argv[2], nullptr);
+    if (launcher == nullptr || record_product == nullptr) return 2;
+    // Programs the launcher starts become this process's children when it ends.
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+    return play_case_files("posix", argc - 3, argv + 3, play);
+}
