@@ -1,6 +1,7 @@
 #include "launch/launch_sequence.h"
 
 #include "launch_files/launch_settings.h"
+#include "launch_files/launch_signature.h"
 #include "launch_files/section_reader.h"
 #include "platform/command_line_split.h"
 
@@ -133,6 +134,27 @@ void report_start(platform_window owner, unsigned result) {
     }
 }
 
+// A product that names its publisher's keys takes only launch files one of
+// them signed; any other is refused before it can change anything.
+bool signature_holds(platform_window owner, const char* launch_path) {
+    if (!launch_settings.signature_required) return true;
+    if (check_launch_signature(launch_path).verdict == SIGNATURE_VALID) return true;
+    static const char BEFORE[] = "This launch file for ";
+    static const char AFTER[] =
+        " does not carry a valid signature of its publisher. It was not used.";
+    static const char NO_PRODUCT[] =
+        "This launch file does not carry a valid signature of the product's publisher. "
+        "It was not used.";
+    char text[sizeof BEFORE + SETTING_WORD_CAP + sizeof AFTER];
+    const char* product = launch_settings.product;
+    size_t length = strlen(product);
+    memcpy(text, BEFORE, sizeof BEFORE - 1);
+    memcpy(text + sizeof BEFORE - 1, product, length);
+    memcpy(text + sizeof BEFORE - 1 + length, AFTER, sizeof AFTER);
+    platform_message_box(owner, length > 0 ? text : NO_PRODUCT, "Launch file refused");
+    return false;
+}
+
 // Steps after the launch file has been read, with the working buffer (null
 // when it could not be had: then the settings path cannot be built).
 void launch_with_settings(platform_window owner, const char* settings_dir, char* launch_path,
@@ -149,6 +171,7 @@ void launch_with_settings(platform_window owner, const char* settings_dir, char*
         platform_message_box(owner, "Unable to open talvin.ini file!", CAPTION_LAUNCHER);
         return;
     }
+    if (!signature_holds(owner, launch_path)) return;
 
     shorten(launch_path);
 

@@ -3,12 +3,12 @@
 #include <string.h>
 
 LaunchSettings launch_settings = {
-    "", "", "", "", "", "", "", "", "", "", "unknown", "quillet", "", 0, 1, 0,
+    "", "", "", "", "", "", "", "", "", "", "unknown", "quillet", "", 0, 1, 0, {}, 0,
 };
 
 void launch_settings_init(void) {
     static const LaunchSettings initial = {
-        "", "", "", "", "", "", "", "", "", "", "unknown", "quillet", "", 0, 1, 0,
+        "", "", "", "", "", "", "", "", "", "", "unknown", "quillet", "", 0, 1, 0, {}, 0,
     };
     launch_settings = initial;
 }
@@ -181,7 +181,22 @@ void apply_launch_key(Key key, const char* first_word, const char* full_text) {
     }
 }
 
-void apply_product_key(Key key, const char* first_word, const char* full_text,
+// A publickeyN line asks for signed launch files whatever its value holds:
+// a key that cannot be read matches no signature, so nothing is let through.
+// The whole value is taken: base64 may end in '=', which ends a word.
+void apply_public_key(const char* key, const char* full_text) {
+    if (ascii_lower(key[0]) != 'p') return; // every name below begins with it
+    static const char* const NAMES[PUBLIC_KEY_SLOTS] = {"publickey1", "publickey2", "publickey3",
+                                                        "publickey4"};
+    for (int slot = 0; slot < PUBLIC_KEY_SLOTS; slot++) {
+        if (!names_equal(key, NAMES[slot])) continue;
+        launch_settings.signature_required = 1;
+        store(launch_settings.public_key[slot], full_text);
+        return;
+    }
+}
+
+void apply_product_key(const char* name, Key key, const char* first_word, const char* full_text,
                        SettingSource source) {
     LaunchSettings& s = launch_settings;
     if (apply_window_key(key, first_word, full_text)) return;
@@ -191,6 +206,8 @@ void apply_product_key(Key key, const char* first_word, const char* full_text,
         store(s.path, full_text);
     else if (key == COMMAND && store(s.command, full_text))
         s.command_found = 1;
+    else if (key == OTHER_KEY)
+        apply_public_key(name, full_text);
 }
 
 void apply_identification_key(Key key, const char* full_text) {
@@ -226,7 +243,7 @@ void apply_setting(const char* section, const char* key, const char* first_word,
     if (names_equal(section, "launch"))
         apply_launch_key(key_of(key), first_word, full_text);
     else if (launch_settings.app[0] != '\0' && names_equal(section, launch_settings.app))
-        apply_product_key(key_of(key), first_word, full_text, source);
+        apply_product_key(key, key_of(key), first_word, full_text, source);
     else if (names_equal(section, "identification"))
         apply_identification_key(key_of(key), full_text);
 }

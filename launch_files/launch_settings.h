@@ -8,6 +8,8 @@ enum {
     SETTING_WORD_CAP = 80,    // app, product, server, wndclass, ...
     SETTING_TEXT_CAP = 256,   // missing, title
     SETTING_SECRET_CAP = 256, // password, email
+    PUBLIC_KEY_SLOTS = 4,     // publickey1 to publickey4
+    PUBLIC_KEY_CAP = 128,     // one key's text, 124 characters and room
 };
 
 struct LaunchSettings {
@@ -27,6 +29,11 @@ struct LaunchSettings {
     int32_t send_identification;
     int32_t passlaunch;
     int command_found;
+    // The publisher's keys the product section of the settings file named,
+    // and whether it named any: then only launch files signed by one of them
+    // are used. Set by the settings file only, never cleared.
+    char public_key[PUBLIC_KEY_SLOTS][PUBLIC_KEY_CAP];
+    int signature_required;
 };
 
 // The process-wide record. It starts with its initial values and is never

@@ -24,6 +24,7 @@ std::string lead_bytes;
 long fail_memory_at;
 long memory_requests;
 long memory_outstanding;
+bool crypto_unavailable;
 
 void reset() {
     calls.clear();
@@ -45,6 +46,7 @@ void reset() {
     fail_memory_at = 0;
     memory_requests = 0;
     memory_outstanding = 0;
+    crypto_unavailable = false;
 }
 
 namespace {
@@ -148,4 +150,14 @@ void platform_give_memory(void* block) {
     if (block == nullptr) return;
     memory_outstanding--;
     free(block);
+}
+
+int system_verify_p256(const unsigned char public_key[64], const void* message, size_t size,
+                       const unsigned char signature[64]);
+
+int platform_verify_p256(const unsigned char public_key[64], const void* message, size_t size,
+                         const unsigned char signature[64]) {
+    calls.push_back("verify_signature");
+    if (crypto_unavailable) return -1;
+    return system_verify_p256(public_key, message, size, signature);
 }

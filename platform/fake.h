@@ -1,6 +1,8 @@
 // The recording face of the platform seam, for tests: it records every call
 // with its arguments, in order, and answers with scripted results. Files are
-// real: tests link the operating system's file face beside this one.
+// real: tests link the operating system's file face beside this one. So are
+// signatures: the operating system's check is linked as system_verify_p256
+// (the platform_crypto_system library).
 #pragma once
 
 #include "platform/platform.h"
@@ -46,6 +48,7 @@ extern std::string lead_bytes;  // bytes that lead a double-byte character
 extern long fail_memory_at;     // the Nth request (from 1) fails; 0: none fail
 extern long memory_requests;    // requests made so far
 extern long memory_outstanding; // blocks taken and not given back
+extern bool crypto_unavailable; // signatures cannot be checked at all
 
 // Answers too long for the caller's buffer fill what fits (as a careless
 // platform might) and return the size needed, so an unchecked size shows.

@@ -2,9 +2,10 @@
 //
 // Each face (the Windows and POSIX ones, fake.cpp) defines every procedure
 // below, in this order; the Windows and POSIX faces are split into queries,
-// actions, file reading and appending (queries_posix.cpp, actions_posix.cpp,
-// file_posix.cpp, append_posix.cpp and the same for win32). The launcher's own code never includes an OS header; it calls
-// these. Sizes follow the Win32 calls they stand for: a procedure that fills a
+// actions, file reading, appending and signatures (queries_posix.cpp,
+// actions_posix.cpp, file_posix.cpp, append_posix.cpp, crypto_posix.cpp and
+// the same for win32). The launcher's own code never includes an OS header;
+// it calls these. Sizes follow the Win32 calls they stand for: a procedure that fills a
 // buffer returns the length written, 0 on failure, or the size it would need
 // (terminator included) when the buffer is too small.
 #pragma once
@@ -80,3 +81,12 @@ void platform_close(platform_file file);
 // Appends `size` bytes to the end of `path` in one write, creating the file
 // when it does not exist. Returns 1 when every byte was written, else 0.
 int platform_append(const char* path, const void* data, unsigned size);
+
+// Signatures, by the operating system's own cryptography, loaded only when
+// a signature must be checked. Checks that `signature` (r then s, 32 bytes
+// each, big-endian) is an ECDSA signature over the SHA-256 hash of the
+// `size` bytes at `message` by the P-256 public key `public_key` (the point's
+// x then y, 32 bytes each). Returns 1 when it is, 0 when it is not, and -1
+// when the system's cryptography cannot be had.
+int platform_verify_p256(const unsigned char public_key[64], const void* message, size_t size,
+                         const unsigned char signature[64]);

@@ -1,5 +1,7 @@
 #include "case_file.h"
 
+#include "signing.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -11,7 +13,8 @@ namespace {
 const std::set<std::string> SINGLE = {"launch", "ini",    "args", "start",
                                       "cwd",    "append", "only", "name"};
 const std::set<std::string> MULTI = {"env", "box", "arg"};
-const std::set<std::string> TWO_PART = {"file", "mode", "fake", "setenv", "field", "special"};
+const std::set<std::string> TWO_PART = {"file",  "mode",    "fake", "setenv",
+                                        "field", "special", "sign"};
 
 int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -69,6 +72,9 @@ bool add_directive(Case* c, const std::string& text, std::string* error) {
     std::string value;
     if (word == "no" && SINGLE.count(raw)) {
         c->one.erase(raw); // a default taken away
+    } else if (word == "no" && MULTI.count(raw)) {
+        for (size_t i = c->many.size(); i-- > 0;)
+            if (c->many[i].directive == raw) c->many.erase(c->many.begin() + (long)i);
     } else if (SINGLE.count(word)) {
         if (!unescape(raw, &value, error)) return false;
         c->one[word] = value;
@@ -173,7 +179,7 @@ std::string expand(const std::string& text, const Places& p) {
         }
         if (!replaced) out += text[i++];
     }
-    return out;
+    return with_test_keys(out);
 }
 
 std::string in_dir(const Places& places, const std::string& relative) {

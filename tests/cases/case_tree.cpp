@@ -1,5 +1,7 @@
 #include "case_tree.h"
 
+#include "signing.h"
+
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -96,7 +98,8 @@ bool CaseTree::build(const Case& c, const Places& names, std::string ini_path, s
     launch_ = places.launch;
     if (ini_path.empty()) ini_path = places.win + "/talvin.ini";
     bool ok = true;
-    if (c.has("launch")) ok = write_file(places.launch, expand(c.get("launch"), names));
+    if (c.has("launch"))
+        ok = write_file(places.launch, signed_launch(expand(c.get("launch"), names), c, names));
     if (c.has("ini")) ok = ok && write_file(ini_path, expand(c.get("ini"), names));
     for (const Case::Item& item : c.many) {
         std::string path = in_dir(places, item.first);

@@ -62,6 +62,8 @@ bool set_answer(const std::string& name, const std::string& value) {
         fake::lead_bytes = value;
     else if (name == "fail_memory_at")
         fake::fail_memory_at = atol(value.c_str());
+    else if (name == "crypto_unavailable")
+        fake::crypto_unavailable = value == "1";
     else
         return false;
     return true;

@@ -11,7 +11,7 @@ build=$1
 record_product=$(realpath "$2")
 mime_type=$3
 extension=$4
-need_tools cpack dpkg-deb dpkg-shlibdeps readelf desktop-file-validate update-mime-database \
+need_tools cpack dpkg-deb dpkg-shlibdeps lintian desktop-file-validate update-mime-database \
     update-desktop-database xdg-mime xdg-open gio mimetype Xvfb
 
 # --- The package: built, with exactly the expected files and dependencies.
@@ -24,10 +24,23 @@ echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes"
 
 expected_contents='./usr/
 ./usr/bin/
-./usr/bin/launcher
+./usr/bin/talvin-check
+./usr/bin/talvin-launcher
+./usr/bin/talvin-sign
 ./usr/share/
 ./usr/share/applications/
 ./usr/share/applications/talvin-launcher.desktop
+./usr/share/doc/
+./usr/share/doc/talvin-launcher/
+./usr/share/doc/talvin-launcher/changelog.gz
+./usr/share/doc/talvin-launcher/copyright
+./usr/share/man/
+./usr/share/man/man1/
+./usr/share/man/man1/talvin-check.1.gz
+./usr/share/man/man1/talvin-launcher.1.gz
+./usr/share/man/man1/talvin-sign.1.gz
+./usr/share/man/man5/
+./usr/share/man/man5/talvin-launch.5.gz
 ./usr/share/mime/
 ./usr/share/mime/packages/
 ./usr/share/mime/packages/talvin-launcher.xml'
@@ -36,32 +49,33 @@ contents=$(dpkg-deb -c "$deb" | awk '{print $NF}' | sort)
 $contents"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends; Recommends: $(dpkg-deb -f "$deb" Recommends)"
-# What the program needs, as it is linked: nothing when static, else the C
-# library only.
-dpkg -x "$deb" "$scratch/unpacked"
-if readelf -l "$scratch/unpacked/usr/bin/launcher" | grep -q INTERP; then
-    [[ "$depends" =~ ^libc6\ \(\>=\ [0-9.]+\)$ ]] || fail "Depends: $depends (the program uses the C library only)"
-else
-    [ -z "$depends" ] || fail "Depends: $depends (the program is linked statically)"
-fi
+# The C library, and libcrypto, which the launcher loads to check signatures.
+[[ "$depends" =~ ^libc6\ \(\>=\ [0-9.]+\),\ libssl3\ \(\>=\ [0-9.]+\)$ ]] ||
+    fail "Depends: $depends (the C library and libssl3 only)"
 [ "$(dpkg-deb -f "$deb" Recommends)" = zenity ] || fail "Recommends: $(dpkg-deb -f "$deb" Recommends)"
 dpkg-deb -e "$deb" "$scratch/control"
 for script in preinst postinst prerm postrm triggers; do
     [ ! -e "$scratch/control/$script" ] || fail "the package has a $script"
 done
+# What Debian's own checker finds: no error and no warning.
+if ! lintian --fail-on error,warning "$deb" >"$scratch/lintian.log" 2>&1 ||
+    grep -q '^[EW]:' "$scratch/lintian.log"; then
+    fail "lintian: $(cat "$scratch/lintian.log")"
+fi
+echo "lintian: no error, no warning"
 
 root=$scratch/root
 dpkg -x "$deb" "$root"
 desktop_file=$root/usr/share/applications/talvin-launcher.desktop
 report=$(desktop-file-validate "$desktop_file" 2>&1)
 [ -z "$report" ] || fail "desktop-file-validate: $report"
-grep -qx 'Exec=/usr/bin/launcher %f' "$desktop_file" || fail "Exec line: $(grep ^Exec= "$desktop_file")"
+grep -qx 'Exec=/usr/bin/talvin-launcher %f' "$desktop_file" || fail "Exec line: $(grep ^Exec= "$desktop_file")"
 grep -qx "MimeType=$mime_type;" "$desktop_file" || fail "MimeType line: $(grep ^MimeType= "$desktop_file")"
 
 # --- Registered in the scratch folder, as dpkg's triggers do on install.
-# The unpacked program stands in for /usr/bin/launcher (its folder holds
+# The unpacked program stands in for /usr/bin/talvin-launcher (its folder holds
 # no blank, so Exec= stays unquoted).
-sed -i "s|^Exec=/usr/bin/launcher |Exec=$root/usr/bin/launcher |" "$desktop_file"
+sed -i "s|^Exec=/usr/bin/talvin-launcher |Exec=$root/usr/bin/talvin-launcher |" "$desktop_file"
 
 product_dir=$scratch/product
 mkdir -p "$product_dir" "$scratch/settings" "$scratch/xdg-config" "$scratch/no-data"
@@ -69,9 +83,10 @@ printf '[sample]\npath=%s\ncommand=%s\n' "$product_dir" "$record_product" \
     >"$scratch/settings/talvin.ini"
 name="game night, Tom's (1)$extension"
 
-# use_home HOME DATA_DIRS: a fresh user home with a downloaded launch file;
-# sets desktop_env, the environment of that user's desktop, which sees only
-# the scratch folders and nothing of this machine's own desktop set-up.
+# use_home HOME DATA_DIRS [WINDIR]: a fresh user home with a downloaded
+# launch file; sets desktop_env, the environment of that user's desktop,
+# which sees only the scratch folders and nothing of this machine's own
+# desktop set-up.
 use_home() {
     home=$1
     downloads=$home/Downloads
@@ -79,8 +94,8 @@ use_home() {
     mkdir -p "$home/.local/share" "$home/.config" "$downloads"
     printf '[launch]\napp=sample\n' >"$launch_file"
     desktop_env=(env -i PATH=/usr/bin:/bin HOME="$home" XDG_DATA_HOME="$home/.local/share"
-        XDG_DATA_DIRS="$2" XDG_CONFIG_HOME="$home/.config" XDG_CONFIG_DIRS="$scratch/xdg-config"
-        WINDIR="$scratch/settings")
+        XDG_DATA_DIRS="$2" XDG_CONFIG_HOME="$home/.config" XDG_CONFIG_DIRS="$scratch/xdg-config")
+    if [ $# -gt 2 ]; then desktop_env+=(WINDIR="$3"); fi
 }
 
 # expect_type_and_handler: the desktop knows the type and its handler.
@@ -98,7 +113,7 @@ expect_started() {
     local how=$1 record=$2 expected
     wait_until 10 test -s "$record"
     sleep 0.2 # the product writes its record in one go; let it close the file
-    expected=$(printf 'cwd %d:%s\narg %d:%s' "${#product_dir}" "$product_dir" \
+    expected=$(printf 'cwd %d:%s\narg %d:%s\nsigpipe 7:default' "${#product_dir}" "$product_dir" \
         "${#launch_file}" "$launch_file")
     if [ ! -s "$record" ]; then
         fail "$how: the product was not started within 10 s"
@@ -121,7 +136,8 @@ gio_open() {
     expect_started "$1" "$record"
 }
 
-use_home "$scratch/package-home" "$root/usr/share"
+# The packaged program's system folder, /etc, is not to be written here.
+use_home "$scratch/package-home" "$root/usr/share" "$scratch/settings"
 "${desktop_env[@]}" update-mime-database "$root/usr/share/mime" || fail "update-mime-database"
 "${desktop_env[@]}" update-desktop-database "$root/usr/share/applications" ||
     fail "update-desktop-database"
@@ -137,11 +153,25 @@ record=$scratch/xdg-open.record
 expect_started "package, xdg-open" "$record"
 
 # --- The per-user install, without root: cmake --install into ~/.local
-# registers the type and handler there by itself.
+# registers the type and handler there by itself, and a product installed
+# for this user adds its section to the user's own talvin.ini, as README
+# shows; no WINDIR in the session.
 use_home "$scratch/user-home" "$scratch/no-data"
+(
+    export HOME=$home XDG_CONFIG_HOME=$home/.config
+    case "${XDG_CONFIG_HOME:-}" in /*) config=$XDG_CONFIG_HOME ;; *) config=$HOME/.config ;; esac
+    mkdir -p "$config/talvin"
+    touch "$config/talvin/talvin.ini"
+    chmod 600 "$config/talvin/talvin.ini"
+    printf '[sample]\npath=%s\ncommand=%s\n' "$product_dir" "$record_product" >>"$config/talvin/talvin.ini"
+)
 cmake --install "$build" --prefix "$home/.local" >"$scratch/install.log" 2>&1 ||
     { cat "$scratch/install.log" >&2; fail "cmake --install --prefix ~/.local"; }
-grep -qx "Exec=$home/.local/bin/launcher %f" "$home/.local/share/applications/talvin-launcher.desktop" ||
+for file in bin/talvin-launcher bin/talvin-check share/man/man1/talvin-launcher.1.gz \
+    share/man/man1/talvin-check.1.gz share/man/man5/talvin-launch.5.gz; do
+    [ -f "$home/.local/$file" ] || fail "per-user install: no ~/.local/$file"
+done
+grep -qx "Exec=$home/.local/bin/talvin-launcher %f" "$home/.local/share/applications/talvin-launcher.desktop" ||
     fail "per-user Exec line: $(grep ^Exec= "$home/.local/share/applications/talvin-launcher.desktop")"
 expect_type_and_handler "per-user install"
 gio_open "per-user install, gio open"

@@ -77,10 +77,7 @@ class LauncherE2E : public ::testing::Test {
     }
 
     Outcome run(const Launch& l) {
-        // The memory checks run a dynamically linked build of the same sources.
-        const char* program = getenv("LAUNCHER_E2E_PROGRAM");
-        if (program == nullptr || *program == '\0') program = LAUNCHER_PROGRAM;
-        Outcome o = run_launcher(program, box, l, box.path("out/record"));
+        Outcome o = run_launcher(LAUNCHER_PROGRAM, box, l, box.path("out/record"));
         EXPECT_TRUE(o.finished) << "the launcher or its product did not end in time";
         EXPECT_EQ(o.exit_code, 0);
         EXPECT_EQ(o.out, "");

@@ -49,12 +49,15 @@ void check_settings() {
     check_field(s.user, "user terminated");
     check_field(s.password, "password terminated");
     check_field(s.email, "email terminated");
+    for (const auto& key : s.public_key)
+        check_field(key, "public key terminated");
     check(s.command_found == 0 || s.command_found == 1, "command_found is 0 or 1");
 }
 
 bool known_caption(const std::string& caption) {
-    static const char* const captions[] = {"Launcher", "Product not installed!", "Launch failed",
-                                           "File not found!", "Path not found!"};
+    static const char* const captions[] = {"Launcher",        "Product not installed!",
+                                           "Launch failed",   "File not found!",
+                                           "Path not found!", "Launch file refused"};
     for (const char* c : captions)
         if (caption == c) return true;
     return false;

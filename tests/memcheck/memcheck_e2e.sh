@@ -1,14 +1,12 @@
 #!/bin/sh
-# Usage: memcheck_e2e.sh E2E_SUITE LAUNCHER
-# Runs the end-to-end suite on LAUNCHER (a dynamically linked build: valgrind
-# cannot check a static C library), every run under valgrind memcheck.
+# Usage: memcheck_e2e.sh E2E_SUITE
+# Runs the end-to-end suite with every launcher run under valgrind memcheck.
 # A memory error or a leak of any kind makes valgrind end the launcher with
 # 99, which the suite sees; each run's report also goes to a log of its own,
 # and any log that is not empty fails the test. The started products are not
 # traced.
 set -u
 suite=$1
-export LAUNCHER_E2E_PROGRAM=$2
 logs=$(mktemp -d "${TMPDIR:-/tmp}/launcher-memcheck-e2e-XXXXXX")
 trap 'rm -rf "$logs"' EXIT
 LAUNCHER_E2E_WRAPPER="valgrind -q --error-exitcode=99 --leak-check=full --show-leak-kinds=all \

@@ -114,8 +114,8 @@ run_launcher() {
     status=$?
     # Only the launcher's own thread: the product runs with the same tracing.
     local thread
-    thread=$(grep -m1 -E '^[0-9a-f]+:Call user32\.LoadIconA\(' "$work/trace" | cut -d: -f1)
-    calls=$(grep -E "^${thread:-none}:(Call \w+\.\w+\(|Ret  KERNEL32\.WinExec|trace:class:.*->L\"DLG:MAIN)" \
+    thread=$(grep -a -m1 -E '^[0-9a-f]+:Call user32\.LoadIconA\(' "$work/trace" | cut -d: -f1)
+    calls=$(grep -a -E "^${thread:-none}:(Call \w+\.\w+\(|Ret  KERNEL32\.WinExec|trace:class:.*->L\"DLG:MAIN)" \
         "$work/trace" | sed -E 's/^[0-9a-f]+:(Call |Ret  )?//; s/ ret=[0-9a-f]+$//;
                                   s/[0-9a-f]{6,} (L?")/\1/g')
 }
@@ -374,6 +374,42 @@ case_not_a_file() {
         expect_one_box "Unable to open launch file!" "Launcher"
         expect_nothing_started
     done
+}
+
+# Signed launch files, checked by CNG: a file signed by talvin-sign (built for
+# this machine) and one signed by the openssl command line start the product;
+# one with a byte changed after signing and an unsigned one are refused.
+case_signed() {
+    openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$work/key.pem" 2>/dev/null
+    local public refused signature
+    public=$("$TALVIN_SIGN" --key "$work/key.pem" --public) || fail "talvin-sign --public"
+    write_settings "publickey1=$public"
+    refused='This launch file for Sample does not carry a valid signature of its publisher. It was not used.'
+    write_file "$drive/temp/game.tvl" '[launch]' 'app=client' 'product=Sample' 'server=play'
+    cp "$drive/temp/game.tvl" "$work/unsigned.tvl"
+    "$TALVIN_SIGN" --key "$work/key.pem" "$drive/temp/game.tvl" || fail "talvin-sign"
+    run_launcher 'C:\temp\game.tvl'
+    expect_exit_zero
+    expect_no_box
+    expect_started 'C:\CLIENT\RECORD_PRODUCT.EXE "C:\TEMP\GAME.TVL"'
+
+    rm -f "$record"
+    sed 's/server=play/server=evil/' "$drive/temp/game.tvl" >"$drive/temp/changed.tvl"
+    run_launcher 'C:\temp\changed.tvl'
+    expect_one_box "$refused" "Launch file refused"
+    expect_nothing_started
+
+    cp "$work/unsigned.tvl" "$drive/temp/unsigned.tvl"
+    run_launcher 'C:\temp\unsigned.tvl'
+    expect_one_box "$refused" "Launch file refused"
+    expect_nothing_started
+
+    signature=$(openssl dgst -sha256 -sign "$work/key.pem" "$work/unsigned.tvl" | base64 -w0)
+    cp "$work/unsigned.tvl" "$drive/temp/openssl.tvl"
+    printf '[signature]\r\necdsa=%s\r\n' "$signature" >>"$drive/temp/openssl.tvl"
+    run_launcher 'C:\temp\openssl.tvl'
+    expect_no_box
+    expect_started 'C:\CLIENT\RECORD_PRODUCT.EXE "C:\TEMP\OPENSSL.TVL"'
 }
 
 case "$case_name" in

@@ -1,0 +1,120 @@
+// talvin-sign: signs launch files for a product that takes only signed ones.
+//   talvin-sign --key KEY.pem LAUNCH_FILE   appends the signature section
+//   talvin-sign --key KEY.pem --public      prints the public key for talvin.ini
+// KEY.pem is a P-256 private key (openssl genpkey -algorithm EC
+// -pkeyopt ec_paramgen_curve:P-256). Exit status 0 done, 1 failed, 2 usage.
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+enum { LAUNCH_FILE_CAP = 1048576 - 256 }; // room for the section in the launcher's 1 MiB
+
+int fail(const char* what, const char* name) {
+    fprintf(stderr, "talvin-sign: %s: %s\n", name, what);
+    return 1;
+}
+
+EVP_PKEY* read_key(const char* path) {
+    FILE* in = fopen(path, "r");
+    if (in == nullptr) return nullptr;
+    EVP_PKEY* key = PEM_read_PrivateKey(in, nullptr, nullptr, nullptr);
+    fclose(in);
+    char group[32];
+    size_t length;
+    if (key != nullptr &&
+        (!EVP_PKEY_is_a(key, "EC") || !EVP_PKEY_get_group_name(key, group, sizeof group, &length) ||
+         strcmp(group, "prime256v1") != 0)) {
+        EVP_PKEY_free(key);
+        key = nullptr;
+    }
+    return key;
+}
+
+// Base64 of `size` bytes into `text` (room for 4 * ceil(size / 3) + 1).
+void put_base64(char* text, const unsigned char* bytes, size_t size) {
+    EVP_EncodeBlock((unsigned char*)text, bytes, (int)size);
+}
+
+int print_public_key(EVP_PKEY* key) {
+    unsigned char der[128];
+    unsigned char* end = der;
+    int size = i2d_PUBKEY(key, &end);
+    if (size <= 0 || size > (int)sizeof der) return fail("cannot write the public key", "key");
+    char text[4 * sizeof der / 3 + 4];
+    put_base64(text, der, (size_t)size);
+    printf("%s\n", text);
+    return 0;
+}
+
+// True when a line of `bytes` is exactly "[signature]": the file is signed.
+bool has_signature(const char* bytes, size_t size) {
+    static const char HEADER[] = "[signature]";
+    const size_t length = sizeof HEADER - 1;
+    for (size_t at = 0; at + length < size; at++) {
+        if ((at > 0 && bytes[at - 1] != '\n') || memcmp(bytes + at, HEADER, length) != 0) continue;
+        const char* after = bytes + at + length;
+        if (after[0] == '\n' || (at + length + 1 < size && after[0] == '\r' && after[1] == '\n'))
+            return true;
+    }
+    return false;
+}
+
+int sign_file(EVP_PKEY* key, const char* path) {
+    static char bytes[LAUNCH_FILE_CAP + 3];
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr) return fail("cannot be read", path);
+    size_t size = fread(bytes, 1, LAUNCH_FILE_CAP + 1, file);
+    bool failed = ferror(file) != 0;
+    fclose(file);
+    if (failed) return fail("cannot be read", path);
+    if (size > LAUNCH_FILE_CAP) return fail("larger than a launch file may be", path);
+    if (has_signature(bytes, size)) return fail("already signed", path);
+
+    // The section starts a line of its own; a line end added here is signed.
+    size_t added = 0;
+    if (size > 0 && bytes[size - 1] != '\n') {
+        memcpy(bytes + size, "\r\n", 2);
+        added = 2;
+    }
+    unsigned char der[80];
+    size_t der_size = sizeof der;
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    bool signed_ok =
+        context != nullptr &&
+        EVP_DigestSignInit(context, nullptr, EVP_sha256(), nullptr, key) == 1 &&
+        EVP_DigestSign(context, der, &der_size, (unsigned char*)bytes, size + added) == 1;
+    EVP_MD_CTX_free(context);
+    if (!signed_ok) return fail("cannot be signed", path);
+
+    char section[256];
+    int length =
+        snprintf(section, sizeof section, "%.*s[signature]\r\necdsa=", (int)added, bytes + size);
+    put_base64(section + length, der, der_size);
+    strcat(section, "\r\n");
+    file = fopen(path, "ab");
+    if (file == nullptr) return fail("cannot be written", path);
+    size_t section_size = strlen(section);
+    failed = fwrite(section, 1, section_size, file) != section_size;
+    if (fclose(file) != 0 || failed) return fail("cannot be written", path);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4 || strcmp(argv[1], "--key") != 0) {
+        fprintf(stderr, "usage: talvin-sign --key KEY.pem LAUNCH_FILE\n"
+                        "       talvin-sign --key KEY.pem --public\n");
+        return 2;
+    }
+    EVP_PKEY* key = read_key(argv[2]);
+    if (key == nullptr) return fail("not a P-256 private key in PEM", argv[2]);
+    int status = strcmp(argv[3], "--public") == 0 ? print_public_key(key) : sign_file(key, argv[3]);
+    EVP_PKEY_free(key);
+    return status;
+}
