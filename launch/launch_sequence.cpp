@@ -49,12 +49,15 @@ void unquote(char* path) {
     if (quote != nullptr) *quote = '\0';
 }
 
-// A relative path would name another file once the directory changes. One
-// whose absolute form does not fit stays as it is.
-void make_absolute(char* path) {
+// A relative path would name another file once the directory changes, so
+// one whose absolute form cannot be had (no current directory, or too long
+// for the buffer) is refused: 0.
+bool make_absolute(char* path) {
     char full[LAUNCH_PATH_CAP];
     unsigned length = platform_full_path(path, full, sizeof full);
-    if (length > 0 && length < sizeof full) memcpy(path, full, length + 1);
+    if (length == 0 || length >= sizeof full) return false;
+    memcpy(path, full, length + 1);
+    return true;
 }
 
 void shorten(char* path) {
@@ -176,7 +179,7 @@ void launch_with_settings(platform_window owner, const char* settings_dir, char*
     shorten(launch_path);
 
     const LaunchSettings& s = launch_settings;
-    if (!s.command_found) {
+    if (!s.command_found || s.path_too_long) {
         platform_message_box(owner, s.missing, "Product not installed!");
         return;
     }
@@ -192,11 +195,11 @@ void launch_with_settings(platform_window owner, const char* settings_dir, char*
 
 void run_launch(platform_window owner, const char* settings_dir, char* launch_path) {
     unquote(launch_path);
-    if (launch_path[0] != '\0') make_absolute(launch_path);
 
     // The path goes to the product as one quoted argument; a name that would
     // not come back whole from the product's split is refused, not started.
-    if (!path_survives_split(launch_path) ||
+    if (launch_path[0] == '\0' || !make_absolute(launch_path) ||
+        !path_survives_split(launch_path) ||
         !parse_section_file(owner, launch_path, SOURCE_LAUNCH_FILE)) {
         platform_message_box(owner, "Unable to open launch file!", CAPTION_LAUNCHER);
         return;

@@ -1,14 +1,16 @@
 #include "launch_files/launch_settings.h"
 
+#include "launch_files/launch_observer.h"
+
 #include <string.h>
 
 LaunchSettings launch_settings = {
-    "", "", "", "", "", "", "", "", "", "", "unknown", "quillet", "", 0, 1, 0, {}, 0,
+    "", "", "", "", "", "", "", "", "", "", "unknown", "quillet", "", 0, 1, 0, {}, 0, 0,
 };
 
 void launch_settings_init(void) {
     static const LaunchSettings initial = {
-        "", "", "", "", "", "", "", "", "", "", "unknown", "quillet", "", 0, 1, 0, {}, 0,
+        "", "", "", "", "", "", "", "", "", "", "unknown", "quillet", "", 0, 1, 0, {}, 0, 0,
     };
     launch_settings = initial;
 }
@@ -19,13 +21,28 @@ constexpr char ascii_lower(char c) {
     return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
 }
 
+// What the key line being applied did, for the observer.
+struct Outcome {
+    SectionKind kind;
+    const void* field;
+    const char* value;
+    SettingEffect effect;
+} outcome;
+
+void note(const void* field, const char* value, SettingEffect effect) {
+    outcome.field = field;
+    outcome.value = value;
+    outcome.effect = effect;
+}
+
 // Copies `value` into a field of `capacity` bytes; a value that would not fit
 // is refused whole, since a cut path or command would name something else.
 template <unsigned capacity> bool store(char (&field)[capacity], const char* value) {
     size_t length = strlen(value);
-    if (length >= capacity) return false;
-    memcpy(field, value, length + 1);
-    return true;
+    bool fits = length < capacity;
+    if (fits) memcpy(field, value, length + 1);
+    note(field, value, fits ? EFFECT_STORED : EFFECT_TOO_LONG);
+    return fits;
 }
 
 // Reads `word` as "%d" would: optional white space, one sign, the longest run
@@ -47,8 +64,11 @@ bool read_integer(const char* word, int32_t* result) {
 
 void apply_messages(const char* first_word) {
     int32_t value;
-    if (read_integer(first_word, &value)) launch_settings.send_identification = value;
+    bool read = read_integer(first_word, &value);
+    if (read) launch_settings.send_identification = value;
     launch_settings.send_identification = launch_settings.send_identification == 0 ? 1 : 0;
+    note(&launch_settings.send_identification, first_word,
+         read ? EFFECT_STORED : EFFECT_NO_INTEGER);
 }
 
 // Every key that some table knows.
@@ -173,7 +193,9 @@ void apply_launch_key(Key key, const char* first_word, const char* full_text) {
         break;
     case PASSLAUNCH: {
         int32_t value;
-        if (read_integer(first_word, &value)) s.passlaunch = value;
+        bool read = read_integer(first_word, &value);
+        if (read) s.passlaunch = value;
+        note(&s.passlaunch, first_word, read ? EFFECT_STORED : EFFECT_NO_INTEGER);
         break;
     }
     default:
@@ -201,9 +223,13 @@ void apply_product_key(const char* name, Key key, const char* first_word, const 
     LaunchSettings& s = launch_settings;
     if (apply_window_key(key, first_word, full_text)) return;
     // Only the installed settings say which program runs and where.
-    if (source != SOURCE_SETTINGS_FILE) return;
+    if (source != SOURCE_SETTINGS_FILE) {
+        if (key == PATH) note(s.path, full_text, EFFECT_FROM_LAUNCH_FILE);
+        if (key == COMMAND) note(s.command, full_text, EFFECT_FROM_LAUNCH_FILE);
+        return;
+    }
     if (key == PATH)
-        store(s.path, full_text);
+        s.path_too_long = store(s.path, full_text) ? 0 : 1;
     else if (key == COMMAND && store(s.command, full_text))
         s.command_found = 1;
     else if (key == OTHER_KEY)
@@ -240,10 +266,17 @@ int section_is_ignored(const char* section) {
 
 void apply_setting(const char* section, const char* key, const char* first_word,
                    const char* full_text, SettingSource source) {
-    if (names_equal(section, "launch"))
+    outcome = {SECTION_NONE, nullptr, full_text, EFFECT_NONE};
+    if (names_equal(section, "launch")) {
+        outcome.kind = SECTION_LAUNCH;
         apply_launch_key(key_of(key), first_word, full_text);
-    else if (launch_settings.app[0] != '\0' && names_equal(section, launch_settings.app))
+    } else if (launch_settings.app[0] != '\0' && names_equal(section, launch_settings.app)) {
+        outcome.kind = SECTION_PRODUCT;
         apply_product_key(key, key_of(key), first_word, full_text, source);
-    else if (names_equal(section, "identification"))
+    } else if (names_equal(section, "identification")) {
+        outcome.kind = SECTION_IDENTIFICATION;
         apply_identification_key(key_of(key), full_text);
+    }
+    if (launch_observer != nullptr)
+        launch_observer->setting(key, outcome.value, outcome.kind, outcome.field, outcome.effect);
 }

@@ -34,6 +34,9 @@ struct LaunchSettings {
     // are used. Set by the settings file only, never cleared.
     char public_key[PUBLIC_KEY_SLOTS][PUBLIC_KEY_CAP];
     int signature_required;
+    // The last `path` of the settings file did not fit: the product's
+    // directory is unknown, so the product counts as not installed.
+    int path_too_long;
 };
 
 // The process-wide record. It starts with its initial values and is never
@@ -41,13 +44,14 @@ struct LaunchSettings {
 extern LaunchSettings launch_settings;
 
 // Which file a key line comes from. The launch file is downloaded, so it may
-// not choose the program that runs or its directory.
+// not choose the program that runs or its directory. Every caller names the
+// source: there is no default to forget.
 enum SettingSource { SOURCE_LAUNCH_FILE, SOURCE_SETTINGS_FILE };
 
 // Applies one key line of `section` to the record. A value that does not fit
 // its field leaves the field as it was. Never fails, never reports.
 void apply_setting(const char* section, const char* key, const char* first_word,
-                   const char* full_text, SettingSource source = SOURCE_SETTINGS_FILE);
+                   const char* full_text, SettingSource source);
 
 // 1 when no key line of `section` can change the record as it now stands:
 // the section is neither `launch`, nor the product section named by `app`,

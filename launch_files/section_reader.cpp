@@ -1,5 +1,7 @@
 #include "launch_files/section_reader.h"
 
+#include "launch_files/launch_observer.h"
+
 #include <stdint.h>
 #include <string.h>
 
@@ -10,6 +12,7 @@
 
 char line_buffer[LINE_BUFFER_CAP];
 bool line_pushed_back = false;
+const LaunchObserver* launch_observer = nullptr;
 
 namespace {
 
@@ -149,10 +152,22 @@ void refill(TextStream* s) {
     }
     const unsigned char* z = (const unsigned char*)memchr(s->chunk + kept, CTRL_Z, (size_t)n);
     if (z != nullptr) {
+        bool more = z + 1 < s->chunk + kept + n;
         n = z - (s->chunk + kept);
         s->at_end = true;
+        // Whether bytes followed it is asked of the file only for an observer.
+        unsigned char next;
+        if (launch_observer != nullptr && !more) more = platform_read(s->file, &next, 1) > 0;
+        s->ctrl_z = more ? 2 : 1;
     }
     s->len += (unsigned)n;
+}
+
+// Tells the observer of the Ctrl-Z that ended the data, once, when the
+// reading reaches it.
+inline void reach_ctrl_z(TextStream* s) {
+    if (s->ctrl_z != 0 && launch_observer != nullptr) launch_observer->ctrl_z(s->ctrl_z == 2);
+    s->ctrl_z = 0;
 }
 
 // One line as read: at most LINE_MAX_CHARS characters, up to and with its
@@ -198,6 +213,7 @@ template <bool zeros> inline bool next_piece(TextStream* s, Piece* piece) {
                 refill(s);
                 continue;
             }
+            reach_ctrl_z(s);
             if (available == 0) return false;
             piece->begin = p;
             piece->end = p + available;
@@ -314,6 +330,7 @@ unsigned read_line(TextStream* s) {
     if (piece.newline) line_buffer[n++] = '\n';
     line_buffer[n] = '\0';
     line_text_length = piece.zero != nullptr ? (unsigned)(piece.zero - piece.begin) : n;
+    if (launch_observer != nullptr) launch_observer->line(n, line_text_length, piece.newline);
     return n;
 }
 
@@ -387,13 +404,13 @@ inline LineKind kind_of(unsigned char first) {
 }
 
 // The body of a section whose lines may change the settings. A line that
-// ends in the chunk is tokenised where it lies; one handed back, or cut from
-// a longer line, is tokenised in `line`.
+// ends in the chunk is tokenised where it lies; one handed back, cut from a
+// longer line, or read for an observer, is tokenised in `line`.
 void apply_section_body(const char* section, TextStream* stream, SettingSource source, char* line,
                         char* words) {
     for (;;) {
         Piece piece;
-        if (!line_pushed_back) {
+        if (!line_pushed_back && launch_observer == nullptr) {
             if (!next_piece<true>(stream, &piece)) return;
             if (piece.own_end) {
                 unsigned char* p = piece.begin;
@@ -415,7 +432,7 @@ void apply_section_body(const char* section, TextStream* stream, SettingSource s
             put_back(stream, piece);
         }
         size_t line_length;
-        next_line_text(stream, line, &line_length);
+        if (next_line_text(stream, line, &line_length) == nullptr) return;
         const char* key_end;
         char* key = (char*)first_token(line, line + line_length, &key_end);
         LineKind kind = key != nullptr ? kind_of((unsigned char)*key) : NO_TOKEN;
@@ -444,7 +461,8 @@ void pass_section_body(TextStream* stream) {
 
 void section_body(const char* section, TextStream* stream, SettingSource source, char* line,
                   char* words) {
-    if (section_is_ignored(section))
+    // An observer is told of every line and every key line, applied or not.
+    if (launch_observer == nullptr && section_is_ignored(section))
         pass_section_body(stream);
     else
         apply_section_body(section, stream, source, line, words);
@@ -495,7 +513,9 @@ int parse_section_file(platform_window owner, const char* path, SettingSource so
     platform_file file = PLATFORM_NO_FILE;
     int result = 0;
     if (line != nullptr && message != nullptr && body_line != nullptr && words != nullptr)
-        file = platform_open_for_reading(path);
+        file = source == SOURCE_SETTINGS_FILE ? platform_open_settings_file(path)
+                                              : platform_open_for_reading(path);
+    if (launch_observer != nullptr) launch_observer->file(path, source, file != PLATFORM_NO_FILE);
     if (file != PLATFORM_NO_FILE) {
         // The stream's read chunk is working memory too.
         TextStream* stream = (TextStream*)platform_take_memory(sizeof(TextStream));
@@ -503,9 +523,11 @@ int parse_section_file(platform_window owner, const char* path, SettingSource so
             stream->file = file;
             stream->pos = stream->len = 0;
             stream->at_end = stream->failed = false;
+            stream->ctrl_z = 0;
             // Lines outside any section are skipped unread: only a header
-            // matters there.
-            while ((line_pushed_back || pass_to_section_header(stream)) &&
+            // matters there (an observer is told of every line).
+            bool every_line = launch_observer != nullptr;
+            while ((line_pushed_back || every_line || pass_to_section_header(stream)) &&
                    next_line(stream, line) != nullptr) {
                 const char* end;
                 char* token = (char*)first_token(line, &end);
@@ -517,6 +539,7 @@ int parse_section_file(platform_window owner, const char* path, SettingSource so
                     continue;
                 }
                 *close = '\0';
+                if (launch_observer != nullptr) launch_observer->section(token + 1);
                 section_body(token + 1, stream, source, body_line, words);
             }
             result = 1;

@@ -30,6 +30,9 @@ struct TextStream {
     unsigned len; // the bytes of `chunk` read and before any Ctrl-Z
     bool at_end;  // nothing more is read: end of file, read error or Ctrl-Z
     bool failed;  // a working buffer could not be obtained
+    // A Ctrl-Z ended the data read, not yet told to the observer: 1, or 2
+    // when bytes followed it.
+    unsigned char ctrl_z;
     // The unread part of a line cut by the chunk's end is moved to the front
     // before the next read. One byte more: a line's text may be ended just
     // past the last byte read.
@@ -49,13 +52,12 @@ char* next_line(TextStream* stream, char* dest);
 
 // Applies the key lines of one section, up to the next header line (handed
 // back through line_buffer and line_pushed_back) or the end of the file. The
-// lines of a section that cannot change the settings are only passed over.
-void parse_section_body(const char* section, TextStream* stream,
-                        SettingSource source = SOURCE_SETTINGS_FILE);
+// lines of a section that cannot change the settings are only passed over,
+// unless an observer must be told of every line.
+void parse_section_body(const char* section, TextStream* stream, SettingSource source);
 
 // Reads the whole file at `path`. Returns 1 when it could be opened and read,
 // whatever it held, and 0 when it cannot be opened (or a working buffer
 // could not be had). A header without ']' is reported in a message box owned
 // by `owner`, and reading goes on.
-int parse_section_file(platform_window owner, const char* path,
-                       SettingSource source = SOURCE_SETTINGS_FILE);
+int parse_section_file(platform_window owner, const char* path, SettingSource source);

@@ -23,14 +23,22 @@ namespace {
 const unsigned START_OK = 33;
 const char DEFAULT_SEARCH_PATH[] = "/usr/local/bin:/usr/bin:/bin";
 
+// A reader that has gone (a closed terminal, a log stream after a restart,
+// a helper that exits early) must not end the launcher: SIGPIPE is ignored
+// while writing, then the disposition the launcher was given is put back,
+// so the product it starts inherits that one.
 void write_all(int fd, const char* text, size_t length) {
+    struct sigaction ignore = {}, previous;
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &previous);
     while (length > 0) {
         ssize_t n = write(fd, text, length);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
+        if (n <= 0) break;
         text += n;
         length -= (size_t)n;
     }
+    sigaction(SIGPIPE, &previous, nullptr);
 }
 
 // 1 when the directory part of `program` exists as a directory.
@@ -46,11 +54,19 @@ bool directory_part_exists(const char* program) {
     return stat(directory, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool exists(const char* path) {
+    struct stat info;
+    return stat(path, &info) == 0;
+}
+
 unsigned start_result(int error, const char* program) {
     switch (error) {
     case 0:
         return START_OK;
     case ENOENT:
+        // The program is there but its interpreter or loader is not: the
+        // product is installed, its program cannot be run.
+        if (exists(program)) return 11;
         return directory_part_exists(program) ? 2 : 3;
     case ENOTDIR:
         return 3;
@@ -94,7 +110,7 @@ unsigned spawn_from_search_path(const char* name, char** args,
             if (error == 0) return START_OK;
             if (error == EACCES)
                 denied = true;
-            else if (error != ENOENT && error != ENOTDIR)
+            else if ((error != ENOENT || exists(candidate)) && error != ENOTDIR)
                 return start_result(error, candidate);
         }
         entry = *end == ':' ? end + 1 : end;
@@ -181,14 +197,7 @@ void show_with_xmessage(const char* text, const char* caption) {
     pid_t pid;
     bool started = start_helper(args, pipe_ends[0], &pid);
     close(pipe_ends[0]);
-    if (started) {
-        // An xmessage that exits before reading must not end the launcher.
-        struct sigaction ignore = {}, previous;
-        ignore.sa_handler = SIG_IGN;
-        sigaction(SIGPIPE, &ignore, &previous);
-        write_all(pipe_ends[1], text, strlen(text));
-        sigaction(SIGPIPE, &previous, nullptr);
-    }
+    if (started) write_all(pipe_ends[1], text, strlen(text));
     close(pipe_ends[1]);
     if (started) wait_for(pid);
 }

@@ -86,6 +86,10 @@ unsigned platform_windows_directory(char* dest, unsigned capacity) {
     return copy_out(windows_directory, dest, capacity);
 }
 
+const char* platform_settings_directory_reason(void) {
+    return "The recording platform's scripted Windows directory.";
+}
+
 char platform_path_separator(void) {
     return separator;
 }

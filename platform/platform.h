@@ -21,8 +21,13 @@ typedef void* platform_window;
 // are never used as a format.
 void platform_message_box(platform_window owner, const char* text, const char* caption);
 
-// Writes the Windows directory (no trailing separator) into `dest`.
+// Writes the Windows directory (no trailing separator) into `dest`: the
+// folder that holds the shared settings file.
 unsigned platform_windows_directory(char* dest, unsigned capacity);
+
+// One short sentence saying why platform_windows_directory gives the folder
+// it gives (for tools that explain a launch). Never null.
+const char* platform_settings_directory_reason(void);
 
 // The separator that follows a directory name: a backslash or a slash.
 char platform_path_separator(void);
@@ -71,6 +76,11 @@ typedef intptr_t platform_file;
 // Opens an existing file for reading; other processes may go on reading and
 // writing it. Returns PLATFORM_NO_FILE when it cannot be opened.
 platform_file platform_open_for_reading(const char* path);
+
+// Opens the shared settings file like platform_open_for_reading, but refuses
+// (PLATFORM_NO_FILE) one that another user could change, since it chooses
+// the program this user runs. Checked on the opened file itself.
+platform_file platform_open_settings_file(const char* path);
 
 // Reads up to `capacity` bytes; returns the count, 0 at the end of the file
 // and -1 on a read error.

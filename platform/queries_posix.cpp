@@ -5,6 +5,7 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifndef LAUNCHER_SETTINGS_DIR
@@ -23,10 +24,81 @@ unsigned copy_out(const char* text, char* dest, unsigned capacity) {
 
 } // namespace
 
+namespace {
+
+// The settings folder and why it is the one. WINDIR, when set, names it as
+// on Windows. Otherwise each user has a folder of their own, as Windows
+// gives each user a Windows directory: it is used when it holds a
+// talvin.ini (any entry of that name, so that a broken one is reported, not
+// passed over), else the system folder. One file is read, never both.
+struct SettingsFolder {
+    char path[4096];
+    const char* reason;
+};
+
+// `base` followed by `rest` into `dest`; false, and `dest` empty, when it
+// does not fit.
+bool join(char* dest, size_t capacity, const char* base, const char* rest) {
+    size_t base_length = strlen(base);
+    size_t rest_length = strlen(rest);
+    dest[0] = '\0';
+    if (base_length + rest_length + 1 > capacity) return false;
+    memcpy(dest, base, base_length);
+    memcpy(dest + base_length, rest, rest_length + 1);
+    return true;
+}
+
+bool absolute(const char* path) {
+    return path != nullptr && path[0] == '/';
+}
+
+void choose_settings_folder(SettingsFolder* folder) {
+    const char* windir = getenv("WINDIR");
+    if (windir != nullptr && windir[0] != '\0') {
+        join(folder->path, sizeof folder->path, windir, "");
+        folder->reason = "WINDIR is set.";
+        return;
+    }
+    // A relative folder would be looked for in the current directory, which
+    // may be the browser's download folder.
+    const char* config = getenv("XDG_CONFIG_HOME");
+    const char* home = getenv("HOME");
+    bool have_user_folder = false;
+    const char* user_reason = "";
+    if (absolute(config)) {
+        have_user_folder = join(folder->path, sizeof folder->path, config, "/talvin");
+        user_reason = "The user's own talvin.ini is in $XDG_CONFIG_HOME/talvin.";
+    } else if (absolute(home)) {
+        have_user_folder = join(folder->path, sizeof folder->path, home, "/.config/talvin");
+        user_reason = "The user's own talvin.ini is in $HOME/.config/talvin.";
+    }
+    if (have_user_folder) {
+        char file[sizeof folder->path];
+        struct stat info;
+        if (join(file, sizeof file, folder->path, "/talvin.ini") && lstat(file, &info) == 0) {
+            folder->reason = user_reason;
+            return;
+        }
+    }
+    join(folder->path, sizeof folder->path, LAUNCHER_SETTINGS_DIR, "");
+    folder->reason = have_user_folder ? "The user's own folder holds no talvin.ini: the "
+                                        "system folder."
+                                      : "No HOME or XDG_CONFIG_HOME names a user's own "
+                                        "folder: the system folder.";
+}
+
+} // namespace
+
 unsigned platform_windows_directory(char* dest, unsigned capacity) {
-    const char* directory = getenv("WINDIR");
-    if (directory == nullptr || directory[0] == '\0') directory = LAUNCHER_SETTINGS_DIR;
-    return copy_out(directory, dest, capacity);
+    SettingsFolder folder;
+    choose_settings_folder(&folder);
+    return copy_out(folder.path, dest, capacity);
+}
+
+const char* platform_settings_directory_reason(void) {
+    SettingsFolder folder;
+    choose_settings_folder(&folder);
+    return folder.reason;
 }
 
 char platform_path_separator(void) {

@@ -9,6 +9,10 @@ unsigned platform_windows_directory(char* dest, unsigned capacity) {
     return GetWindowsDirectoryA(dest, capacity);
 }
 
+const char* platform_settings_directory_reason(void) {
+    return "The Windows directory, which Windows gives each user.";
+}
+
 char platform_path_separator(void) {
     return '\\';
 }

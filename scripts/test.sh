@@ -54,6 +54,14 @@ check() {
 }
 
 build posix && check posix
+# A newcomer's first command, from a checkout whose path is long.
+echo "=== try.sh from a deep checkout"
+if ./scripts/try-from-deep-checkout.sh >"$logs/try-deep.log" 2>&1; then
+    passed=$((passed + 1))
+else
+    tail -40 "$logs/try-deep.log"
+    failed=$((failed + 1))
+fi
 build asan && check asan
 build win64 && check win64
 # The shipped 32-bit program cannot run here; its tests check the file.

@@ -103,7 +103,7 @@ TEST_F(SettingsTest, EachTableStoresItsKeysInTheirValueForm) {
     };
     for (const Row& row : rows) {
         SetUp();
-        apply_setting("launch", "app", "client", "client");
+        apply_setting("launch", "app", "client", "client", SOURCE_SETTINGS_FILE);
         apply(row.section, row.key);
         EXPECT_STREQ(row.field(), row.expected) << row.section << "/" << row.key;
     }
@@ -119,16 +119,16 @@ TEST_F(SettingsTest, AppTakesOnlyTheFirstWordAndProductKeysTheWholeText) {
 }
 
 TEST_F(SettingsTest, NamesAndKeysIgnoreCaseOfAsciiLettersOnly) {
-    apply_setting("LAUNCH", "APP", "Client", "Client");
-    apply_setting("cLiEnT", "COMMAND", "run.exe", "run.exe");
+    apply_setting("LAUNCH", "APP", "Client", "Client", SOURCE_SETTINGS_FILE);
+    apply_setting("cLiEnT", "COMMAND", "run.exe", "run.exe", SOURCE_SETTINGS_FILE);
     EXPECT_STREQ(s.app, "Client");
     EXPECT_EQ(s.command_found, 1);
 
     SetUp();
-    apply_setting("launch", "app", "caf\xC9", "caf\xC9");
-    apply_setting("caf\xE9", "command", "x", "x"); // 0xC9 and 0xE9 differ
+    apply_setting("launch", "app", "caf\xC9", "caf\xC9", SOURCE_SETTINGS_FILE);
+    apply_setting("caf\xE9", "command", "x", "x", SOURCE_SETTINGS_FILE); // 0xC9 and 0xE9 differ
     EXPECT_EQ(s.command_found, 0);
-    apply_setting("caf\xC9", "command", "x", "x");
+    apply_setting("caf\xC9", "command", "x", "x", SOURCE_SETTINGS_FILE);
     EXPECT_EQ(s.command_found, 1);
     EXPECT_EQ(names_equal("launch", "launchx"), 0);
     EXPECT_EQ(names_equal("launch", "launc"), 0);
@@ -182,20 +182,20 @@ TEST_F(SettingsTest, ValuesThatDoNotFitAreIgnoredWhole) {
     };
     for (const Case& c : cases) {
         SetUp();
-        apply_setting("launch", "app", "client", "client");
+        apply_setting("launch", "app", "client", "client", SOURCE_SETTINGS_FILE);
         std::string fits(c.capacity - 1, 'v');
         std::string too_long(c.capacity, 'w');
-        apply_setting(c.section, c.key, fits.c_str(), fits.c_str());
+        apply_setting(c.section, c.key, fits.c_str(), fits.c_str(), SOURCE_SETTINGS_FILE);
         EXPECT_EQ(c.field(), fits) << c.key;
-        apply_setting(c.section, c.key, too_long.c_str(), too_long.c_str());
+        apply_setting(c.section, c.key, too_long.c_str(), too_long.c_str(), SOURCE_SETTINGS_FILE);
         EXPECT_EQ(c.field(), fits) << c.key << " keeps its previous value";
     }
 }
 
 TEST_F(SettingsTest, OverlongCommandIsNotFound) {
-    apply_setting("launch", "app", "client", "client");
+    apply_setting("launch", "app", "client", "client", SOURCE_SETTINGS_FILE);
     std::string too_long(SETTING_WORD_CAP, 'c');
-    apply_setting("client", "command", too_long.c_str(), too_long.c_str());
+    apply_setting("client", "command", too_long.c_str(), too_long.c_str(), SOURCE_SETTINGS_FILE);
     EXPECT_EQ(s.command_found, 0);
     EXPECT_STREQ(s.command, "");
 }
@@ -226,8 +226,8 @@ TEST_F(SettingsTest, PasslaunchReadsAnIntegerOrKeepsItsValue) {
     };
     for (const Case& c : cases) {
         SetUp();
-        apply_setting("launch", "passlaunch", "7", "7");
-        apply_setting("launch", "PassLaunch", c.word, c.word);
+        apply_setting("launch", "passlaunch", "7", "7", SOURCE_SETTINGS_FILE);
+        apply_setting("launch", "PassLaunch", c.word, c.word, SOURCE_SETTINGS_FILE);
         EXPECT_EQ(s.passlaunch, c.expected) << "'" << c.word << "'";
     }
 }
@@ -249,14 +249,14 @@ TEST_F(SettingsTest, MessagesKeysSetThenInvertTheFlag) {
     for (const Case& c : cases) {
         SetUp();
         for (const auto& line : c.lines)
-            apply_setting("launch", line.first, line.second, line.second);
+            apply_setting("launch", line.first, line.second, line.second, SOURCE_SETTINGS_FILE);
         EXPECT_EQ(s.send_identification, c.expected)
             << c.lines[0].first << "=" << c.lines[0].second;
     }
     // The product section knows them too.
     SetUp();
-    apply_setting("launch", "app", "client", "client");
-    apply_setting("client", "handlesmessages", "0", "0");
+    apply_setting("launch", "app", "client", "client", SOURCE_SETTINGS_FILE);
+    apply_setting("client", "handlesmessages", "0", "0", SOURCE_SETTINGS_FILE);
     EXPECT_EQ(s.send_identification, 1);
 }
 
@@ -274,15 +274,15 @@ TEST_F(SettingsTest, SettingsFileReadLaterWins) {
 
 TEST_F(SettingsTest, AppNamingAnotherKindOfSection) {
     // The product table is tried before the identification table...
-    apply_setting("launch", "app", "Identification", "Identification");
-    apply_setting("identification", "user", "bob", "bob");
-    apply_setting("identification", "command", "run.exe", "run.exe");
+    apply_setting("launch", "app", "Identification", "Identification", SOURCE_SETTINGS_FILE);
+    apply_setting("identification", "user", "bob", "bob", SOURCE_SETTINGS_FILE);
+    apply_setting("identification", "command", "run.exe", "run.exe", SOURCE_SETTINGS_FILE);
     EXPECT_STREQ(s.user, "unknown");
     EXPECT_EQ(s.command_found, 1);
     // ...and after the launch table.
     SetUp();
-    apply_setting("launch", "app", "launch", "launch");
-    apply_setting("launch", "command", "run.exe", "run.exe");
+    apply_setting("launch", "app", "launch", "launch", SOURCE_SETTINGS_FILE);
+    apply_setting("launch", "command", "run.exe", "run.exe", SOURCE_SETTINGS_FILE);
     EXPECT_EQ(s.command_found, 0);
 }
 

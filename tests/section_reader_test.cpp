@@ -35,7 +35,8 @@ class ReaderTest : public ::testing::Test {
     }
 
     int parse(const std::string& bytes) {
-        return parse_section_file(nullptr, dir.write("file.ini", bytes).c_str());
+        return parse_section_file(nullptr, dir.write("file.ini", bytes).c_str(),
+                                  SOURCE_SETTINGS_FILE);
     }
 
     std::vector<std::string> boxes() {
@@ -203,8 +204,8 @@ TEST_F(ReaderTest, BadHeaderMessageOfTheLongestLineFitsItsBuffer) {
 }
 
 TEST_F(ReaderTest, OpensOnlyExistingRegularFiles) {
-    EXPECT_EQ(parse_section_file(nullptr, dir.file("absent.ini").c_str()), 0);
-    EXPECT_EQ(parse_section_file(nullptr, dir.path().c_str()), 0);
+    EXPECT_EQ(parse_section_file(nullptr, dir.file("absent.ini").c_str(), SOURCE_SETTINGS_FILE), 0);
+    EXPECT_EQ(parse_section_file(nullptr, dir.path().c_str(), SOURCE_SETTINGS_FILE), 0);
     EXPECT_EQ(parse(""), 1);
     EXPECT_EQ(parse("no header\njust lines\n"), 1);
     EXPECT_TRUE(fake::message_boxes.empty());
@@ -222,7 +223,7 @@ TEST_F(ReaderTest, MissingWorkingMemoryReadsNothing) {
     for (long fail_at = 1; fail_at <= 10; fail_at++) {
         SetUp();
         fake::fail_memory_at = fail_at;
-        int result = parse_section_file(nullptr, path.c_str());
+        int result = parse_section_file(nullptr, path.c_str(), SOURCE_SETTINGS_FILE);
         EXPECT_EQ(fake::memory_outstanding, 0) << fail_at;
         if (fake::memory_requests < fail_at) {
             EXPECT_EQ(result, 1) << fail_at; // every request was met

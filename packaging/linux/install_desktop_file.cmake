@@ -3,7 +3,7 @@
 # with `cmake --install build --prefix ~/.local`), updates the MIME and
 # desktop databases there as dpkg's triggers would for the package.
 
-set(program "${CMAKE_INSTALL_PREFIX}/bin/launcher")
+set(program "${CMAKE_INSTALL_PREFIX}/bin/talvin-launcher")
 # Exec= takes the path unquoted (a quoted one breaks xdg-open), so it may
 # hold no blank, quote or other character that Exec= reserves.
 if(NOT program MATCHES "^[A-Za-z0-9/._+-]+$")

@@ -104,8 +104,24 @@ bool CaseTree::build(const Case& c, const Places& names, std::string ini_path, s
     for (const Case::Item& item : c.many) {
         std::string path = in_dir(places, item.first);
         if (item.directive == "file") ok = ok && write_file(path, expand(item.value, names));
-        if (item.directive == "special")
+        if (item.directive == "special") {
+            std::error_code ignored;
+            fs::create_directories(fs::path(path).parent_path(), ignored);
             ok = ok && make_special(path, expand(item.value, names), &held_);
+        }
+    }
+    for (const Case::Item& item : c.many) {
+        if (item.directive != "owner" || !ok) continue;
+        std::string ids = item.value;
+        size_t colon = ids.find(':');
+        std::string user = ids.substr(0, colon);
+        std::string group = colon == std::string::npos ? "-" : ids.substr(colon + 1);
+        uid_t uid = user == "-" ? (uid_t)-1 : (uid_t)strtoul(user.c_str(), nullptr, 10);
+        gid_t gid = group == "-" ? (gid_t)-1 : (gid_t)strtoul(group.c_str(), nullptr, 10);
+        if (lchown(in_dir(places, item.first).c_str(), uid, gid) != 0) {
+            *error = "SKIP this runner cannot give " + item.first + " the owner " + ids;
+            return false;
+        }
     }
     // Modes last: a folder may lose the right to be written into.
     for (const Case::Item& item : c.many)

@@ -20,7 +20,9 @@ class CaseTree {
     const std::string& root() const { return root_; }
     // Writes the case's files with its values expanded by `names`
     // (talvin.ini at `ini_path`, by default $WIN/talvin.ini), makes its
-    // special files and modes, and notes every file. False on a bad case.
+    // special files, owners and modes, and notes every file. False on a bad
+    // case; `error` then starts with "SKIP " when this runner cannot make
+    // the case (an owner it may not give).
     bool build(const Case& c, const Places& names, std::string ini_path, std::string* error);
     // Adds to `failures` every change but the expected append to the launch file.
     void check(const Case& c, const Places& names, std::vector<std::string>* failures) const;

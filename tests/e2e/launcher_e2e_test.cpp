@@ -220,8 +220,8 @@ TEST_F(LauncherE2E, RelativeLaunchPathIsMadeAbsolute) {
 }
 
 // A relative path whose absolute form does not fit the 255-byte launch path
-// stays as it is; one that fits exactly is made absolute.
-TEST_F(LauncherE2E, RelativeLaunchPathTooLongToMakeAbsoluteStaysRelative) {
+// is refused; one that fits exactly is made absolute.
+TEST_F(LauncherE2E, RelativeLaunchPathTooLongToMakeAbsoluteIsRefused) {
     std::string deep = box.root();
     std::string rel;
     while (deep.size() < 230) {
@@ -241,7 +241,7 @@ TEST_F(LauncherE2E, RelativeLaunchPathTooLongToMakeAbsoluteStaysRelative) {
     expect_started(run(l), box.path("prod"), Args{fits});
 
     l.args = Args{longer + name};
-    expect_started(run(l), box.path("prod"), Args{longer + name});
+    expect_refused(run(l), UNABLE_LAUNCH);
 }
 
 // Argument text of 256 bytes or more is refused whole, never cut to a

@@ -6,6 +6,7 @@
 // Record format, one item per line:
 //   cwd <length>:<bytes>
 //   arg <length>:<bytes>        (one per argument after the program name)
+//   sigpipe <length>:<bytes>    (POSIX: "default" or "ignored", as inherited)
 //   cmdline <length>:<bytes>    (Windows: the raw command line)
 //   env=C: <length>:<bytes>     (Windows: the per-drive directory entry, if set)
 //   long <length>:<bytes>       (Windows: the long form of each argument that
@@ -23,6 +24,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -59,6 +61,11 @@ int main(int argc, char** argv) {
     put(out, "cwd", cwd);
     for (int i = 1; i < argc; i++)
         put(out, "arg", argv[i]);
+#ifndef _WIN32
+    struct sigaction pipe_action;
+    sigaction(SIGPIPE, nullptr, &pipe_action);
+    put(out, "sigpipe", pipe_action.sa_handler == SIG_IGN ? "ignored" : "default");
+#endif
 #ifdef _WIN32
     put(out, "cmdline", GetCommandLineA());
     char drive[4096];

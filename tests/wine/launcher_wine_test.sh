@@ -376,6 +376,38 @@ case_not_a_file() {
     done
 }
 
+# talvin-check.exe ($TALVIN_CHECK) foretells a launch and a failed start,
+# and changes nothing.
+run_check() {
+    (cd "$drive/temp" && timeout 60 wine "$TALVIN_CHECK" --json "$@") </dev/null \
+        >"$work/check.json" 2>"$work/check.err"
+    status=$?
+    calls=""
+    tr -d '\r' <"$work/check.json" >"$work/check.txt"
+}
+
+expect_json() {
+    grep -qF -- "$1" "$work/check.txt" || fail "talvin-check said no $1: $(cat "$work/check.txt")"
+}
+
+case_check() {
+    write_settings
+    write_file "$drive/temp/game.tvl" '[launch]' 'app=client' 'messages=0'
+    local before
+    before=$(od -c "$drive/temp/game.tvl")
+    run_check 'C:\temp\game.tvl'
+    expect_equal "exit status" 0 "$status"
+    expect_json '"start": {"command_line": "C:\\CLIENT\\RECORD_PRODUCT.EXE \"C:\\TEMP\\GAME.TVL\"", "directory": "c:\\client", "result": 33}'
+    expect_json 'password=******\u000D\u000Aemail=alice@example.org'
+    expect_json '"boxes": []'
+    write_file "$drive/windows/talvin.ini" '[client]' 'command=c:\client\absent.exe'
+    run_check 'C:\temp\game.tvl'
+    expect_equal "exit status" 1 "$status"
+    expect_json '{"caption": "File not found!", "text": "", "why": "the program C:\\CLIENT\\ABSENT.EXE does not exist"}'
+    expect_nothing_started
+    expect_equal "launch file" "$before" "$(od -c "$drive/temp/game.tvl")"
+}
+
 # Signed launch files, checked by CNG: a file signed by talvin-sign (built for
 # this machine) and one signed by the openssl command line start the product;
 # one with a byte changed after signing and an unsigned one are refused.

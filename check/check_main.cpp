@@ -1,0 +1,47 @@
+// talvin-check: tells what the launcher would do with a launch file, and
+// why, changing nothing. Exit status 0: the product would be started; 1: the
+// launcher would show a failure; 2: nothing could be checked.
+#include "check/check_run.h"
+
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+const char USAGE[] = "usage: talvin-check [--settings FILE] [--json] LAUNCH_FILE\n";
+
+} // namespace
+
+int main(int argc, char** argv) {
+    static CheckRun run;
+    bool json = false;
+    int i = 1;
+    for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; i++) {
+        if (strcmp(argv[i], "--") == 0) {
+            i++;
+            break;
+        } else if (strcmp(argv[i], "--json") == 0) {
+            json = true;
+        } else if (strcmp(argv[i], "--settings") == 0 && i + 1 < argc) {
+            run.settings_option = argv[++i];
+        } else if (strcmp(argv[i], "--help") == 0) {
+            fputs(USAGE, stdout);
+            return 0;
+        } else {
+            fputs(USAGE, stderr);
+            return 2;
+        }
+    }
+    if (i + 1 != argc) {
+        fputs(USAGE, stderr);
+        return 2;
+    }
+    run.argument = argv[i];
+    check_run(&run);
+    if (json)
+        check_print_json(&run);
+    else
+        check_print_text(&run);
+    if (run.could_not_read) return 2;
+    return run.would_start ? 0 : 1;
+}

@@ -1,0 +1,271 @@
+// The two forms of talvin-check's answer: text for a person, and one JSON
+// object (its fields are listed in talvin-check(1); keep them stable).
+#include "check/check_run.h"
+
+#include "launch_files/launch_settings.h"
+
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+const char* const FILE_KEYS[] = {"launch", "settings"};
+const char PASSWORD_LINE[] = "\r\npassword=";
+
+// The appended block with each character of the password shown as '*'.
+void masked_append(char* dest, unsigned capacity) {
+    check_copy(dest, capacity, check_record.append_bytes);
+    char* password = strstr(dest, PASSWORD_LINE);
+    if (password == nullptr) return;
+    password += sizeof PASSWORD_LINE - 1;
+    size_t length = strlen(launch_settings.password);
+    for (size_t i = 0; i < length && password[i] != '\0'; i++)
+        password[i] = '*';
+}
+
+const char* launch_file_shown(const CheckRun* run) {
+    const CheckReport& r = check_report;
+    return r.tried[CHECK_FILE_LAUNCH] ? r.files[CHECK_FILE_LAUNCH] : run->argument;
+}
+
+const char* settings_file_shown(const CheckRun* run) {
+    if (run->settings_option != nullptr) return run->settings_option;
+    const char* path = check_report.files[CHECK_FILE_SETTINGS];
+    return path[0] != '\0' ? path : nullptr;
+}
+
+// --- Text
+
+// `text` in double quotes, control bytes as \xHH.
+void put_quoted(const char* text) {
+    putchar('"');
+    for (const unsigned char* p = (const unsigned char*)text; *p != '\0'; p++) {
+        if (*p < 0x20 || *p == 0x7F || *p == '"' || *p == '\\')
+            printf(*p == '"' || *p == '\\' ? "\\%c" : "\\x%02X", *p);
+        else
+            putchar(*p);
+    }
+    putchar('"');
+}
+
+// `text` on lines of its own, indented, carriage returns left out.
+void put_indented(const char* text) {
+    fputs("\n    ", stdout);
+    for (const char* p = text; *p != '\0'; p++) {
+        if (*p == '\r') continue;
+        if (*p == '\n' && p[1] != '\0' && !(p[1] == '\r' && p[2] == '\0'))
+            fputs("\n    ", stdout);
+        else if (*p != '\n')
+            putchar(*p);
+    }
+    putchar('\n');
+}
+
+void put_where(int file, unsigned line) {
+    if (file >= 0) printf("%s:%u: ", check_report.files[file], line);
+}
+
+void put_field_value(const FieldTrace& field) {
+    if (field.capacity == 0)
+        printf("%d", *(const int32_t*)field.address);
+    else if (strcmp(field.name, "password") == 0)
+        printf("(%u characters)", (unsigned)strlen((const char*)field.address));
+    else
+        put_quoted((const char*)field.address);
+}
+
+// --- JSON
+
+// `text` as a JSON string: valid UTF-8 passes, every other byte and every
+// control character is written as \u00XX of its value.
+void put_json(const char* text) {
+    putchar('"');
+    const unsigned char* p = (const unsigned char*)text;
+    while (*p != '\0') {
+        unsigned length = *p < 0x80                  ? 1
+                          : *p >= 0xC2 && *p <= 0xDF ? 2
+                          : *p >= 0xE0 && *p <= 0xEF ? 3
+                          : *p >= 0xF0 && *p <= 0xF4 ? 4
+                                                     : 0;
+        bool valid = length > 0;
+        for (unsigned i = 1; valid && i < length; i++)
+            valid = (p[i] & 0xC0) == 0x80;
+        if (valid && length == 3)
+            valid = !(p[0] == 0xE0 && p[1] < 0xA0) && !(p[0] == 0xED && p[1] >= 0xA0);
+        if (valid && length == 4)
+            valid = !(p[0] == 0xF0 && p[1] < 0x90) && !(p[0] == 0xF4 && p[1] >= 0x90);
+        if (!valid || *p < 0x20 || *p == 0x7F) {
+            printf("\\u%04X", *p);
+            p++;
+        } else if (*p == '"' || *p == '\\') {
+            printf("\\%c", *p++);
+        } else {
+            fwrite(p, 1, length, stdout);
+            p += length;
+        }
+    }
+    putchar('"');
+}
+
+void put_json_or_null(const char* text) {
+    if (text == nullptr)
+        fputs("null", stdout);
+    else
+        put_json(text);
+}
+
+void put_json_where(int file, unsigned line) {
+    if (file < 0) {
+        fputs("\"file\": null, \"line\": null", stdout);
+        return;
+    }
+    printf("\"file\": \"%s\", \"line\": %u", FILE_KEYS[file], line);
+}
+
+} // namespace
+
+void check_print_text(const CheckRun* run) {
+    const CheckRecord& record = check_record;
+    const CheckReport& report = check_report;
+    printf("Launch file:   %s\n", launch_file_shown(run));
+    const char* settings = settings_file_shown(run);
+    printf("Settings file: %s (%s%s)\n\n", settings != nullptr ? settings : "none",
+           run->settings_reason, check_report.opened[CHECK_FILE_SETTINGS] ? "" : "; not read");
+
+    if (run->would_start) {
+        printf("The launcher would start the product.\n  Command line: %s\n", record.command_line);
+        printf("  Folder:       %s\n",
+               record.directory_changed ? record.directory : "unchanged (the launcher's own)");
+    } else {
+        printf("The launcher would not start the product.\n");
+    }
+    if (record.appended) {
+        char block[CHECK_TEXT_CAP];
+        masked_append(block, sizeof block);
+        printf("  Appended to %s (the password shown as *):", record.append_path);
+        put_indented(block);
+    }
+    for (unsigned i = 0; i < record.box_count && i < CHECK_BOXES_CAP; i++) {
+        printf("Message box \"%s\":", record.boxes[i].caption);
+        put_indented(record.boxes[i].text);
+        printf("  Why: %s\n", run->box_why[i]);
+    }
+    if (record.box_count > CHECK_BOXES_CAP)
+        printf("(%u more message boxes)\n", record.box_count - CHECK_BOXES_CAP);
+
+    bool any = false;
+    for (const FieldTrace& field : report.fields)
+        any = any || field.set;
+    printf("\nFields set by the files:%s\n", any ? "" : " none");
+    for (const FieldTrace& field : report.fields) {
+        if (!field.set) continue;
+        printf("  %s = ", field.name);
+        put_field_value(field);
+        printf("\n      set at %s:%u\n", report.files[field.last.file], field.last.line);
+        for (unsigned i = 0; i < field.overridden_count && i < CHECK_OVERRIDES_CAP; i++) {
+            const LineRef& old = field.overridden[i];
+            printf("      overrides %s:%u", report.files[old.file], old.line);
+            if (strcmp(field.name, "password") != 0) {
+                printf(" (");
+                put_quoted(old.value);
+                printf(")");
+            }
+            printf("\n");
+        }
+        if (field.overridden_count > CHECK_OVERRIDES_CAP)
+            printf("      overrides %u more lines\n", field.overridden_count - CHECK_OVERRIDES_CAP);
+    }
+    printf("\nWarnings:%s\n", report.warning_count == 0 ? " none" : "");
+    for (unsigned i = 0; i < report.warning_count && i < CHECK_WARNINGS_CAP; i++) {
+        printf("  ");
+        put_where(report.warnings[i].file, report.warnings[i].line);
+        printf("%s\n", report.warnings[i].text);
+    }
+    if (report.warning_count > CHECK_WARNINGS_CAP)
+        printf("  (%u more warnings)\n", report.warning_count - CHECK_WARNINGS_CAP);
+}
+
+void check_print_json(const CheckRun* run) {
+    const CheckRecord& record = check_record;
+    const CheckReport& report = check_report;
+    printf("{\n  \"format\": 1,\n  \"launch_file\": ");
+    put_json(launch_file_shown(run));
+    printf(",\n  \"settings_file\": {\"path\": ");
+    put_json_or_null(settings_file_shown(run));
+    printf(", \"reason\": ");
+    put_json(run->settings_reason);
+    printf(", \"read\": %s},\n", report.opened[CHECK_FILE_SETTINGS] ? "true" : "false");
+    printf("  \"outcome\": \"%s\",\n  \"start\": ", run->would_start ? "start" : "failure");
+    if (record.started) {
+        printf("{\"command_line\": ");
+        put_json(record.command_line);
+        printf(", \"directory\": ");
+        put_json_or_null(record.directory_changed ? record.directory : nullptr);
+        printf(", \"result\": %u},\n", record.start_result);
+    } else {
+        printf("null,\n");
+    }
+    printf("  \"append\": ");
+    if (record.appended) {
+        char block[CHECK_TEXT_CAP];
+        masked_append(block, sizeof block);
+        printf("{\"path\": ");
+        put_json(record.append_path);
+        printf(", \"text\": ");
+        put_json(block);
+        printf("},\n");
+    } else {
+        printf("null,\n");
+    }
+    printf("  \"boxes\": [");
+    for (unsigned i = 0; i < record.box_count && i < CHECK_BOXES_CAP; i++) {
+        const CheckBox& box = record.boxes[i];
+        printf("%s\n    {\"caption\": ", i > 0 ? "," : "");
+        put_json(box.caption);
+        printf(", \"text\": ");
+        put_json(box.text);
+        printf(", \"why\": ");
+        put_json(run->box_why[i]);
+        printf("}");
+    }
+    printf("],\n  \"fields\": {");
+    bool first = true;
+    for (const FieldTrace& field : report.fields) {
+        printf("%s\n    \"%s\": {", first ? "" : ",", field.name);
+        first = false;
+        if (field.capacity == 0)
+            printf("\"value\": %d", *(const int32_t*)field.address);
+        else if (strcmp(field.name, "password") == 0)
+            printf("\"length\": %u", (unsigned)strlen((const char*)field.address));
+        else {
+            printf("\"value\": ");
+            put_json((const char*)field.address);
+        }
+        printf(", ");
+        put_json_where(field.set ? field.last.file : -1, field.last.line);
+        printf(", \"overrides\": [");
+        for (unsigned i = 0; i < field.overridden_count && i < CHECK_OVERRIDES_CAP; i++) {
+            const LineRef& old = field.overridden[i];
+            printf("%s{", i > 0 ? ", " : "");
+            put_json_where(old.file, old.line);
+            if (strcmp(field.name, "password") != 0) {
+                printf(", \"value\": ");
+                put_json(old.value);
+            }
+            printf("}");
+        }
+        printf("]}");
+    }
+    printf("\n  },\n  \"warnings\": [");
+    for (unsigned i = 0; i < report.warning_count && i < CHECK_WARNINGS_CAP; i++) {
+        const CheckWarning& w = report.warnings[i];
+        printf("%s\n    {", i > 0 ? "," : "");
+        put_json_where(w.file, w.line);
+        printf(", \"code\": \"%s\", \"text\": ", w.code);
+        put_json(w.text);
+        printf("}");
+    }
+    printf("],\n  \"warnings_not_shown\": %u\n}\n", report.warning_count > CHECK_WARNINGS_CAP
+                                                        ? report.warning_count - CHECK_WARNINGS_CAP
+                                                        : 0);
+}

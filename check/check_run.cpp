@@ -1,0 +1,167 @@
+#include "check/check_run.h"
+
+#include "launch/entry.h"
+#include "launch/launch_sequence.h"
+#include "launch_files/launch_settings.h"
+#include "launch_files/launch_signature.h"
+#include "platform/command_line_split.h"
+
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+const char* settings_directory_reason() {
+    return "the launcher's settings folder on this system";
+}
+
+void explain_launch_file(const CheckRun* run, char* why) {
+    const CheckReport& r = check_report;
+    if (run->argument[0] == '\0' || strcmp(run->argument, "\"\"") == 0) {
+        check_format(why, CHECK_WHY_CAP, "no launch file was named");
+    } else if (r.tried[CHECK_FILE_LAUNCH]) {
+        char reason[CHECK_WHY_CAP];
+        check_why_unopened(r.files[CHECK_FILE_LAUNCH], 0, reason, sizeof reason);
+        check_format(why, CHECK_WHY_CAP, "%s cannot be opened: %s", r.files[CHECK_FILE_LAUNCH],
+                     reason);
+    } else if (strlen(run->argument) >= LAUNCH_PATH_CAP) {
+        check_format(why, CHECK_WHY_CAP, "the launch file's path is longer than %u bytes",
+                     LAUNCH_PATH_CAP - 1);
+    } else {
+        check_format(why, CHECK_WHY_CAP,
+                     "the path would not reach the product whole as one quoted argument (it holds "
+                     "a double quote or ends in a backslash), or it cannot be made absolute within "
+                     "%u bytes",
+                     LAUNCH_PATH_CAP - 1);
+    }
+}
+
+void explain_not_installed(char* why) {
+    const LaunchSettings& s = launch_settings;
+    const CheckReport& r = check_report;
+    const FieldTrace* command = check_field("command");
+    if (s.app[0] == '\0')
+        check_format(why, CHECK_WHY_CAP, "no [launch] section sets app, the product's section");
+    else if (!r.product_section_seen)
+        check_format(why, CHECK_WHY_CAP, "talvin.ini has no [%s] section", s.app);
+    else if (!s.command_found)
+        check_format(why, CHECK_WHY_CAP, "the [%s] section of talvin.ini sets no command%s", s.app,
+                     command->set ? "" : " (or one too long for its field)");
+    else
+        check_format(why, CHECK_WHY_CAP, "the [%s] section's path is too long for its field",
+                     s.app);
+}
+
+void explain_box(const CheckRun* run, const CheckBox& box, char* why) {
+    const CheckReport& r = check_report;
+    if (strcmp(box.text, "Unable to open launch file!") == 0) {
+        explain_launch_file(run, why);
+    } else if (strcmp(box.text, "Unable to open talvin.ini file!") == 0) {
+        if (!r.tried[CHECK_FILE_SETTINGS]) {
+            check_format(why, CHECK_WHY_CAP, "there is no settings folder");
+        } else {
+            char reason[CHECK_WHY_CAP];
+            check_why_unopened(r.files[CHECK_FILE_SETTINGS], 1, reason, sizeof reason);
+            check_format(why, CHECK_WHY_CAP, "%s cannot be opened: %s",
+                         run->settings_option != nullptr ? run->settings_option
+                                                         : r.files[CHECK_FILE_SETTINGS],
+                         reason);
+        }
+    } else if (strcmp(box.caption, "Launch file refused") == 0) {
+        check_format(
+            why, CHECK_WHY_CAP, "the product requires its publisher's signature: %s",
+            signature_verdict_text(check_launch_signature(r.files[CHECK_FILE_LAUNCH]).verdict));
+    } else if (strcmp(box.caption, "Product not installed!") == 0) {
+        explain_not_installed(why);
+    } else if (strncmp(box.text, "no matching ']' found on ", 25) == 0 && box.file >= 0) {
+        check_format(why, CHECK_WHY_CAP, "line %u of %s has a section header without ']'", box.line,
+                     box.file == CHECK_FILE_LAUNCH ? "the launch file" : "talvin.ini");
+    } else if (check_record.started) {
+        check_format(why, CHECK_WHY_CAP, "%s", check_record.start_why);
+    } else {
+        why[0] = '\0';
+    }
+}
+
+// Warnings that need the whole run.
+void warn_after(const CheckRun* run) {
+    const LaunchSettings& s = launch_settings;
+    const CheckReport& r = check_report;
+    if (r.opened[CHECK_FILE_SETTINGS] && s.app[0] != '\0' && !r.product_section_seen)
+        check_warn(r.app_file, r.app_line, "no-product-section",
+                   "app names the product \"%s\", but talvin.ini has no [%s] section", s.app,
+                   s.app);
+    const FieldTrace* password = check_field("password");
+    const char* settings =
+        run->settings_option != nullptr ? run->settings_option : r.files[CHECK_FILE_SETTINGS];
+    if (password->set && password->last.file == CHECK_FILE_SETTINGS &&
+        check_readable_by_others(settings))
+        check_warn(CHECK_FILE_SETTINGS, password->last.line, "password-readable",
+                   "talvin.ini holds a password and other users may read it (chmod 600 %s)",
+                   settings);
+    for (unsigned i = 0; i < check_record.box_count && i < CHECK_BOXES_CAP; i++) {
+        const CheckBox& box = check_record.boxes[i];
+        if (strcmp(box.text, "Unable to open launch file!") == 0 && !r.tried[CHECK_FILE_LAUNCH])
+            check_warn(-1, 0, "launch-path", "the launcher would refuse this launch path: %s",
+                       run->box_why[i]);
+    }
+}
+
+} // namespace
+
+void check_run(CheckRun* run) {
+    check_observe();
+    memset(&check_record, 0, sizeof check_record);
+    check_record.file = -1;
+    char settings_dir[CHECK_PATH_CAP] = "";
+    if (run->settings_option != nullptr) {
+        check_format(run->settings_reason, CHECK_WHY_CAP, "given with --settings");
+        const char* name = strrchr(run->settings_option, platform_path_separator());
+        name = name != nullptr ? name + 1 : run->settings_option;
+        bool named_so = strcmp(name, SETTINGS_FILE_NAME) == 0;
+        if (named_so) {
+            size_t length = (size_t)(name - run->settings_option);
+            if (length == 0) {
+                char current[SETTINGS_DIR_CAP];
+                unsigned n = platform_current_directory(current, sizeof current - 1);
+                if (n > 0 && n < sizeof current - 1) {
+                    current[n] = platform_path_separator();
+                    current[n + 1] = '\0';
+                    check_copy(settings_dir, sizeof settings_dir, current);
+                }
+            } else if (length < sizeof settings_dir) {
+                memcpy(settings_dir, run->settings_option, length);
+                settings_dir[length] = '\0';
+            }
+        } else if (!check_make_settings_folder(run->settings_option, settings_dir,
+                                               sizeof settings_dir)) {
+            settings_dir[0] = '\0';
+        }
+        char launch_path[LAUNCH_PATH_CAP] = "";
+        if (strlen(run->argument) < sizeof launch_path) strcpy(launch_path, run->argument);
+        run_launch(nullptr, settings_dir, launch_path);
+        if (settings_dir[0] != '\0' && !named_so) check_remove_settings_folder(settings_dir);
+    } else {
+        check_format(run->settings_reason, CHECK_WHY_CAP, "%s", settings_directory_reason());
+        launch_from_argument_text(nullptr, run->argument);
+    }
+    launch_observer = nullptr;
+
+    const CheckReport& r = check_report;
+    run->would_start = check_record.started && check_record.start_result > 31;
+    // The settings file the launcher would have read next, when it was not reached.
+    if (!r.tried[CHECK_FILE_SETTINGS] && run->settings_option == nullptr) {
+        char dir[SETTINGS_DIR_CAP];
+        unsigned length = platform_windows_directory(dir, WINDOWS_DIR_QUERY_CAP);
+        if (length > 0 && length < WINDOWS_DIR_QUERY_CAP)
+            check_format(check_report.files[CHECK_FILE_SETTINGS], CHECK_PATH_CAP, "%s%c%s", dir,
+                         platform_path_separator(), SETTINGS_FILE_NAME);
+    }
+    run->could_not_read = run->argument[0] == '\0' ||
+                          (r.tried[CHECK_FILE_LAUNCH] && !r.opened[CHECK_FILE_LAUNCH]) ||
+                          (run->settings_option != nullptr && !r.opened[CHECK_FILE_SETTINGS] &&
+                           r.opened[CHECK_FILE_LAUNCH]);
+    for (unsigned i = 0; i < check_record.box_count && i < CHECK_BOXES_CAP; i++)
+        explain_box(run, check_record.boxes[i], run->box_why[i]);
+    warn_after(run);
+}

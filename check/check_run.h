@@ -1,0 +1,25 @@
+// One check: the launcher's own entry and launch sequence run over the
+// checking face, then each box explained.
+#pragma once
+
+#include "check/check_report.h"
+#include "platform/check_face.h"
+
+enum { CHECK_WHY_CAP = 600 };
+
+struct CheckRun {
+    const char* argument;        // LAUNCH_FILE as given: the launcher's argument text
+    const char* settings_option; // the file given with --settings, or null
+    char settings_reason[CHECK_WHY_CAP];
+    char box_why[CHECK_BOXES_CAP][CHECK_WHY_CAP];
+    int would_start;    // the product would be started
+    int could_not_read; // a file named on the command line cannot be read
+};
+
+// Runs the check of `run->argument` and fills `run`, check_record and
+// check_report.
+void check_run(CheckRun* run);
+
+// Prints the result as text or as one JSON object on standard output.
+void check_print_text(const CheckRun* run);
+void check_print_json(const CheckRun* run);

@@ -1,0 +1,69 @@
+// The recorded actions of the checking face: each writes down what the
+// launcher asked for and answers as the operating system would have.
+#include "platform/check_face.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+CheckRecord check_record;
+
+namespace {
+
+void copy_text(char* dest, size_t capacity, const char* text) {
+    size_t length = strlen(text);
+    if (length >= capacity) length = capacity - 1;
+    memcpy(dest, text, length);
+    dest[length] = '\0';
+}
+
+} // namespace
+
+void check_format(char* dest, unsigned capacity, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vsnprintf(dest, capacity, format, args);
+    va_end(args);
+}
+
+void platform_message_box(platform_window, const char* text, const char* caption) {
+    CheckRecord& r = check_record;
+    if (r.box_count < CHECK_BOXES_CAP) {
+        CheckBox& box = r.boxes[r.box_count];
+        copy_text(box.caption, sizeof box.caption, caption);
+        copy_text(box.text, sizeof box.text, text);
+        box.file = r.file;
+        box.line = r.line;
+    }
+    r.box_count++;
+}
+
+int platform_change_directory(const char* path) {
+    check_record.directory_changed = 1;
+    copy_text(check_record.directory, sizeof check_record.directory, path);
+    return 1;
+}
+
+int platform_set_environment(const char*, const char*) {
+    return 1;
+}
+
+unsigned platform_start_program(const char* command_line, int) {
+    CheckRecord& r = check_record;
+    r.started = 1;
+    copy_text(r.command_line, sizeof r.command_line, command_line);
+    r.start_result = check_predict_start(command_line, r.directory_changed ? r.directory : nullptr,
+                                         r.start_why, sizeof r.start_why);
+    return r.start_result;
+}
+
+int platform_append(const char* path, const void* data, unsigned size) {
+    CheckRecord& r = check_record;
+    r.appended = 1;
+    copy_text(r.append_path, sizeof r.append_path, path);
+    if (size >= sizeof r.append_bytes) size = sizeof r.append_bytes - 1;
+    memcpy(r.append_bytes, data, size);
+    r.append_bytes[size] = '\0';
+    r.append_size = size;
+    return 1;
+}

@@ -1,0 +1,69 @@
+// The checking face of the platform seam, for talvin-check: the operating
+// system's real queries and file reading (queries_*.cpp, file_*.cpp), and
+// actions that are recorded instead of done. No box is shown, no directory
+// changed, no environment entry set, nothing appended or started.
+#pragma once
+
+#include "platform/platform.h"
+
+enum {
+    CHECK_TEXT_CAP = 4096, // a box's text, a command line, an appended block
+    CHECK_BOXES_CAP = 16,  // boxes kept; later ones are only counted
+};
+
+struct CheckBox {
+    char caption[64];
+    char text[CHECK_TEXT_CAP];
+    int file; // where the reader was when it was shown: 0 launch file, 1 settings, -1 neither
+    unsigned line;
+};
+
+struct CheckRecord {
+    // Kept up to date by the checker, so that each box says where it arose.
+    int file;
+    unsigned line;
+
+    CheckBox boxes[CHECK_BOXES_CAP];
+    unsigned box_count; // all boxes, also those not kept
+    int directory_changed;
+    char directory[CHECK_TEXT_CAP];
+    int started;
+    char command_line[CHECK_TEXT_CAP];
+    unsigned start_result; // as predicted by check_predict_start
+    char start_why[CHECK_TEXT_CAP];
+    int appended; // 1 when an append was asked for; append_path and append_bytes tell what
+    char append_path[CHECK_TEXT_CAP];
+    char append_bytes[CHECK_TEXT_CAP];
+    unsigned append_size;
+};
+
+extern CheckRecord check_record;
+
+// Formats into `dest`, cutting the text to fit `capacity` bytes.
+void check_format(char* dest, unsigned capacity, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 3, 4)))
+#endif
+    ;
+
+// The operating system's part of the checker (check_posix.cpp, check_win32.cpp).
+
+// The result the start of `command_line` would give, with the current
+// directory `directory` (null: this process's own); `why` receives a
+// sentence telling the reason of a failure.
+unsigned check_predict_start(const char* command_line, const char* directory, char* why,
+                             unsigned why_capacity);
+
+// Why the file at `path` could not be opened for reading, in a few words;
+// `settings` 1 when it is the settings file, which must also be safe from
+// other users.
+void check_why_unopened(const char* path, int settings, char* why, unsigned why_capacity);
+
+// 1 when users other than its owner may read the file at `path`.
+int check_readable_by_others(const char* path);
+
+// Makes a private folder whose "talvin.ini" is the file `path`, and writes its
+// name, with a trailing separator, into `dir`; 0 when it cannot. Undone by
+// check_remove_settings_folder.
+int check_make_settings_folder(const char* path, char* dir, unsigned capacity);
+void check_remove_settings_folder(const char* dir);

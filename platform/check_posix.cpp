@@ -1,0 +1,217 @@
+// The checker's questions to a POSIX system: would a start succeed, why a
+// settings file was refused, who may read it. Nothing here changes a file
+// the launcher uses.
+#include "platform/check_face.h"
+
+#include "platform/command_line_split.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// snprintf into a buffer of `capacity` bytes; false when the text was cut.
+#define FITS(dest, capacity, ...) (snprintf(dest, capacity, __VA_ARGS__) < (int)(capacity))
+
+namespace {
+
+const char DEFAULT_SEARCH_PATH[] = "/usr/local/bin:/usr/bin:/bin";
+const int INTERPRETER_MISSING = -1;
+const unsigned START_OK = 33;
+
+// What starting the program file at `path` would fail with, as an errno
+// value (0: it would start); INTERPRETER_MISSING when the file is there but
+// the program named on its "#!" line is not.
+int start_error(const char* path) {
+    struct stat info;
+    if (stat(path, &info) != 0) return errno;
+    if (!S_ISREG(info.st_mode) || access(path, X_OK) != 0) return EACCES;
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return 0; // runnable without being readable
+    char head[256];
+    ssize_t n = read(fd, head, sizeof head - 1);
+    close(fd);
+    if (n >= 4 && memcmp(head,
+                         "\x7f"
+                         "ELF",
+                         4) == 0)
+        return 0;
+    if (n < 2 || head[0] != '#' || head[1] != '!') return ENOEXEC;
+    head[n] = '\0';
+    char* interpreter = head + 2 + strspn(head + 2, " \t");
+    interpreter[strcspn(interpreter, " \t\n")] = '\0';
+    if (interpreter[0] == '\0') return ENOEXEC;
+    return access(interpreter, X_OK) == 0 ? 0 : INTERPRETER_MISSING;
+}
+
+bool directory_part_exists(const char* program) {
+    const char* slash = strrchr(program, '/');
+    if (slash == nullptr || slash == program) return true;
+    char directory[4096];
+    size_t length = (size_t)(slash - program);
+    if (length >= sizeof directory) return false;
+    memcpy(directory, program, length);
+    directory[length] = '\0';
+    struct stat info;
+    return stat(directory, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+unsigned result_of(int error, const char* program, char* why, unsigned capacity) {
+    switch (error) {
+    case 0:
+        check_format(why, capacity, "%s would be started", program);
+        return START_OK;
+    case INTERPRETER_MISSING:
+        check_format(why, capacity, "the interpreter named on the first line of %s is missing",
+                     program);
+        return 11;
+    case ENOENT:
+        if (directory_part_exists(program)) {
+            check_format(why, capacity, "the program %s does not exist", program);
+            return 2;
+        }
+        check_format(why, capacity, "the folder of %s does not exist", program);
+        return 3;
+    case ENOTDIR:
+        check_format(why, capacity, "the folder of %s does not exist", program);
+        return 3;
+    case EACCES:
+    case EPERM:
+        check_format(why, capacity, "%s may not be run (not a program file, or no permission)",
+                     program);
+        return 5;
+    case ENOEXEC:
+        check_format(why, capacity, "%s is not a program this system can run", program);
+        return 11;
+    default:
+        check_format(why, capacity, "%s cannot be started: %s", program, strerror(error));
+        return 0;
+    }
+}
+
+unsigned predict_from_search_path(const char* name, char* why, unsigned capacity) {
+    const char* search = getenv("PATH");
+    if (search == nullptr || search[0] == '\0') search = DEFAULT_SEARCH_PATH;
+    bool denied = false;
+    size_t name_length = strlen(name);
+    for (const char* entry = search; *entry != '\0';) {
+        const char* end = strchr(entry, ':');
+        if (end == nullptr) end = entry + strlen(entry);
+        size_t length = (size_t)(end - entry);
+        char candidate[4096];
+        if (entry[0] == '/' && length + 1 + name_length < sizeof candidate) {
+            memcpy(candidate, entry, length);
+            candidate[length] = '/';
+            memcpy(candidate + length + 1, name, name_length + 1);
+            int error = start_error(candidate);
+            if (error == EACCES)
+                denied = true;
+            else if (error != ENOENT && error != ENOTDIR)
+                return result_of(error, candidate, why, capacity);
+        }
+        entry = *end == ':' ? end + 1 : end;
+    }
+    check_format(why, capacity, "no absolute folder of PATH holds a program %s%s", name,
+                 denied ? " that may be run" : "");
+    return denied ? 5 : 2;
+}
+
+} // namespace
+
+unsigned check_predict_start(const char* command_line, const char* directory, char* why,
+                             unsigned capacity) {
+    size_t length = strlen(command_line);
+    char* text = (char*)malloc(length + 1);
+    char** args = (char**)malloc(sizeof(char*) * (length / 2 + 2));
+    unsigned result = 8;
+    check_format(why, capacity, "out of memory");
+    if (text != nullptr && args != nullptr) {
+        int count = split_command_line(command_line, text, length + 1, args, (int)(length / 2 + 1));
+        if (count <= 0 || args[0][0] == '\0') {
+            check_format(why, capacity, "the command line names no program");
+            result = 2;
+        } else if (strchr(args[0], '/') == nullptr) {
+            result = predict_from_search_path(args[0], why, capacity);
+        } else {
+            char program[8192];
+            bool fits = args[0][0] == '/' || directory == nullptr
+                            ? FITS(program, sizeof program, "%s", args[0])
+                            : FITS(program, sizeof program, "%s/%s", directory, args[0]);
+            result = fits ? result_of(start_error(program), program, why, capacity)
+                          : result_of(ENAMETOOLONG, args[0], why, capacity);
+        }
+    }
+    free(args);
+    free(text);
+    return result;
+}
+
+void check_why_unopened(const char* path, int settings, char* why, unsigned capacity) {
+    struct stat info;
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        check_format(why, capacity, "%s",
+                     errno == ENOENT ? "there is no such file" : strerror(errno));
+        return;
+    }
+    bool stated = fstat(fd, &info) == 0;
+    close(fd);
+    if (!stated || !S_ISREG(info.st_mode))
+        check_format(why, capacity, "it is not a regular file");
+    else if (!settings)
+        check_format(why, capacity, "it cannot be read");
+    else if (info.st_uid != geteuid() && info.st_uid != 0)
+        check_format(why, capacity, "it belongs to another user (uid %u), who could change it",
+                     (unsigned)info.st_uid);
+    else if ((info.st_mode & S_IWOTH) != 0)
+        check_format(why, capacity, "every user may write to it (mode %04o)",
+                     (unsigned)(info.st_mode & 07777));
+    else if ((info.st_mode & S_IWGRP) != 0 && info.st_gid != getegid())
+        check_format(why, capacity, "the members of group %u may write to it (mode %04o)",
+                     (unsigned)info.st_gid, (unsigned)(info.st_mode & 07777));
+    else
+        check_format(why, capacity, "it cannot be read");
+}
+
+int check_readable_by_others(const char* path) {
+    struct stat info;
+    if (stat(path, &info) != 0) return 0;
+    return (info.st_mode & S_IROTH) != 0 ||
+           ((info.st_mode & S_IRGRP) != 0 && info.st_gid != getegid());
+}
+
+int check_make_settings_folder(const char* path, char* dir, unsigned capacity) {
+    char target[4096];
+    char current[2048];
+    if (path[0] != '/' && getcwd(current, sizeof current) == nullptr) return 0;
+    if (!(path[0] == '/' ? FITS(target, sizeof target, "%s", path)
+                         : FITS(target, sizeof target, "%s/%s", current, path)))
+        return 0;
+    const char* tmp = getenv("TMPDIR");
+    char folder[2048];
+    if (!FITS(folder, sizeof folder, "%s/talvin-check.XXXXXX",
+              tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") ||
+        mkdtemp(folder) == nullptr)
+        return 0;
+    char link[2100];
+    snprintf(link, sizeof link, "%s/talvin.ini", folder);
+    if (symlink(target, link) != 0 || !FITS(dir, capacity, "%s/", folder)) {
+        unlink(link);
+        rmdir(folder);
+        return 0;
+    }
+    return 1;
+}
+
+void check_remove_settings_folder(const char* dir) {
+    char link[4200];
+    if (FITS(link, sizeof link, "%stalvin.ini", dir)) unlink(link);
+    char folder[4200];
+    if (!FITS(folder, sizeof folder, "%s", dir)) return;
+    size_t length = strlen(folder);
+    if (length > 1) folder[length - 1] = '\0';
+    rmdir(folder);
+}

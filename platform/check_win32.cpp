@@ -1,0 +1,146 @@
+// The checker's questions to Windows: would a start succeed, why a settings
+// file could not be opened. Nothing here changes a file the launcher uses.
+#include "platform/check_face.h"
+
+#include "platform/command_line_split.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <windows.h>
+
+namespace {
+
+const unsigned START_OK = 33;
+
+bool has_folder(const char* name) {
+    return strchr(name, '\\') != nullptr || strchr(name, '/') != nullptr ||
+           strchr(name, ':') != nullptr;
+}
+
+// 1 when the folder part of `path` exists.
+bool folder_exists(const char* path) {
+    char folder[MAX_PATH * 4];
+    if (snprintf(folder, sizeof folder, "%s", path) >= (int)sizeof folder) return false;
+    char* cut = nullptr;
+    for (char* p = folder; *p != '\0'; p++)
+        if (*p == '\\' || *p == '/') cut = p;
+    if (cut == nullptr) return true;
+    *cut = '\0';
+    DWORD attributes = GetFileAttributesA(folder);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+unsigned predict_file(const char* program, char* why, unsigned capacity) {
+    char with_extension[MAX_PATH * 4];
+    DWORD attributes = GetFileAttributesA(program);
+    const char* dot = strrchr(program, '.');
+    if (attributes == INVALID_FILE_ATTRIBUTES && (dot == nullptr || has_folder(dot))) {
+        snprintf(with_extension, sizeof with_extension, "%s.exe", program);
+        attributes = GetFileAttributesA(with_extension);
+    }
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        if (folder_exists(program)) {
+            check_format(why, capacity, "the program %s does not exist", program);
+            return 2;
+        }
+        check_format(why, capacity, "the folder of %s does not exist", program);
+        return 3;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        check_format(why, capacity, "%s is a folder, not a program", program);
+        return 5;
+    }
+    check_format(why, capacity, "%s would be started", program);
+    return START_OK;
+}
+
+} // namespace
+
+unsigned check_predict_start(const char* command_line, const char* directory, char* why,
+                             unsigned capacity) {
+    size_t length = strlen(command_line);
+    char* text = (char*)malloc(length + 1);
+    char** args = (char**)malloc(sizeof(char*) * (length / 2 + 2));
+    unsigned result = 8;
+    check_format(why, capacity, "out of memory");
+    if (text != nullptr && args != nullptr) {
+        int count = split_command_line(command_line, text, length + 1, args, (int)(length / 2 + 1));
+        char program[MAX_PATH * 4];
+        if (count <= 0 || args[0][0] == '\0') {
+            check_format(why, capacity, "the command line names no program");
+            result = 2;
+        } else if (!has_folder(args[0])) {
+            char found[MAX_PATH];
+            if (SearchPathA(nullptr, args[0], ".exe", sizeof found, found, nullptr) != 0) {
+                check_format(why, capacity, "%s would be started", found);
+                result = START_OK;
+            } else {
+                check_format(why, capacity, "no folder of the search path holds a program %s",
+                             args[0]);
+                result = 2;
+            }
+        } else {
+            bool relative = args[0][0] != '\\' && args[0][0] != '/' && args[0][1] != ':';
+            int n = relative && directory != nullptr
+                        ? snprintf(program, sizeof program, "%s\\%s", directory, args[0])
+                        : snprintf(program, sizeof program, "%s", args[0]);
+            if (n < (int)sizeof program) {
+                result = predict_file(program, why, capacity);
+            } else {
+                check_format(why, capacity, "the program's path is too long");
+                result = 3;
+            }
+        }
+    }
+    free(args);
+    free(text);
+    return result;
+}
+
+void check_why_unopened(const char* path, int, char* why, unsigned capacity) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        check_format(why, capacity, "there is no such file");
+    else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        check_format(why, capacity, "it is a folder");
+    else
+        check_format(why, capacity, "it cannot be opened for reading");
+}
+
+// Who may read a file is a matter of its access list, which the launcher
+// does not judge on Windows.
+int check_readable_by_others(const char*) {
+    return 0;
+}
+
+int check_make_settings_folder(const char* path, char* dir, unsigned capacity) {
+    char temp[MAX_PATH];
+    DWORD length = GetTempPathA(sizeof temp, temp);
+    if (length == 0 || length >= sizeof temp) return 0;
+    for (unsigned attempt = 0; attempt < 100; attempt++) {
+        char folder[MAX_PATH * 2];
+        snprintf(folder, sizeof folder, "%stalvin-check.%lu.%u", temp, GetCurrentProcessId(),
+                 attempt);
+        if (!CreateDirectoryA(folder, nullptr)) continue;
+        char copy[MAX_PATH * 2 + 16];
+        snprintf(copy, sizeof copy, "%s\\talvin.ini", folder);
+        if (CopyFileA(path, copy, TRUE) && snprintf(dir, capacity, "%s\\", folder) < (int)capacity)
+            return 1;
+        DeleteFileA(copy);
+        RemoveDirectoryA(folder);
+        return 0;
+    }
+    return 0;
+}
+
+void check_remove_settings_folder(const char* dir) {
+    char copy[MAX_PATH * 4];
+    if (snprintf(copy, sizeof copy, "%stalvin.ini", dir) >= (int)sizeof copy) return;
+    DeleteFileA(copy);
+    char folder[MAX_PATH * 4];
+    snprintf(folder, sizeof folder, "%s", dir);
+    size_t length = strlen(folder);
+    if (length > 1) folder[length - 1] = '\0';
+    RemoveDirectoryA(folder);
+}

@@ -1,0 +1,169 @@
+// Plays launch cases through the built talvin-check: its prediction (boxes,
+// the command line started and its folder, the block appended, the fields)
+// must be what the launcher does, and the check itself must change nothing.
+// Usage: check_runner TALVIN_CHECK RECORD_PRODUCT FILE.cases...
+#include "case_file.h"
+#include "case_tree.h"
+
+#include <ctype.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const char* checker;
+const char* record_product;
+
+// talvin-check's JSON, flattened: "boxes.0.caption", "start.result", ...
+struct Json {
+    std::map<std::string, std::string> at;
+    const char* p;
+    bool ok = true;
+
+    void skip() {
+        while (*p == ' ' || *p == '\n')
+            p++;
+    }
+    std::string string() {
+        std::string out;
+        for (p++; *p != '"' && *p != '\0'; p++) {
+            if (*p != '\\') {
+                out += *p;
+            } else if (*++p == 'u') {
+                out += (char)strtoul(std::string(p + 1, 4).c_str(), nullptr, 16);
+                p += 4;
+            } else {
+                out += *p; // \" and \\ only
+            }
+        }
+        ok = ok && *p++ == '"';
+        return out;
+    }
+    void value(const std::string& path) {
+        skip();
+        if (*p == '{' || *p == '[') {
+            char close = *p == '{' ? '}' : ']';
+            p++;
+            for (int i = 0; ok; i++) {
+                skip();
+                if (*p == close) break;
+                std::string name = std::to_string(i);
+                if (close == '}') {
+                    name = string();
+                    skip();
+                    ok = ok && *p++ == ':';
+                }
+                value(path + name + ".");
+                skip();
+                if (*p == ',') p++;
+            }
+            ok = ok && *p++ == close;
+        } else if (*p == '"') {
+            at[path.substr(0, path.size() - 1)] = string();
+        } else {
+            const char* start = p;
+            while (*p != ',' && *p != '}' && *p != ']' && *p != '\0' && *p != '\n')
+                p++;
+            at[path.substr(0, path.size() - 1)] = std::string(start, p);
+            ok = ok && p > start;
+        }
+    }
+    std::string get(const std::string& key) const {
+        auto found = at.find(key);
+        return found == at.end() ? "<none>" : found->second;
+    }
+};
+
+// The password's characters shown as '*', as the checker shows them.
+std::string masked(std::string block) {
+    size_t at = block.find("\r\npassword=");
+    if (at == std::string::npos) return block;
+    for (size_t i = at + 11; i < block.size() && block[i] != '\r'; i++)
+        block[i] = '*';
+    return block;
+}
+
+std::vector<std::string> play(const Case& c) {
+    CaseTree tree;
+    Places places = unix_places(tree.root(), c);
+    std::string error;
+    write_file(places.product, read_file(record_product));
+    chmod(places.product.c_str(), 0755);
+    if (!tree.build(c, places, "", &error)) return {error};
+
+    std::string command = "cd '" + places.dl + "' && env -i PATH=/usr/bin:/bin WINDIR='" +
+                          places.win + "' HOME='" + places.dir + "/home' LC_ALL=C";
+    std::string argument, boxes;
+    bool have_args = false;
+    for (const Case::Item& item : c.many) {
+        std::string value = expand(item.value, places);
+        if (item.directive == "env") command += " '" + value + "'";
+        if (item.directive == "box") boxes += value + "\n";
+        if (item.directive == "arg") argument += (have_args ? " " : "") + value;
+        have_args = have_args || item.directive == "arg";
+    }
+    if (!have_args) argument = c.has("args") ? expand(c.get("args"), places) : places.launch;
+    std::string out = tree.root() + ".json";
+    write_file(tree.root() + ".arg", argument);
+    command += std::string(" '") + checker + "' --json \"$(cat '" + tree.root() + ".arg')\" >'" +
+               out + "' 2>&1";
+    int status = system(command.c_str());
+    Json json;
+    std::string text = read_file(out);
+    json.p = text.c_str();
+    json.value("");
+    json.skip();
+    json.ok = json.ok && *json.p == '\0';
+    unlink(out.c_str());
+    unlink((tree.root() + ".arg").c_str());
+    if (!json.ok) return {"not JSON: " + text};
+
+    std::vector<std::string> failures;
+    bool started = json.get("outcome") == "start";
+    int wanted_status = started ? 0 : 1;
+    if (!WIFEXITED(status) || (WEXITSTATUS(status) != wanted_status && WEXITSTATUS(status) != 2))
+        failures.push_back("exit status " + std::to_string(status));
+    std::string got_boxes;
+    for (int i = 0; json.at.count("boxes." + std::to_string(i) + ".caption"); i++)
+        got_boxes += json.get("boxes." + std::to_string(i) + ".caption") + ": " +
+                     json.get("boxes." + std::to_string(i) + ".text") + "\n";
+    expect(&failures, "boxes", got_boxes, boxes);
+    expect(&failures, "started", started ? json.get("start.command_line") : "<nothing>",
+           c.has("start") ? expand(c.get("start"), places) : "<nothing>");
+    if (started) {
+        std::string directory = json.get("start.directory");
+        expect(&failures, "folder", directory == "null" ? "" : directory,
+               c.has("cwd") ? expand(c.get("cwd"), places) : "");
+    }
+    expect(&failures, "append", json.at.count("append.text") ? json.get("append.text") : "<none>",
+           c.has("append") ? masked(expand(c.get("append"), places)) : "<none>");
+    for (const Case::Item& item : c.many) {
+        if (item.directive != "field") continue;
+        std::string value = expand(item.value, places);
+        if (item.first == "password")
+            expect(&failures, "password length", json.get("fields.password.length"),
+                   std::to_string(value.size()));
+        else
+            expect(&failures, "field " + item.first, json.get("fields." + item.first + ".value"),
+                   value);
+    }
+    Case unchanged = c;
+    unchanged.one.erase("append");
+    tree.check(unchanged, places, &failures);
+    return failures;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        fprintf(stderr, "usage: check_runner TALVIN_CHECK RECORD_PRODUCT FILE.cases...\n");
+        return 2;
+    }
+    checker = realpath(argv[1], nullptr);
+    record_product = argv[2];
+    return play_case_files("check", argc - 3, argv + 3, play);
+}
