@@ -34,7 +34,75 @@ const char* settings_file_shown(const CheckRun* run) {
     return path[0] != '\0' ? path : nullptr;
 }
 
+// The verdict as the JSON names it.
+const char* verdict_code(SignatureVerdict verdict) {
+    switch (verdict) {
+    case SIGNATURE_VALID:
+        return "valid";
+    case SIGNATURE_ABSENT:
+        return "absent";
+    case SIGNATURE_MALFORMED:
+        return "malformed";
+    case SIGNATURE_NOT_LAST:
+        return "not-last";
+    case SIGNATURE_NO_MATCH:
+        return "no-match";
+    case SIGNATURE_NO_KEY:
+        return "no-key";
+    case SIGNATURE_UNREADABLE:
+        return "unreadable";
+    case SIGNATURE_NO_CRYPTO:
+        return "no-crypto";
+    }
+    return "";
+}
+
+// A file with no section, or none read, has no signed part.
+bool has_signed_part(const SignatureCheck& check) {
+    return check.verdict != SIGNATURE_ABSENT && check.verdict != SIGNATURE_UNREADABLE;
+}
+
 // --- Text
+
+// Why no signature is asked of this launch file.
+void put_not_required() {
+    const CheckReport& r = check_report;
+    const char* app = launch_settings.app;
+    printf("not required (");
+    if (!r.opened[CHECK_FILE_SETTINGS])
+        printf("talvin.ini was not read");
+    else if (app[0] == '\0')
+        printf("no product is named");
+    else if (!r.product_section_seen)
+        printf("talvin.ini has no [%s] section", app);
+    else
+        printf("the [%s] section names no publickey", app);
+    printf(")");
+}
+
+void put_signature(const CheckRun* run) {
+    const SignatureCheck& check = run->signature;
+    printf("Signature:     ");
+    if (!run->signature_checked) {
+        printf("not looked at: the launch file was not read\n");
+        return;
+    }
+    bool required = launch_settings.signature_required != 0;
+    if (required)
+        printf("required by the product");
+    else
+        put_not_required();
+    if (!required && check.verdict == SIGNATURE_NO_KEY)
+        printf("; a signature section over the first %u bytes, not checked\n", check.signed_size);
+    else if (check.verdict == SIGNATURE_VALID)
+        printf("; valid: made by the key of publickey%d over the first %u bytes\n", check.key,
+               check.signed_size);
+    else if (has_signed_part(check))
+        printf("; %s (signed part: the first %u bytes)\n", signature_verdict_text(check.verdict),
+               check.signed_size);
+    else
+        printf("; %s\n", signature_verdict_text(check.verdict));
+}
 
 // `text` in double quotes, control bytes as \xHH.
 void put_quoted(const char* text) {
@@ -129,8 +197,10 @@ void check_print_text(const CheckRun* run) {
     const CheckReport& report = check_report;
     printf("Launch file:   %s\n", launch_file_shown(run));
     const char* settings = settings_file_shown(run);
-    printf("Settings file: %s (%s%s)\n\n", settings != nullptr ? settings : "none",
-           run->settings_reason, check_report.opened[CHECK_FILE_SETTINGS] ? "" : "; not read");
+    printf("Settings file: %s%s\n               %s\n", settings != nullptr ? settings : "none",
+           check_report.opened[CHECK_FILE_SETTINGS] ? "" : " (not read)", run->settings_reason);
+    put_signature(run);
+    putchar('\n');
 
     if (run->would_start) {
         printf("The launcher would start the product.\n  Command line: %s\n", record.command_line);
@@ -265,7 +335,24 @@ void check_print_json(const CheckRun* run) {
         put_json(w.text);
         printf("}");
     }
-    printf("],\n  \"warnings_not_shown\": %u\n}\n", report.warning_count > CHECK_WARNINGS_CAP
-                                                        ? report.warning_count - CHECK_WARNINGS_CAP
-                                                        : 0);
+    printf("],\n  \"warnings_not_shown\": %u,\n", report.warning_count > CHECK_WARNINGS_CAP
+                                                      ? report.warning_count - CHECK_WARNINGS_CAP
+                                                      : 0);
+    const SignatureCheck& check = run->signature;
+    printf("  \"signature\": ");
+    if (run->signature_checked) {
+        printf("{\"required\": %s, \"verdict\": \"%s\", \"text\": ",
+               launch_settings.signature_required ? "true" : "false", verdict_code(check.verdict));
+        put_json(signature_verdict_text(check.verdict));
+        if (check.verdict == SIGNATURE_VALID)
+            printf(", \"key\": \"publickey%d\"", check.key);
+        else
+            printf(", \"key\": null");
+        if (has_signed_part(check))
+            printf(", \"signed_bytes\": %u}\n}\n", check.signed_size);
+        else
+            printf(", \"signed_bytes\": null}\n}\n");
+    } else {
+        printf("null\n}\n");
+    }
 }

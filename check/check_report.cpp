@@ -167,6 +167,8 @@ void on_section(const char* name) {
 void warn_section() {
     if (section_warned) return;
     section_warned = true;
+    // The launcher's own signature section, reported with the signature.
+    if (file == CHECK_FILE_LAUNCH && strcmp(section, "signature") == 0) return;
     const char* known[] = {"launch", "identification", launch_settings.app};
     const char* near = nearest(section, known, launch_settings.app[0] != '\0' ? 3 : 2);
     if (near != nullptr)
@@ -254,6 +256,9 @@ void on_setting(const char* key, const char* value, SectionKind kind, const void
     case EFFECT_FROM_LAUNCH_FILE:
         break; // warned above
     }
+    // The last path of talvin.ini decides whether the product's folder is known.
+    if (field == launch_settings.path && file == CHECK_FILE_SETTINGS)
+        check_report.path_too_long_line = effect == EFFECT_TOO_LONG ? line_number : 0;
     if (trace != nullptr && strcmp(trace->name, "app") == 0 && effect == EFFECT_STORED) {
         check_report.app_file = file;
         check_report.app_line = line_number;

@@ -48,6 +48,7 @@ struct CheckReport {
     int product_section_seen; // talvin.ini has a section named by app
     unsigned app_line;        // where app got its final value (0: never)
     int app_file;
+    unsigned path_too_long_line; // the settings line of an over-long last path (0: none)
     FieldTrace fields[CHECK_FIELD_COUNT];
     CheckWarning warnings[CHECK_WARNINGS_CAP];
     unsigned warning_count; // all warnings, also those not kept

@@ -11,10 +11,6 @@
 
 namespace {
 
-const char* settings_directory_reason() {
-    return "the launcher's settings folder on this system";
-}
-
 void explain_launch_file(const CheckRun* run, char* why) {
     const CheckReport& r = check_report;
     if (run->argument[0] == '\0' || strcmp(run->argument, "\"\"") == 0) {
@@ -47,9 +43,13 @@ void explain_not_installed(char* why) {
     else if (!s.command_found)
         check_format(why, CHECK_WHY_CAP, "the [%s] section of talvin.ini sets no command%s", s.app,
                      command->set ? "" : " (or one too long for its field)");
+    else if (s.path_too_long)
+        check_format(why, CHECK_WHY_CAP,
+                     "the last path of the [%s] section, talvin.ini line %u, is longer than the "
+                     "%u bytes its field holds: the product's folder is unknown",
+                     s.app, r.path_too_long_line, (unsigned)sizeof s.path - 1);
     else
-        check_format(why, CHECK_WHY_CAP, "the [%s] section's path is too long for its field",
-                     s.app);
+        why[0] = '\0';
 }
 
 void explain_box(const CheckRun* run, const CheckBox& box, char* why) {
@@ -68,9 +68,8 @@ void explain_box(const CheckRun* run, const CheckBox& box, char* why) {
                          reason);
         }
     } else if (strcmp(box.caption, "Launch file refused") == 0) {
-        check_format(
-            why, CHECK_WHY_CAP, "the product requires its publisher's signature: %s",
-            signature_verdict_text(check_launch_signature(r.files[CHECK_FILE_LAUNCH]).verdict));
+        check_format(why, CHECK_WHY_CAP, "the product requires its publisher's signature: %s",
+                     signature_verdict_text(run->signature.verdict));
     } else if (strcmp(box.caption, "Product not installed!") == 0) {
         explain_not_installed(why);
     } else if (strncmp(box.text, "no matching ']' found on ", 25) == 0 && box.file >= 0) {
@@ -115,7 +114,7 @@ void check_run(CheckRun* run) {
     check_record.file = -1;
     char settings_dir[CHECK_PATH_CAP] = "";
     if (run->settings_option != nullptr) {
-        check_format(run->settings_reason, CHECK_WHY_CAP, "given with --settings");
+        check_format(run->settings_reason, CHECK_WHY_CAP, "Given with --settings.");
         const char* name = strrchr(run->settings_option, platform_path_separator());
         name = name != nullptr ? name + 1 : run->settings_option;
         bool named_so = strcmp(name, SETTINGS_FILE_NAME) == 0;
@@ -142,7 +141,8 @@ void check_run(CheckRun* run) {
         run_launch(nullptr, settings_dir, launch_path);
         if (settings_dir[0] != '\0' && !named_so) check_remove_settings_folder(settings_dir);
     } else {
-        check_format(run->settings_reason, CHECK_WHY_CAP, "%s", settings_directory_reason());
+        check_format(run->settings_reason, CHECK_WHY_CAP, "%s",
+                     platform_settings_directory_reason());
         launch_from_argument_text(nullptr, run->argument);
     }
     launch_observer = nullptr;
@@ -161,6 +161,8 @@ void check_run(CheckRun* run) {
                           (r.tried[CHECK_FILE_LAUNCH] && !r.opened[CHECK_FILE_LAUNCH]) ||
                           (run->settings_option != nullptr && !r.opened[CHECK_FILE_SETTINGS] &&
                            r.opened[CHECK_FILE_LAUNCH]);
+    run->signature_checked = r.opened[CHECK_FILE_LAUNCH];
+    if (run->signature_checked) run->signature = check_launch_signature(r.files[CHECK_FILE_LAUNCH]);
     for (unsigned i = 0; i < check_record.box_count && i < CHECK_BOXES_CAP; i++)
         explain_box(run, check_record.boxes[i], run->box_why[i]);
     warn_after(run);

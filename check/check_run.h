@@ -3,6 +3,7 @@
 #pragma once
 
 #include "check/check_report.h"
+#include "launch_files/launch_signature.h"
 #include "platform/check_face.h"
 
 enum { CHECK_WHY_CAP = 600 };
@@ -14,6 +15,10 @@ struct CheckRun {
     char box_why[CHECK_BOXES_CAP][CHECK_WHY_CAP];
     int would_start;    // the product would be started
     int could_not_read; // a file named on the command line cannot be read
+    // The launch file's signature, looked at whether or not the product
+    // requires one; only when the launch file was read.
+    int signature_checked;
+    SignatureCheck signature;
 };
 
 // Runs the check of `run->argument` and fills `run`, check_record and

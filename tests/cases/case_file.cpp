@@ -5,13 +5,14 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <filesystem>
 #include <fstream>
 #include <set>
 
 namespace {
 
-const std::set<std::string> SINGLE = {"launch", "ini",  "args", "start", "cwd",
-                                      "append", "only", "name", "stderr"};
+const std::set<std::string> SINGLE = {"launch", "ini",  "args", "start",  "cwd",
+                                      "append", "only", "name", "stderr", "signature"};
 const std::set<std::string> MULTI = {"env", "box", "arg"};
 const std::set<std::string> TWO_PART = {"file",  "mode",    "fake", "setenv",
                                         "field", "special", "sign", "owner"};
@@ -72,7 +73,7 @@ bool add_directive(Case* c, const std::string& text, std::string* error) {
     std::string value;
     if (word == "no" && SINGLE.count(raw)) {
         c->one.erase(raw); // a default taken away
-    } else if (word == "no" && MULTI.count(raw)) {
+    } else if (word == "no" && (MULTI.count(raw) || TWO_PART.count(raw))) {
         for (size_t i = c->many.size(); i-- > 0;)
             if (c->many[i].directive == raw) c->many.erase(c->many.begin() + (long)i);
     } else if (SINGLE.count(word)) {
@@ -130,7 +131,7 @@ bool read_case_file(const std::string& path, std::vector<Case>* cases, std::stri
         bool indented = line[0] == ' ';
         if (indented) {
             if (current == &defaults) {
-                *error = where + ": indented line outside a case";
+                *error = where + ": an indented line belongs to no case";
                 return false;
             }
             line = line.substr(line.find_first_not_of(' '));
@@ -143,7 +144,9 @@ bool read_case_file(const std::string& path, std::vector<Case>* cases, std::stri
             at = bar + 3;
         }
         size_t first = 0;
-        if (!indented && parts[0].compare(0, 5, "case ") == 0) {
+        bool starts_case = parts[0].compare(0, 5, "case ") == 0;
+        if (!indented && !starts_case) current = &defaults; // defaults of the cases below
+        if (!indented && starts_case) {
             cases->push_back(defaults);
             current = &cases->back();
             current->name = parts[0].substr(5);
@@ -166,22 +169,19 @@ std::string expand(const std::string& text, const Places& p) {
         {"$DIR", &p.dir}, {"$LAUNCH", &p.launch},   {"$DL", &p.dl},
         {"$WIN", &p.win}, {"$PRODUCT", &p.product}, {"$PROD", &p.prod}};
     std::string out;
-    for (size_t i = 0; i < text.size();) {
-        bool replaced = false;
-        if (text[i] == '$') {
-            for (const auto& [name, place] : names) {
-                size_t length = std::char_traits<char>::length(name);
-                if (text.compare(i, length, name) == 0) {
-                    out += *place;
-                    i += length;
-                    replaced = true;
-                    break;
-                }
-            }
+    size_t done = 0;
+    for (size_t at = text.find('$'); at != std::string::npos; at = text.find('$', at + 1)) {
+        for (const auto& [name, place] : names) {
+            size_t length = std::char_traits<char>::length(name);
+            if (text.compare(at, length, name) != 0) continue;
+            out.append(text, done, at - done);
+            out += *place;
+            done = at + length;
+            at = done - 1;
+            break;
         }
-        if (!replaced) out += text[i++];
     }
-    return with_test_keys(out);
+    return with_test_keys(out.append(text, done, std::string::npos));
 }
 
 std::string in_dir(const Places& places, const std::string& relative) {
@@ -196,10 +196,14 @@ bool case_selected(const Case& c) {
 int play_case_files(const char* runner, int count, char** files,
                     std::vector<std::string> (*play)(const Case&)) {
     int played = 0, failed = 0, skipped = 0;
+    // A runner may change its current folder: the case files are named from here.
+    std::vector<std::string> paths;
+    for (int i = 0; i < count; i++)
+        paths.push_back(std::filesystem::absolute(files[i]).string());
     for (int i = 0; i < count; i++) {
         std::vector<Case> cases;
         std::string error;
-        if (!read_case_file(files[i], &cases, &error)) {
+        if (!read_case_file(paths[i], &cases, &error)) {
             printf("%s\n", error.c_str());
             failed++;
         }

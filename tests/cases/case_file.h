@@ -10,7 +10,7 @@
 struct Case {
     std::string name;
     std::string where; // "FILE:LINE" of its `case` line
-    // launch, ini, args, start, cwd, append, only, name: escapes decoded, places not
+    // launch, ini, args, start, cwd, append, only, name, signature: escapes decoded, places not
     // yet expanded; absent when not given.
     std::map<std::string, std::string> one;
     // file, env, mode, fake, box, setenv, field, arg, special, in order.

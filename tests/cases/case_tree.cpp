@@ -76,7 +76,7 @@ Places unix_places(const std::string& root, const Case& c) {
 }
 
 CaseTree::CaseTree() {
-    char name[] = "/tmp/lc-XXXXXX";
+    char name[] = "/tmp/lcXXXXXX"; // a short name under wine too
     if (mkdtemp(name) == nullptr) abort();
     root_ = name;
     for (const char* dir : {"/dl", "/win", "/prod", "/home"})

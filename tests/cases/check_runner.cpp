@@ -77,6 +77,18 @@ struct Json {
     }
 };
 
+// The signature as the checker reports it, in the words of the `signature`
+// directive: "required valid publickey2 39".
+std::string signature_report(const Json& json) {
+    if (json.get("signature") == "null") return "<not looked at>";
+    std::string out = json.get("signature.required") == "true" ? "required" : "not-required";
+    out += " " + json.get("signature.verdict");
+    if (json.get("signature.key") != "null") out += " " + json.get("signature.key");
+    if (json.get("signature.signed_bytes") != "null")
+        out += " " + json.get("signature.signed_bytes");
+    return out;
+}
+
 // The password's characters shown as '*', as the checker shows them.
 std::string masked(std::string block) {
     size_t at = block.find("\r\npassword=");
@@ -150,6 +162,8 @@ std::vector<std::string> play(const Case& c) {
             expect(&failures, "field " + item.first, json.get("fields." + item.first + ".value"),
                    value);
     }
+    if (c.has("signature"))
+        expect(&failures, "signature", signature_report(json), expand(c.get("signature"), places));
     Case unchanged = c;
     unchanged.one.erase("append");
     tree.check(unchanged, places, &failures);

@@ -1,8 +1,11 @@
-// Plays launch cases through the built POSIX launcher: a real process in the
-// case's folder, with tests/support/record_product as the product.
-// Usage: process_runner LAUNCHER RECORD_PRODUCT FILE.cases...
+// Plays launch cases through a built launcher: a real process in the case's
+// folder, with tests/support/record_product as the product.
+// Usage: process_runner [--wine PREFIX] LAUNCHER RECORD_PRODUCT FILE.cases...
 // (LAUNCH_CASE=TEXT: only names holding TEXT; LAUNCHER_WRAPPER="valgrind ...":
-// a command put before the launcher, split at blanks.)
+// a command put before the launcher, split at blanks.) With --wine the
+// launcher is the Windows program, run in the wine prefix PREFIX: places are
+// named as Windows names them, talvin.ini is the prefix's, and the boxes are
+// read from wine's trace of MessageBoxA.
 #include "case_file.h"
 #include "case_tree.h"
 
@@ -24,6 +27,49 @@ namespace {
 
 const char* launcher;
 const char* record_product;
+const char* wine_prefix; // null: the POSIX program
+
+// The Windows name of a unix path: wine's drive Z: is the root.
+std::string windows_name(std::string path) {
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return "Z:" + path;
+}
+
+std::string upper(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = (char)(c - 'a' + 'A');
+    return text;
+}
+
+// The boxes in wine's relay trace: Call user32.MessageBoxA(OWNER,P "TEXT",P "CAPTION",...).
+std::string traced_boxes(const std::string& trace) {
+    std::string boxes;
+    for (size_t at = trace.find(":Call user32.MessageBoxA("); at != std::string::npos;
+         at = trace.find(":Call user32.MessageBoxA(", at + 1)) {
+        std::string texts[2];
+        size_t p = at;
+        for (std::string& text : texts) {
+            p = trace.find('"', p) + 1;
+            for (; p < trace.size() && trace[p] != '"'; p++) {
+                if (trace[p] != '\\') {
+                    text += trace[p];
+                } else if (trace[++p] == 'x') {
+                    text += (char)strtol(trace.substr(p + 1, 2).c_str(), nullptr, 16);
+                    p += 2;
+                } else {
+                    text += trace[p] == 'n'   ? '\n'
+                            : trace[p] == 'r' ? '\r'
+                            : trace[p] == 't' ? '\t'
+                                              : trace[p];
+                }
+            }
+            p++;
+        }
+        boxes += texts[1] + ": " + texts[0] + "\n";
+    }
+    return boxes;
+}
 
 double now() {
     timespec t;
@@ -96,17 +142,30 @@ std::string expected_args(const std::string& line) {
 std::vector<std::string> play(const Case& c) {
     CaseTree tree;
     Places places = unix_places(tree.root(), c);
-    std::string error;
-    write_file(places.product, read_file(record_product));
-    chmod(places.product.c_str(), 0755);
-    if (!tree.build(c, places, "", &error)) return {error};
+    std::string error, ini_path, rec = tree.root() + ".rec", rec_name = rec;
+    if (wine_prefix != nullptr) {
+        places.product += ".exe";
+        ini_path = std::string(wine_prefix) + "/drive_c/windows/talvin.ini";
+        unlink(ini_path.c_str());
+        Places names = places;
+        for (std::string* place :
+             {&names.dir, &names.launch, &names.dl, &names.product, &names.prod})
+            *place = windows_name(*place);
+        names.win = "C:\\windows";
+        rec_name = windows_name(rec);
+        places = names;
+    }
+    std::string product = unix_places(tree.root(), c).product + (wine_prefix ? ".exe" : "");
+    write_file(product, read_file(record_product));
+    chmod(product.c_str(), 0755);
+    if (!tree.build(c, places, ini_path, &error)) return {error};
     // `stderr gone`: standard error is a pipe whose reader has already gone.
     bool stderr_gone = c.has("stderr") && c.get("stderr") == "gone";
     int gone_pipe[2] = {-1, -1};
     if (c.has("stderr") && !stderr_gone) return {"unknown stderr " + c.get("stderr")};
     if (stderr_gone && pipe(gone_pipe) != 0) return {"cannot make a pipe"};
     if (stderr_gone) close(gone_pipe[0]);
-    std::string out = tree.root() + ".out", err = tree.root() + ".err", rec = tree.root() + ".rec";
+    std::string out = tree.root() + ".out", err = tree.root() + ".err";
 
     std::vector<std::string> argv = words_of(getenv("LAUNCHER_WRAPPER"));
     argv.push_back(launcher);
@@ -114,7 +173,8 @@ std::vector<std::string> play(const Case& c) {
                                               {"WINDIR", places.win},
                                               {"HOME", places.dir + "/home"},
                                               {"LC_ALL", "C"},
-                                              {"LAUNCHER_TEST_RECORD", rec}};
+                                              {"LAUNCHER_TEST_RECORD", rec_name}};
+    if (wine_prefix != nullptr) env["WINEDEBUG"] = "+relay"; // MessageBoxA only: see main
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
         if (getenv(name) != nullptr) env[name] = getenv(name);
     bool have_args = false;
@@ -151,7 +211,7 @@ std::vector<std::string> play(const Case& c) {
     else
         posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
-    posix_spawn_file_actions_addchdir_np(&actions, places.dl.c_str());
+    posix_spawn_file_actions_addchdir_np(&actions, (tree.root() + "/dl").c_str());
     // SIGPIPE at its default action, whatever this runner was given: the
     // product must find it so too.
     posix_spawnattr_t attributes;
@@ -167,7 +227,11 @@ std::vector<std::string> play(const Case& c) {
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (stderr_gone) close(gone_pipe[1]);
-    if (spawned != 0) return {"cannot start " + argv[0]};
+    if (spawned != 0) {
+        unlink(out.c_str());
+        unlink(err.c_str());
+        return {"cannot start " + argv[0]};
+    }
     int status = -1;
     double limit = 10 * (getenv("LAUNCHER_WRAPPER") ? 10 : 1);
     std::vector<std::string> failures;
@@ -175,18 +239,30 @@ std::vector<std::string> play(const Case& c) {
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         failures.push_back("exit status " + std::to_string(status));
     expect(&failures, "standard output", read_file(out), "");
-    if (!stderr_gone) expect(&failures, "boxes", read_file(err), boxes);
     std::string record = read_file(rec);
+    if (wine_prefix != nullptr) {
+        // Programs the Windows launcher starts are not its unix children.
+        for (int i = 0; i < 300 && record.empty() && c.has("start"); i++, usleep(100000))
+            record = read_file(rec);
+        expect(&failures, "boxes", traced_boxes(read_file(err)), boxes);
+        record = upper(record);
+    } else if (!stderr_gone) {
+        expect(&failures, "boxes", read_file(err), boxes);
+    }
     if (!c.has("start")) {
         expect(&failures, "started", record, "");
     } else if (record.empty()) {
         failures.push_back("nothing started");
     } else {
-        expect(&failures, "product's arguments", recorded(record, "arg"),
-               expected_args(expand(c.get("start"), places)));
-        expect(&failures, "product's folder", recorded(record, "cwd"),
-               (c.has("cwd") ? expand(c.get("cwd"), places) : places.dl) + "\n");
-        expect(&failures, "product's SIGPIPE", recorded(record, "sigpipe"), "default\n");
+        // Where names ignore case, the launcher uppercases the command line.
+        std::string args = expected_args(expand(c.get("start"), places));
+        std::string cwd = (c.has("cwd") ? expand(c.get("cwd"), places) : places.dl) + "\n";
+        expect(&failures, "product's arguments", recorded(record, wine_prefix ? "ARG" : "arg"),
+               wine_prefix ? upper(args) : args);
+        expect(&failures, "product's folder", recorded(record, wine_prefix ? "CWD" : "cwd"),
+               wine_prefix ? upper(cwd) : cwd);
+        if (wine_prefix == nullptr)
+            expect(&failures, "product's SIGPIPE", recorded(record, "sigpipe"), "default\n");
     }
     tree.check(c, places, &failures);
     for (const std::string& path : {out, err, rec})
@@ -197,6 +273,11 @@ std::vector<std::string> play(const Case& c) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 2 && strcmp(argv[1], "--wine") == 0) {
+        wine_prefix = argv[2];
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 4) {
         fprintf(stderr, "usage: process_runner LAUNCHER RECORD_PRODUCT FILE.cases...\n");
         return 2;
@@ -204,6 +285,14 @@ int main(int argc, char** argv) {
     launcher = realpath(argv[1], nullptr);
     record_product = realpath(argv[2], nullptr);
     if (launcher == nullptr || record_product == nullptr) return 2;
+    if (wine_prefix != nullptr) {
+        // Wine traces the calls of MessageBoxA only, when WINEDEBUG asks for a relay trace.
+        std::string command = std::string(getenv("LAUNCHER_WRAPPER")) +
+                              " reg add HKCU\\\\Software\\\\Wine\\\\Debug /v RelayInclude /d "
+                              "user32.MessageBoxA /f >/dev/null 2>&1";
+        if (system(command.c_str()) != 0) return 2;
+        return play_case_files("wine", argc - 3, argv + 3, play);
+    }
     // Programs the launcher starts become this process's children when it ends.
     prctl(PR_SET_CHILD_SUBREAPER, 1);
     return play_case_files("posix", argc - 3, argv + 3, play);

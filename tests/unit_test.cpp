@@ -1,0 +1,120 @@
+// What is no launch case: the process command line's argument text, the
+// Windows argument rules the POSIX start splits by, and the reader at its
+// read chunk's edge, whatever the chunk's size.
+#include "launch/entry.h"
+#include "launch_files/section_reader.h"
+#include "platform/command_line_split.h"
+#include "platform/fake.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Words = std::vector<std::string>;
+
+TEST(ArgumentText, SkipsTheProgramNameAndTheBlanksAfterIt) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"\"C:\\Program Files\\x\\y.exe\"   C:\\TEMP\\GAME.GO", "C:\\TEMP\\GAME.GO"},
+        {"launcher.exe\tC:\\TEMP\\GAME.GO", "C:\\TEMP\\GAME.GO"},
+        {"launcher.exe \t\x01\x1f \"C:\\x y.go\" more", "\"C:\\x y.go\" more"},
+        {"launcher.exe   ", ""},
+        {"", ""},
+        {"\"unterminated name C:\\x.go", ""},
+        {"\"\"C:\\x.go", "C:\\x.go"},
+        {"na\xe9me\xff.exe x.go", "x.go"},
+        {"a.exe x.go  trailing  ", "x.go  trailing  "},
+    };
+    for (const auto& [line, expected] : cases)
+        EXPECT_EQ(argument_text(line.c_str()), expected) << line;
+}
+
+TEST(ArgumentText, LeadByteTakesItsTrailByteAlong) {
+    fake::reset();
+    fake::lead_bytes = "\x81";
+    EXPECT_STREQ(argument_text("\"ab\x81\"cd\" rest"), "rest");
+    EXPECT_STREQ(argument_text("\"ab\x81"), ""); // a lead byte at the very end
+    fake::reset();
+    EXPECT_STREQ(argument_text("\"ab\x81\"cd\" rest"), "cd\" rest");
+}
+
+// The words of `line`, or {"<error>"} when they do not fit.
+Words split(const std::string& line, size_t text_capacity = 0, int max_args = 64) {
+    std::vector<char> text(text_capacity ? text_capacity : line.size() + 1);
+    char* args[64];
+    int count = split_command_line(line.c_str(), text.data(), text.size(), args, max_args);
+    return count < 0 ? Words{"<error>"} : Words(args, args + count);
+}
+
+TEST(SplitCommandLine, FollowsTheWindowsArgumentRules) {
+    const std::pair<std::string, Words> cases[] = {
+        {" \t ", {}},
+        {"  run  a\tb  ", {"run", "a", "b"}},
+        {"run \"a b\" c", {"run", "a b", "c"}},
+        {"run a\"b c\"d", {"run", "ab cd"}},
+        {"run \"\" \"\"", {"run", "", ""}},
+        {"run a\\b\\\\c", {"run", "a\\b\\\\c"}},
+        {"run a\\\"b", {"run", "a\"b"}},
+        {"run a\\\\\"b c\"", {"run", "a\\b c"}},
+        {"run a\\\\\\\"b", {"run", "a\\\"b"}},
+        {"run \"a\\\\\"", {"run", "a\\"}},
+        {"run \"a\\\"", {"run", "a\""}},
+        {"run \"a\"\"b\"", {"run", "a\"b"}},
+        {"run \"unterminated group", {"run", "unterminated group"}},
+        {"run a\nb", {"run", "a\nb"}},
+        {"\"C:\\Program Files\\x.exe\" a", {"C:\\Program Files\\x.exe", "a"}},
+        {"C:\\dir\\\"x y\" a", {"C:\\dir\\x y", "a"}},
+        {"/opt/p\xe9/run \xff", {"/opt/p\xe9/run", "\xff"}},
+    };
+    for (const auto& [line, words] : cases)
+        EXPECT_EQ(split(line), words) << line;
+    EXPECT_EQ(split("run a b", 0, 2), Words{"<error>"});
+    EXPECT_EQ(split("run a b", 0, 3), (Words{"run", "a", "b"}));
+    EXPECT_EQ(split("run abc", 7), Words{"<error>"}); // needs 8: "run\0abc\0"
+    EXPECT_EQ(split("run abc", 8), (Words{"run", "abc"}));
+}
+
+TEST(PathSurvivesSplit, AcceptsOnlyPathsThatComeBackWhole) {
+    const std::pair<std::string, int> cases[] = {
+        {"C:\\TEMP\\GAME.TVL", 1},
+        {"/tmp/with blanks\tand tab", 1},
+        {"/tmp/$(rm -rf x);|&", 1},
+        {"", 1},
+        {"/tmp/quote\"inside", 0},
+        {"/tmp/ends in backslash\\", 0},
+        {"/tmp/x\" --option \"y", 0},
+        {"/tmp/\"\"", 0},
+        // Joined as `x "PATH"` in 600 bytes: 596 once wrote past the end.
+        {std::string(595, 'a'), 1},
+        {std::string(596, 'a'), 0},
+        {std::string(4096, 'a'), 0},
+    };
+    for (const auto& [path, survives] : cases)
+        EXPECT_EQ(path_survives_split(path.c_str()), survives) << path;
+}
+
+// A CR that is the last byte of one read chunk and its LF the first of the next.
+TEST(Reader, FoldsCrLfAcrossReadChunks) {
+    std::string bytes = ";" + std::string(READ_CHUNK_CAP - 4, 'a') + "\nx\r\n[n]\n";
+    bytes[READ_CHUNK_CAP / 2] = '\n';
+    std::string path = (std::filesystem::temp_directory_path() / "chunk_edge.ini").string();
+    std::ofstream(path, std::ios::binary) << bytes;
+    TextStream* stream = new TextStream();
+    stream->file = platform_open_for_reading(path.c_str());
+    char line[LINE_BUFFER_CAP];
+    Words lines;
+    while (next_line(stream, line) != nullptr)
+        lines.push_back(line);
+    platform_close(stream->file);
+    delete stream;
+    std::filesystem::remove(path);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[2], "x\n");
+    EXPECT_EQ(lines[3], "[n]\n");
+}
+
+} // namespace
