@@ -459,15 +459,6 @@ void pass_section_body(TextStream* stream) {
     }
 }
 
-void section_body(const char* section, TextStream* stream, SettingSource source, char* line,
-                  char* words) {
-    // An observer is told of every line and every key line, applied or not.
-    if (launch_observer == nullptr && section_is_ignored(section))
-        pass_section_body(stream);
-    else
-        apply_section_body(section, stream, source, line, words);
-}
-
 // "no matching ']' found on PREFIX!\n", the prefix cut so that the whole
 // text fits `capacity` bytes.
 void format_bad_header(char* message, size_t capacity, const char* line, const char* end) {
@@ -494,12 +485,18 @@ char* next_line(TextStream* stream, char* dest) {
 }
 
 void parse_section_body(const char* section, TextStream* stream, SettingSource source) {
+    // A section that cannot change the settings needs no working buffers.
+    // An observer is told of every line and every key line, applied or not.
+    if (launch_observer == nullptr && section_is_ignored(section)) {
+        pass_section_body(stream);
+        return;
+    }
     char* line = take_buffer();
     char* words = take_buffer(); // the first word after the key
     if (line == nullptr || words == nullptr)
         stream->failed = true;
     else
-        section_body(section, stream, source, line, words);
+        apply_section_body(section, stream, source, line, words);
     platform_give_memory(words);
     platform_give_memory(line);
 }
@@ -507,12 +504,9 @@ void parse_section_body(const char* section, TextStream* stream, SettingSource s
 int parse_section_file(platform_window owner, const char* path, SettingSource source) {
     char* line = take_buffer();
     char* message = take_buffer();
-    // The section bodies' buffers, taken once for the whole file.
-    char* body_line = take_buffer();
-    char* words = take_buffer();
     platform_file file = PLATFORM_NO_FILE;
     int result = 0;
-    if (line != nullptr && message != nullptr && body_line != nullptr && words != nullptr)
+    if (line != nullptr && message != nullptr)
         file = source == SOURCE_SETTINGS_FILE ? platform_open_settings_file(path)
                                               : platform_open_for_reading(path);
     if (launch_observer != nullptr) launch_observer->file(path, source, file != PLATFORM_NO_FILE);
@@ -540,15 +534,14 @@ int parse_section_file(platform_window owner, const char* path, SettingSource so
                 }
                 *close = '\0';
                 if (launch_observer != nullptr) launch_observer->section(token + 1);
-                section_body(token + 1, stream, source, body_line, words);
+                parse_section_body(token + 1, stream, source);
+                if (stream->failed) break;
             }
-            result = 1;
+            result = stream->failed ? 0 : 1;
             platform_give_memory(stream);
         }
         platform_close(file);
     }
-    platform_give_memory(words);
-    platform_give_memory(body_line);
     platform_give_memory(message);
     platform_give_memory(line);
     return result;
