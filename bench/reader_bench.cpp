@@ -1,7 +1,8 @@
-// Reader throughput over generated settings files, beside two references
+// Reader throughput over generated settings files, beside three references
 // measured in the same run over the same files: a floor (large block reads
-// counting line feeds) and a general INI reader with a handler that matches
-// sections and keys ignoring case, as the launcher's table does.
+// counting line feeds), the system's `wc -l` as a whole process, and a
+// general INI reader with a handler that matches sections and keys ignoring
+// case, as the launcher's table does.
 //
 // LAUNCHER_BENCH_MB sets the size of each file (default 100).
 #include "launch_files/launch_settings.h"
@@ -12,16 +13,21 @@
 #include <ini.h>
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <map>
 #include <string>
 #include <vector>
+
+extern char** environ;
 
 namespace {
 
@@ -51,9 +57,28 @@ size_t count_lines(const std::string& path) {
     return lines;
 }
 
+// CPU seconds (user and system) of one `wc -l PATH` process, or -1 when it
+// could not be run. Its start and exit are counted too: it is a whole reader.
+double wc_lines_seconds(const std::string& path) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    const char* argv[] = {"wc", "-l", path.c_str(), nullptr};
+    pid_t pid;
+    int failed = posix_spawnp(&pid, "wc", &actions, nullptr, (char* const*)argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed != 0) return -1;
+    int status;
+    struct rusage usage;
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return (double)(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           (double)(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 // The peer's handler: the same decisions as the launcher's table, by name.
 struct PeerSettings {
-    char app[80] = "product7";
+    char app[80] = {};
     char command[80] = "";
     char path[80] = "";
     char title[256] = "";
@@ -97,11 +122,24 @@ void bm_floor(benchmark::State& state, FileKind kind) {
     set_up(state, kind);
 }
 
+// Timed by hand: the process's CPU time, which the benchmark cannot see.
+void bm_wc_lines(benchmark::State& state, FileKind kind) {
+    for (auto _ : state) {
+        double seconds = wc_lines_seconds(files[kind]);
+        if (seconds < 0) {
+            state.SkipWithError("wc -l could not be run");
+            break;
+        }
+        state.SetIterationTime(seconds);
+    }
+    set_up(state, kind);
+}
+
 void bm_launcher(benchmark::State& state, FileKind kind) {
     for (auto _ : state) {
         launch_settings_init();
         // The product section is one of the generated ones.
-        strcpy(launch_settings.app, "product7");
+        strcpy(launch_settings.app, PRODUCT_SECTION);
         int result = parse_section_file(nullptr, files[kind].c_str(), SOURCE_SETTINGS_FILE);
         if (result != 1) state.SkipWithError("the file could not be read");
         benchmark::DoNotOptimize(launch_settings);
@@ -112,6 +150,7 @@ void bm_launcher(benchmark::State& state, FileKind kind) {
 void bm_peer(benchmark::State& state, FileKind kind) {
     for (auto _ : state) {
         PeerSettings settings;
+        strcpy(settings.app, PRODUCT_SECTION);
         benchmark::DoNotOptimize(ini_parse(files[kind].c_str(), peer_handler, &settings));
         benchmark::DoNotOptimize(settings);
     }
@@ -128,23 +167,42 @@ class RatioReporter : public benchmark::ConsoleReporter {
         for (const Run& run : runs) {
             auto rate = run.counters.find("bytes_per_second");
             if (run.error_occurred || rate == run.counters.end()) continue;
-            results_.push_back({run.benchmark_name(), rate->second.value / 1e6});
+            // Without the "/manual_time" that the by-hand timing adds.
+            results_.push_back({run.run_name.function_name, rate->second.value / 1e6});
         }
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        printf("\n%-28s %10s %10s\n", "reader/file", "MB/s", "to floor");
+        printf("\n%-24s %10s %10s\n", "reader/file", "MB/s", "to floor");
         for (const auto& r : results_) {
             std::string file = r.first.substr(r.first.find('/') + 1);
-            double floor = 0;
-            for (const auto& f : results_)
-                if (f.first == "floor/" + file) floor = f.second;
-            printf("%-28s %10.0f %10.2f\n", r.first.c_str(), r.second,
+            double floor = rate("floor", file);
+            printf("%-24s %10.0f %10.2f\n", r.first.c_str(), r.second,
                    floor > 0 ? r.second / floor : 0.0);
+        }
+        // Times are inverse to throughputs: the launcher's time over the
+        // faster reference's is the reference's rate over the launcher's.
+        printf("\n%-12s %8s %8s %9s %8s %13s %14s\n", "file (MB/s)", "floor", "wc -l", "launcher",
+               "peer", "time / faster", "rate / peer");
+        for (FileKind kind : FILE_KINDS) {
+            std::string file = kind_name(kind);
+            double floor = rate("floor", file), wc = rate("wc_lines", file);
+            double launcher = rate("launcher", file), peer = rate("peer", file);
+            double faster = floor > wc ? floor : wc;
+            printf("%-12s %8.0f %8.0f %9.0f %8.0f %13.2f %14.1f\n", file.c_str(), floor, wc,
+                   launcher, peer, launcher > 0 ? faster / launcher : 0.0,
+                   peer > 0 ? launcher / peer : 0.0);
         }
     }
 
   private:
+    // MB/s of `reader` on `file`, 0 when it was not measured.
+    double rate(const std::string& reader, const std::string& file) const {
+        for (const auto& r : results_)
+            if (r.first == reader + "/" + file) return r.second;
+        return 0;
+    }
+
     std::vector<std::pair<std::string, double>> results_;
 };
 
@@ -175,7 +233,7 @@ int main(int argc, char** argv) {
     // Tuned for the peer: lines up to the launcher's own 4096-byte line.
     ini_max_line = LINE_BUFFER_CAP + 3;
 
-    for (FileKind kind : {FileKind::Realistic, FileKind::LongLines, FileKind::ShortLines}) {
+    for (FileKind kind : FILE_KINDS) {
         std::string path = directory + "/" + kind_name(kind) + ".ini";
         if (!write_settings_file(kind, bytes, path)) {
             fprintf(stderr, "cannot write %s\n", path.c_str());
@@ -184,6 +242,8 @@ int main(int argc, char** argv) {
         files[kind] = path;
         std::string name = kind_name(kind);
         benchmark::RegisterBenchmark(("floor/" + name).c_str(), bm_floor, kind);
+        benchmark::RegisterBenchmark(("wc_lines/" + name).c_str(), bm_wc_lines, kind)
+            ->UseManualTime();
         benchmark::RegisterBenchmark(("launcher/" + name).c_str(), bm_launcher, kind);
         benchmark::RegisterBenchmark(("peer/" + name).c_str(), bm_peer, kind);
     }

@@ -1,5 +1,5 @@
 // Writes one generated settings file: make_settings_file KIND MEGABYTES PATH,
-// KIND being realistic, long_lines or short_lines.
+// KIND being realistic, long_lines, short_lines or one_section.
 #include "settings_files.h"
 
 #include <stdio.h>
@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: make_settings_file KIND MEGABYTES PATH\n");
         return 2;
     }
-    for (FileKind kind : {FileKind::Realistic, FileKind::LongLines, FileKind::ShortLines}) {
+    for (FileKind kind : FILE_KINDS) {
         if (strcmp(argv[1], kind_name(kind)) != 0) continue;
         size_t bytes = (size_t)(atof(argv[2]) * 1000 * 1000);
         return write_settings_file(kind, bytes, argv[3]) ? 0 : 1;

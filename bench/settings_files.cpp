@@ -38,19 +38,31 @@ std::string value(std::mt19937& random, size_t length) {
     return text;
 }
 
+// One key line as a person or an installer would write it.
+void write_key_line(Writer& w, std::mt19937& random) {
+    std::uniform_int_distribution<size_t> value_length(5, 80), key(0, 14);
+    w.put(KEYS[key(random)]);
+    w.put(key(random) < 2 ? " = " : "=");
+    w.put(value(random, value_length(random)) + "\r\n");
+}
+
 void write_realistic(Writer& w, std::mt19937& random, size_t bytes) {
-    std::uniform_int_distribution<size_t> value_length(5, 80), key(0, 14), lines(45, 55);
+    std::uniform_int_distribution<size_t> lines(45, 55);
     w.put("; Products installed on this machine.\r\n[identification]\r\nuser=guest\r\n"
           "password=secret\r\n\r\n");
     for (unsigned section = 0; w.written() < bytes; section++) {
         w.put("[product" + std::to_string(section) + "]\r\n");
-        for (size_t n = lines(random); n > 0; n--) {
-            w.put(KEYS[key(random)]);
-            w.put(key(random) < 2 ? " = " : "=");
-            w.put(value(random, value_length(random)) + "\r\n");
-        }
+        for (size_t n = lines(random); n > 0; n--)
+            write_key_line(w, random);
         w.put("\r\n");
     }
+}
+
+// Nothing to pass over: every line must be tokenised and applied.
+void write_one_section(Writer& w, std::mt19937& random, size_t bytes) {
+    w.put("[" + std::string(PRODUCT_SECTION) + "]\r\n");
+    while (w.written() < bytes)
+        write_key_line(w, random);
 }
 
 void write_long_lines(Writer& w, std::mt19937& random, size_t bytes) {
@@ -73,6 +85,8 @@ void write_short_lines(Writer& w, std::mt19937&, size_t bytes) {
 
 } // namespace
 
+const char* const PRODUCT_SECTION = "product7";
+
 const char* kind_name(FileKind kind) {
     switch (kind) {
     case FileKind::Realistic:
@@ -81,6 +95,8 @@ const char* kind_name(FileKind kind) {
         return "long_lines";
     case FileKind::ShortLines:
         return "short_lines";
+    case FileKind::OneSection:
+        return "one_section";
     }
     return "?";
 }
@@ -99,6 +115,9 @@ bool write_settings_file(FileKind kind, size_t bytes, const std::string& path) {
         break;
     case FileKind::ShortLines:
         write_short_lines(w, random, bytes);
+        break;
+    case FileKind::OneSection:
+        write_one_section(w, random, bytes);
         break;
     }
     return fclose(out) == 0;

@@ -8,7 +8,15 @@ enum class FileKind {
     Realistic,  // sections of about 50 key lines, values of 5 to 80 characters, CR LF
     LongLines,  // key lines longer than the reader's 4094-character line
     ShortLines, // key lines of a few characters
+    OneSection, // realistic key lines, all in the one product section (product7)
 };
+
+// The product section that the readers measured take as `app`.
+extern const char* const PRODUCT_SECTION;
+
+// Every kind, in the order of the benchmark's table.
+const FileKind FILE_KINDS[] = {FileKind::Realistic, FileKind::LongLines, FileKind::ShortLines,
+                               FileKind::OneSection};
 
 const char* kind_name(FileKind kind);
 

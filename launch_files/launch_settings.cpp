@@ -17,7 +17,7 @@ void launch_settings_init(void) {
 
 namespace {
 
-char ascii_lower(char c) {
+constexpr char ascii_lower(char c) {
     return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
 }
 
@@ -71,40 +71,135 @@ void apply_messages(const char* first_word) {
          read ? EFFECT_STORED : EFFECT_NO_INTEGER);
 }
 
-// Keys shared by the launch section and the product section.
-bool apply_window_key(const char* key, const char* first_word, const char* full_text) {
-    LaunchSettings& s = launch_settings;
-    if (names_equal(key, "title"))
-        store(s.title, full_text);
-    else if (names_equal(key, "messages") || names_equal(key, "handlesmessages"))
-        apply_messages(first_word);
-    else if (names_equal(key, "wndclass"))
-        store(s.wndclass, first_word);
-    else if (names_equal(key, "closeotherapps"))
-        store(s.closeotherapps, first_word);
-    else if (names_equal(key, "wndname"))
-        store(s.wndname, full_text);
-    else
-        return false;
-    return true;
+// Every key that some table knows.
+enum Key {
+    OTHER_KEY,
+    APP,
+    CLOSEOTHERAPPS,
+    COMMAND,
+    EMAIL,
+    HANDLESMESSAGES,
+    MESSAGES,
+    MISSING,
+    PASSLAUNCH,
+    PASSWORD,
+    PATH,
+    PRODUCT,
+    SERVER,
+    TITLE,
+    USER,
+    WNDCLASS,
+    WNDNAME,
+};
+
+struct KeyName {
+    const char* name;
+    Key key;
+};
+
+constexpr KeyName KEY_NAMES[] = {
+    {"app", APP},
+    {"closeotherapps", CLOSEOTHERAPPS},
+    {"command", COMMAND},
+    {"email", EMAIL},
+    {"handlesmessages", HANDLESMESSAGES},
+    {"messages", MESSAGES},
+    {"missing", MISSING},
+    {"passlaunch", PASSLAUNCH},
+    {"password", PASSWORD},
+    {"path", PATH},
+    {"product", PRODUCT},
+    {"server", SERVER},
+    {"title", TITLE},
+    {"user", USER},
+    {"wndclass", WNDCLASS},
+    {"wndname", WNDNAME},
+};
+
+// Every key line is looked up, so a key is compared with one name at most:
+// the one in its slot, found from its first and fifth characters (zero for
+// a shorter key), read without measuring the key. No two keys share a slot
+// (checked below).
+const unsigned KEY_SLOTS = 32;
+
+constexpr unsigned slot_of(char first, char fifth) {
+    return ((unsigned char)ascii_lower(first) + (unsigned char)ascii_lower(fifth) * 7u) % KEY_SLOTS;
 }
 
-void apply_launch_key(const char* key, const char* first_word, const char* full_text) {
+constexpr char fifth_of(const char* name) {
+    return name[1] != '\0' && name[2] != '\0' && name[3] != '\0' ? name[4] : '\0';
+}
+
+struct KeySlots {
+    const KeyName* of[KEY_SLOTS];
+    bool shared;
+    constexpr KeySlots() : of(), shared(false) {
+        for (const KeyName& k : KEY_NAMES) {
+            unsigned slot = slot_of(k.name[0], fifth_of(k.name));
+            shared = shared || of[slot] != nullptr;
+            of[slot] = &k;
+        }
+    }
+};
+constexpr KeySlots KEY_SLOTS_TABLE;
+static_assert(!KEY_SLOTS_TABLE.shared, "two keys share a slot: change slot_of");
+
+Key key_of(const char* key) {
+    if (key[0] == '\0') return OTHER_KEY;
+    const KeyName* k = KEY_SLOTS_TABLE.of[slot_of(key[0], fifth_of(key))];
+    return k != nullptr && names_equal(key, k->name) ? k->key : OTHER_KEY;
+}
+
+// Keys shared by the launch section and the product section.
+bool apply_window_key(Key key, const char* first_word, const char* full_text) {
+    LaunchSettings& s = launch_settings;
+    switch (key) {
+    case TITLE:
+        store(s.title, full_text);
+        return true;
+    case MESSAGES:
+    case HANDLESMESSAGES:
+        apply_messages(first_word);
+        return true;
+    case WNDCLASS:
+        store(s.wndclass, first_word);
+        return true;
+    case CLOSEOTHERAPPS:
+        store(s.closeotherapps, first_word);
+        return true;
+    case WNDNAME:
+        store(s.wndname, full_text);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void apply_launch_key(Key key, const char* first_word, const char* full_text) {
     LaunchSettings& s = launch_settings;
     if (apply_window_key(key, first_word, full_text)) return;
-    if (names_equal(key, "product"))
+    switch (key) {
+    case PRODUCT:
         store(s.product, first_word);
-    else if (names_equal(key, "server"))
+        break;
+    case SERVER:
         store(s.server, first_word);
-    else if (names_equal(key, "missing"))
+        break;
+    case MISSING:
         store(s.missing, full_text);
-    else if (names_equal(key, "app"))
+        break;
+    case APP:
         store(s.app, first_word);
-    else if (names_equal(key, "passlaunch")) {
+        break;
+    case PASSLAUNCH: {
         int32_t value;
         bool read = read_integer(first_word, &value);
         if (read) s.passlaunch = value;
         note(&s.passlaunch, first_word, read ? EFFECT_STORED : EFFECT_NO_INTEGER);
+        break;
+    }
+    default:
+        break;
     }
 }
 
@@ -112,6 +207,7 @@ void apply_launch_key(const char* key, const char* first_word, const char* full_
 // a key that cannot be read matches no signature, so nothing is let through.
 // The whole value is taken: base64 may end in '=', which ends a word.
 void apply_public_key(const char* key, const char* full_text) {
+    if (ascii_lower(key[0]) != 'p') return; // every name below begins with it
     static const char* const NAMES[PUBLIC_KEY_SLOTS] = {"publickey1", "publickey2", "publickey3",
                                                         "publickey4"};
     for (int slot = 0; slot < PUBLIC_KEY_SLOTS; slot++) {
@@ -122,40 +218,50 @@ void apply_public_key(const char* key, const char* full_text) {
     }
 }
 
-void apply_product_key(const char* key, const char* first_word, const char* full_text,
+void apply_product_key(const char* name, Key key, const char* first_word, const char* full_text,
                        SettingSource source) {
     LaunchSettings& s = launch_settings;
     if (apply_window_key(key, first_word, full_text)) return;
     // Only the installed settings say which program runs and where.
     if (source != SOURCE_SETTINGS_FILE) {
-        if (names_equal(key, "path")) note(s.path, full_text, EFFECT_FROM_LAUNCH_FILE);
-        if (names_equal(key, "command")) note(s.command, full_text, EFFECT_FROM_LAUNCH_FILE);
+        if (key == PATH) note(s.path, full_text, EFFECT_FROM_LAUNCH_FILE);
+        if (key == COMMAND) note(s.command, full_text, EFFECT_FROM_LAUNCH_FILE);
         return;
     }
-    if (names_equal(key, "path"))
+    if (key == PATH)
         s.path_too_long = store(s.path, full_text) ? 0 : 1;
-    else if (names_equal(key, "command") && store(s.command, full_text))
+    else if (key == COMMAND && store(s.command, full_text))
         s.command_found = 1;
-    else
-        apply_public_key(key, full_text);
+    else if (key == OTHER_KEY)
+        apply_public_key(name, full_text);
 }
 
-void apply_identification_key(const char* key, const char* full_text) {
+void apply_identification_key(Key key, const char* full_text) {
     LaunchSettings& s = launch_settings;
-    if (names_equal(key, "user"))
+    if (key == USER)
         store(s.user, full_text);
-    else if (names_equal(key, "password"))
+    else if (key == PASSWORD)
         store(s.password, full_text);
-    else if (names_equal(key, "email"))
+    else if (key == EMAIL)
         store(s.email, full_text);
 }
 
 } // namespace
 
 int names_equal(const char* a, const char* b) {
-    for (; *a != '\0' && ascii_lower(*a) == ascii_lower(*b); a++, b++) {
+    for (;; a++, b++) {
+        if (*a == *b) {
+            if (*a == '\0') return 1;
+        } else if (ascii_lower(*a) != ascii_lower(*b)) {
+            return 0;
+        }
     }
-    return ascii_lower(*a) == ascii_lower(*b);
+}
+
+int section_is_ignored(const char* section) {
+    return !names_equal(section, "launch") &&
+           !(launch_settings.app[0] != '\0' && names_equal(section, launch_settings.app)) &&
+           !names_equal(section, "identification");
 }
 
 void apply_setting(const char* section, const char* key, const char* first_word,
@@ -163,13 +269,13 @@ void apply_setting(const char* section, const char* key, const char* first_word,
     outcome = {SECTION_NONE, nullptr, full_text, EFFECT_NONE};
     if (names_equal(section, "launch")) {
         outcome.kind = SECTION_LAUNCH;
-        apply_launch_key(key, first_word, full_text);
+        apply_launch_key(key_of(key), first_word, full_text);
     } else if (launch_settings.app[0] != '\0' && names_equal(section, launch_settings.app)) {
         outcome.kind = SECTION_PRODUCT;
-        apply_product_key(key, first_word, full_text, source);
+        apply_product_key(key, key_of(key), first_word, full_text, source);
     } else if (names_equal(section, "identification")) {
         outcome.kind = SECTION_IDENTIFICATION;
-        apply_identification_key(key, full_text);
+        apply_identification_key(key_of(key), full_text);
     }
     if (launch_observer != nullptr)
         launch_observer->setting(key, outcome.value, outcome.kind, outcome.field, outcome.effect);

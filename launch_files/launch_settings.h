@@ -53,6 +53,12 @@ enum SettingSource { SOURCE_LAUNCH_FILE, SOURCE_SETTINGS_FILE };
 void apply_setting(const char* section, const char* key, const char* first_word,
                    const char* full_text, SettingSource source);
 
+// 1 when no key line of `section` can change the record as it now stands:
+// the section is neither `launch`, nor the product section named by `app`,
+// nor `identification`. Only a key line of a `launch` section changes `app`,
+// so this holds for the whole of such a section's body.
+int section_is_ignored(const char* section);
+
 // Puts the record back to its initial values, as at process start. Only
 // tests need this: each launcher process fills the record once.
 void launch_settings_init(void);

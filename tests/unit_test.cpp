@@ -97,10 +97,15 @@ TEST(PathSurvivesSplit, AcceptsOnlyPathsThatComeBackWhole) {
         EXPECT_EQ(path_survives_split(path.c_str()), survives) << path;
 }
 
-// A CR that is the last byte of one read chunk and its LF the first of the next.
+// A CR that is the last byte of one read chunk and its LF the first of the
+// next, after lines of 100 bytes, whatever the chunk's size.
 TEST(Reader, FoldsCrLfAcrossReadChunks) {
-    std::string bytes = ";" + std::string(READ_CHUNK_CAP - 4, 'a') + "\nx\r\n[n]\n";
-    bytes[READ_CHUNK_CAP / 2] = '\n';
+    std::string bytes;
+    while (bytes.size() + 200 < READ_CHUNK_CAP)
+        bytes += ";" + std::string(98, 'a') + "\n";
+    size_t lines_before = bytes.size() / 100;
+    std::string last(READ_CHUNK_CAP - 1 - bytes.size(), 'x');
+    bytes += last + "\r\n[n]\n";
     std::string path = (std::filesystem::temp_directory_path() / "chunk_edge.ini").string();
     std::ofstream(path, std::ios::binary) << bytes;
     TextStream* stream = new TextStream();
@@ -112,9 +117,9 @@ TEST(Reader, FoldsCrLfAcrossReadChunks) {
     platform_close(stream->file);
     delete stream;
     std::filesystem::remove(path);
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[2], "x\n");
-    EXPECT_EQ(lines[3], "[n]\n");
+    ASSERT_EQ(lines.size(), lines_before + 2);
+    EXPECT_EQ(lines[lines_before], last + "\n");
+    EXPECT_EQ(lines[lines_before + 1], "[n]\n");
 }
 
 } // namespace

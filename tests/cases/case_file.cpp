@@ -2,8 +2,10 @@
 
 #include "signing.h"
 
+#include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <filesystem>
 #include <fstream>
@@ -17,14 +19,8 @@ const std::set<std::string> MULTI = {"env", "box", "arg"};
 const std::set<std::string> TWO_PART = {"file",  "mode",    "fake", "setenv",
                                         "field", "special", "sign", "owner"};
 
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 bool unescape(const std::string& in, std::string* out, std::string* error) {
+    static const char plain[] = "nrt0\\", decoded[] = "\n\r\t\0\\";
     out->clear();
     for (size_t i = 0; i < in.size(); i++) {
         if (in[i] != '\\') {
@@ -32,19 +28,11 @@ bool unescape(const std::string& in, std::string* out, std::string* error) {
             continue;
         }
         char c = i + 1 < in.size() ? in[++i] : '\0';
-        if (c == 'n')
-            *out += '\n';
-        else if (c == 'r')
-            *out += '\r';
-        else if (c == 't')
-            *out += '\t';
-        else if (c == '0')
-            *out += '\0';
-        else if (c == '\\')
-            *out += '\\';
-        else if (c == 'x' && i + 2 < in.size() && hex_digit(in[i + 1]) >= 0 &&
-                 hex_digit(in[i + 2]) >= 0) {
-            *out += (char)(hex_digit(in[i + 1]) * 16 + hex_digit(in[i + 2]));
+        if (c != '\0' && strchr(plain, c) != nullptr) {
+            *out += decoded[strchr(plain, c) - plain];
+        } else if (c == 'x' && i + 2 < in.size() && isxdigit((unsigned char)in[i + 1]) &&
+                   isxdigit((unsigned char)in[i + 2])) {
+            *out += (char)strtol(in.substr(i + 1, 2).c_str(), nullptr, 16);
             i += 2;
         } else if (c == '{') {
             size_t colon = in.find(':', i);
@@ -115,7 +103,9 @@ bool Case::runs_on(const std::string& runner) const {
     return only.find(" " + runner + " ") != std::string::npos;
 }
 
-bool read_case_file(const std::string& path, std::vector<Case>* cases, std::string* error) {
+// Reads `path` into `cases`; returns false and sets `error` ("FILE:LINE: why")
+// on the first malformed line.
+static bool read_case_file(const std::string& path, std::vector<Case>* cases, std::string* error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         *error = path + ": cannot be read";
@@ -184,11 +174,36 @@ std::string expand(const std::string& text, const Places& p) {
     return with_test_keys(out.append(text, done, std::string::npos));
 }
 
-std::string in_dir(const Places& places, const std::string& relative) {
-    return places.dir + "/" + relative;
+Expected expected_of(const Case& c, const Places& places) {
+    Expected e;
+    e.starts = c.has("start");
+    e.start = e.starts ? expand(c.get("start"), places) : "";
+    e.cwd = c.has("cwd") ? expand(c.get("cwd"), places) : "";
+    e.appends = c.has("append");
+    e.append = e.appends ? expand(c.get("append"), places) : "";
+    for (const Case::Item& item : c.many) {
+        std::string value = expand(item.value, places);
+        if (item.directive == "box") e.boxes += value + "\n";
+        if (item.directive == "setenv") e.setenv += item.first + "=" + value + "\n";
+        if (item.directive == "field") e.fields.push_back({item.directive, item.first, value});
+        if (item.directive == "env") e.env.push_back(value);
+        if (item.directive == "arg") e.args.push_back(value);
+    }
+    // No `arg`: the argument text is one argument, none when it is empty.
+    std::string args = c.has("args") ? expand(c.get("args"), places) : places.launch;
+    if (e.args.empty() && !args.empty()) e.args.push_back(args);
+    return e;
 }
 
-bool case_selected(const Case& c) {
+std::string argument_text(const Expected& e) {
+    std::string text;
+    for (size_t i = 0; i < e.args.size(); i++)
+        text += (i == 0 ? "" : " ") + e.args[i];
+    return text;
+}
+
+// Only the cases whose name contains $LAUNCH_CASE, when it is set.
+static bool case_selected(const Case& c) {
     const char* wanted = getenv("LAUNCH_CASE");
     return wanted == nullptr || c.name.find(wanted) != std::string::npos;
 }

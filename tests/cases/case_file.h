@@ -27,10 +27,6 @@ struct Case {
     bool runs_on(const std::string& runner) const;
 };
 
-// Reads `path` into `cases`; returns false and sets `error` ("FILE:LINE: why")
-// on the first malformed line.
-bool read_case_file(const std::string& path, std::vector<Case>* cases, std::string* error);
-
 // The places a case's values name, already in the form the runner uses.
 struct Places {
     std::string dir, launch, dl, win, product, prod;
@@ -39,11 +35,20 @@ struct Places {
 // `text` with every placeholder replaced by its place.
 std::string expand(const std::string& text, const Places& places);
 
-// The case's $DIR-relative paths made absolute (with '/').
-std::string in_dir(const Places& places, const std::string& relative);
+// What a case expects of a launch, and what it gives the launcher, with its
+// places filled in.
+struct Expected {
+    std::string boxes;                      // "CAPTION: TEXT\n" for each box, in order
+    bool starts = false, appends = false;   // a `start`, an `append` is named
+    std::string start, cwd, append, setenv; // cwd: "" when not named; setenv: "NAME=VALUE\n"
+    std::vector<Case::Item> fields;         // `field NAME VALUE`, values expanded
+    std::vector<std::string> env;           // `env NAME=VALUE` or `env NAME`
+    std::vector<std::string> args;          // the launcher's process arguments
+};
+Expected expected_of(const Case& c, const Places& places);
 
-// Only the cases whose name contains $LAUNCH_CASE, when it is set.
-bool case_selected(const Case& c);
+// The argument text the launcher makes of its process arguments: joined by blanks.
+std::string argument_text(const Expected& e);
 
 // Plays every case of `files` meant for `runner` with `play`, which returns
 // what went wrong; prints the failures and returns the exit status.

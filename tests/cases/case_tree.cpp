@@ -37,6 +37,17 @@ bool make_special(const std::string& path, const std::string& kind, std::vector<
     return kind[0] == '/' && symlink(kind.c_str(), path.c_str()) == 0;
 }
 
+// `text` with control and high bytes shown as \xHH, for messages.
+std::string visible(const std::string& text) {
+    std::string shown;
+    for (unsigned char c : text) {
+        char hex[8];
+        snprintf(hex, sizeof hex, c >= 0x20 && c < 0x7F ? "%c" : "\\x%02x", c);
+        shown += hex;
+    }
+    return shown.size() > 600 ? shown.substr(0, 600) + "..." : shown;
+}
+
 } // namespace
 
 std::string read_file(const std::string& path) {
@@ -57,16 +68,6 @@ bool write_file(const std::string& path, const std::string& bytes) {
     if (out == nullptr) return false;
     bool written = fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
     return fclose(out) == 0 && written;
-}
-
-std::string visible(const std::string& text) {
-    std::string shown;
-    for (unsigned char c : text) {
-        char hex[8];
-        snprintf(hex, sizeof hex, c >= 0x20 && c < 0x7F ? "%c" : "\\x%02x", c);
-        shown += hex;
-    }
-    return shown.size() > 600 ? shown.substr(0, 600) + "..." : shown;
 }
 
 Places unix_places(const std::string& root, const Case& c) {
@@ -102,7 +103,7 @@ bool CaseTree::build(const Case& c, const Places& names, std::string ini_path, s
         ok = write_file(places.launch, signed_launch(expand(c.get("launch"), names), c, names));
     if (c.has("ini")) ok = ok && write_file(ini_path, expand(c.get("ini"), names));
     for (const Case::Item& item : c.many) {
-        std::string path = in_dir(places, item.first);
+        std::string path = places.dir + "/" + item.first;
         if (item.directive == "file") ok = ok && write_file(path, expand(item.value, names));
         if (item.directive == "special") {
             std::error_code ignored;
@@ -118,7 +119,7 @@ bool CaseTree::build(const Case& c, const Places& names, std::string ini_path, s
         std::string group = colon == std::string::npos ? "-" : ids.substr(colon + 1);
         uid_t uid = user == "-" ? (uid_t)-1 : (uid_t)strtoul(user.c_str(), nullptr, 10);
         gid_t gid = group == "-" ? (gid_t)-1 : (gid_t)strtoul(group.c_str(), nullptr, 10);
-        if (lchown(in_dir(places, item.first).c_str(), uid, gid) != 0) {
+        if (lchown((places.dir + "/" + item.first).c_str(), uid, gid) != 0) {
             *error = "SKIP this runner cannot give " + item.first + " the owner " + ids;
             return false;
         }
@@ -126,7 +127,7 @@ bool CaseTree::build(const Case& c, const Places& names, std::string ini_path, s
     // Modes last: a folder may lose the right to be written into.
     for (const Case::Item& item : c.many)
         if (item.directive == "mode")
-            ok = ok && chmod(in_dir(places, item.first).c_str(),
+            ok = ok && chmod((places.dir + "/" + item.first).c_str(),
                              (mode_t)strtoul(item.value.c_str(), nullptr, 8)) == 0;
     if (!ok) *error = "the case's files cannot be made";
     before_ = snapshot();
@@ -147,13 +148,12 @@ std::map<std::string, std::string> CaseTree::snapshot() const {
     return entries;
 }
 
-void CaseTree::check(const Case& c, const Places& names, std::vector<std::string>* failures) const {
+void CaseTree::check(const Expected& e, std::vector<std::string>* failures) const {
     std::map<std::string, std::string> after = snapshot();
     std::map<std::string, std::string> expected = before_;
-    const std::string& launch = launch_;
-    if (c.has("append")) {
-        if (expected.count(launch) == 0) expected[launch] = "33188 "; // created by the append
-        expected[launch] += expand(c.get("append"), names);
+    if (e.appends) {
+        if (expected.count(launch_) == 0) expected[launch_] = "33188 "; // created by the append
+        expected[launch_] += e.append;
     }
     for (const auto& [path, value] : after) {
         auto was = expected.find(path);
@@ -165,6 +165,11 @@ void CaseTree::check(const Case& c, const Places& names, std::vector<std::string
     }
     for (const auto& [path, value] : expected)
         if (after.count(path) == 0) failures->push_back("removed " + path);
+}
+
+void install_product(const std::string& path, const char* record_product) {
+    write_file(path, read_file(record_product));
+    chmod(path.c_str(), 0755);
 }
 
 void expect(std::vector<std::string>* failures, const std::string& what, const std::string& got,

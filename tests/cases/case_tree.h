@@ -25,7 +25,7 @@ class CaseTree {
     // the case (an owner it may not give).
     bool build(const Case& c, const Places& names, std::string ini_path, std::string* error);
     // Adds to `failures` every change but the expected append to the launch file.
-    void check(const Case& c, const Places& names, std::vector<std::string>* failures) const;
+    void check(const Expected& e, std::vector<std::string>* failures) const;
 
   private:
     std::map<std::string, std::string> snapshot() const;
@@ -41,8 +41,8 @@ Places unix_places(const std::string& root, const Case& c);
 
 std::string read_file(const std::string& path);
 bool write_file(const std::string& path, const std::string& bytes);
-// `text` with control and high bytes shown as \xHH, for messages.
-std::string visible(const std::string& text);
+// A copy of the recording product at `path`, executable.
+void install_product(const std::string& path, const char* record_product);
 // Adds a failure to `failures` when `got` is not `wanted`.
 void expect(std::vector<std::string>* failures, const std::string& what, const std::string& got,
             const std::string& wanted);

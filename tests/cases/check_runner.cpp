@@ -5,10 +5,8 @@
 #include "case_file.h"
 #include "case_tree.h"
 
-#include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -102,24 +100,16 @@ std::vector<std::string> play(const Case& c) {
     CaseTree tree;
     Places places = unix_places(tree.root(), c);
     std::string error;
-    write_file(places.product, read_file(record_product));
-    chmod(places.product.c_str(), 0755);
+    install_product(places.product, record_product);
     if (!tree.build(c, places, "", &error)) return {error};
 
+    Expected e = expected_of(c, places);
     std::string command = "cd '" + places.dl + "' && env -i PATH=/usr/bin:/bin WINDIR='" +
                           places.win + "' HOME='" + places.dir + "/home' LC_ALL=C";
-    std::string argument, boxes;
-    bool have_args = false;
-    for (const Case::Item& item : c.many) {
-        std::string value = expand(item.value, places);
-        if (item.directive == "env") command += " '" + value + "'";
-        if (item.directive == "box") boxes += value + "\n";
-        if (item.directive == "arg") argument += (have_args ? " " : "") + value;
-        have_args = have_args || item.directive == "arg";
-    }
-    if (!have_args) argument = c.has("args") ? expand(c.get("args"), places) : places.launch;
+    for (const std::string& entry : e.env)
+        command += " '" + entry + "'";
     std::string out = tree.root() + ".json";
-    write_file(tree.root() + ".arg", argument);
+    write_file(tree.root() + ".arg", argument_text(e));
     command += std::string(" '") + checker + "' --json \"$(cat '" + tree.root() + ".arg')\" >'" +
                out + "' 2>&1";
     int status = system(command.c_str());
@@ -138,35 +128,31 @@ std::vector<std::string> play(const Case& c) {
     int wanted_status = started ? 0 : 1;
     if (!WIFEXITED(status) || (WEXITSTATUS(status) != wanted_status && WEXITSTATUS(status) != 2))
         failures.push_back("exit status " + std::to_string(status));
-    std::string got_boxes;
+    std::string boxes;
     for (int i = 0; json.at.count("boxes." + std::to_string(i) + ".caption"); i++)
-        got_boxes += json.get("boxes." + std::to_string(i) + ".caption") + ": " +
-                     json.get("boxes." + std::to_string(i) + ".text") + "\n";
-    expect(&failures, "boxes", got_boxes, boxes);
+        boxes += json.get("boxes." + std::to_string(i) + ".caption") + ": " +
+                 json.get("boxes." + std::to_string(i) + ".text") + "\n";
+    expect(&failures, "boxes", boxes, e.boxes);
     expect(&failures, "started", started ? json.get("start.command_line") : "<nothing>",
-           c.has("start") ? expand(c.get("start"), places) : "<nothing>");
+           e.starts ? e.start : "<nothing>");
     if (started) {
         std::string directory = json.get("start.directory");
-        expect(&failures, "folder", directory == "null" ? "" : directory,
-               c.has("cwd") ? expand(c.get("cwd"), places) : "");
+        expect(&failures, "folder", directory == "null" ? "" : directory, e.cwd);
     }
-    expect(&failures, "append", json.at.count("append.text") ? json.get("append.text") : "<none>",
-           c.has("append") ? masked(expand(c.get("append"), places)) : "<none>");
-    for (const Case::Item& item : c.many) {
-        if (item.directive != "field") continue;
-        std::string value = expand(item.value, places);
-        if (item.first == "password")
+    expect(&failures, "append", json.get("append.text"), e.appends ? masked(e.append) : "<none>");
+    for (const Case::Item& field : e.fields) {
+        if (field.first == "password")
             expect(&failures, "password length", json.get("fields.password.length"),
-                   std::to_string(value.size()));
+                   std::to_string(field.value.size()));
         else
-            expect(&failures, "field " + item.first, json.get("fields." + item.first + ".value"),
-                   value);
+            expect(&failures, "field " + field.first, json.get("fields." + field.first + ".value"),
+                   field.value);
     }
     if (c.has("signature"))
         expect(&failures, "signature", signature_report(json), expand(c.get("signature"), places));
-    Case unchanged = c;
-    unchanged.one.erase("append");
-    tree.check(unchanged, places, &failures);
+    // The check itself changes nothing.
+    e.appends = false;
+    tree.check(e, &failures);
     return failures;
 }
 

@@ -16,7 +16,7 @@
 namespace {
 
 // The record's fields by the names cases give them.
-std::string field(const std::string& name) {
+std::string field_named(const std::string& name) {
     const LaunchSettings& s = launch_settings;
     const std::pair<const char*, const char*> texts[] = {{"app", s.app},
                                                          {"product", s.product},
@@ -84,46 +84,31 @@ std::vector<std::string> play(const Case& c) {
     fake::current_directory = places.dl;
     launch_settings_init();
     line_pushed_back = false;
-    std::string args = c.has("args") ? expand(c.get("args"), places) : places.launch;
-    std::string boxes, setenv;
-    std::vector<std::string> argv;
-    for (const Case::Item& item : c.many) {
-        std::string value = expand(item.value, places);
-        if (item.directive == "fake" && !set_answer(item.first, value))
+    for (const Case::Item& item : c.many)
+        if (item.directive == "fake" && !set_answer(item.first, expand(item.value, places)))
             return {"unknown fake answer " + item.first};
-        if (item.directive == "box") boxes += value + "\n";
-        if (item.directive == "setenv") setenv += item.first + "=" + value + "\n";
-        if (item.directive == "arg") argv.push_back(value);
-    }
-    if (!argv.empty()) {
-        args.clear();
-        for (const std::string& word : argv)
-            args += (args.empty() ? "" : " ") + word;
-    }
     if (chdir(places.dl.c_str()) != 0) return {"no download folder"};
 
+    Expected e = expected_of(c, places);
     platform_window owner = &tree;
-    launch_from_argument_text(owner, args.c_str());
+    launch_from_argument_text(owner, argument_text(e).c_str());
 
-    std::string got_boxes, got_setenv;
+    std::string boxes, setenv, started;
     for (const fake::MessageBox& box : fake::message_boxes)
-        got_boxes += box.caption + ": " + box.text + (box.owner == owner ? "\n" : " (no owner)\n");
+        boxes += box.caption + ": " + box.text + (box.owner == owner ? "\n" : " (no owner)\n");
     for (const auto& [name, value] : fake::environment)
-        got_setenv += name + "=" + value + "\n";
-    expect(&failures, "boxes", got_boxes, boxes);
-    expect(&failures, "environment set", got_setenv, setenv);
-    std::string started;
+        setenv += name + "=" + value + "\n";
     for (const fake::Started& s : fake::started)
         started += s.command_line + (s.show_state == 1 ? "\n" : " (not shown normally)\n");
-    expect(&failures, "started", started,
-           c.has("start") ? expand(c.get("start"), places) + "\n" : "");
+    expect(&failures, "boxes", boxes, e.boxes);
+    expect(&failures, "environment set", setenv, e.setenv);
+    expect(&failures, "started", started, e.starts ? e.start + "\n" : "");
     std::string cwd = fake::directories.empty() ? "" : fake::directories.back();
-    expect(&failures, "directory", cwd, c.has("cwd") ? expand(c.get("cwd"), places) : "");
-    for (const Case::Item& item : c.many)
-        if (item.directive == "field")
-            expect(&failures, "field " + item.first, field(item.first), expand(item.value, places));
+    expect(&failures, "directory", cwd, e.cwd);
+    for (const Case::Item& field : e.fields)
+        expect(&failures, "field " + field.first, field_named(field.first), field.value);
     if (fake::memory_outstanding != 0) failures.push_back("working memory not given back");
-    tree.check(c, places, &failures);
+    tree.check(e, &failures);
     return failures;
 }
 

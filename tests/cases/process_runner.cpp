@@ -18,10 +18,11 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <sstream>
 
 namespace {
 
@@ -71,31 +72,27 @@ std::string traced_boxes(const std::string& trace) {
     return boxes;
 }
 
-double now() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
-}
-
 std::vector<std::string> words_of(const char* text) {
     std::vector<std::string> words;
-    std::string word;
-    for (const char* p = text; p != nullptr; p++) {
-        if (*p == '\0' || *p == ' ') {
-            if (!word.empty()) words.push_back(word);
-            word.clear();
-            if (*p == '\0') break;
-        } else {
-            word += *p;
-        }
-    }
+    std::istringstream in(text != nullptr ? text : "");
+    for (std::string word; in >> word;)
+        words.push_back(word);
     return words;
+}
+
+// The null-terminated list of `words` that posix_spawn takes.
+std::vector<char*> pointers_of(std::vector<std::string>& words) {
+    std::vector<char*> pointers;
+    for (std::string& word : words)
+        pointers.push_back(word.data());
+    pointers.push_back(nullptr);
+    return pointers;
 }
 
 // Waits for the launcher and then for every process it left behind (they
 // become this process's children); false when they outlive `limit` seconds.
-bool await_all(pid_t pid, int* status, double limit) {
-    double deadline = now() + limit;
+bool await_all(pid_t pid, int* status, int limit) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limit);
     bool ended = false;
     for (;;) {
         int s;
@@ -106,7 +103,7 @@ bool await_all(pid_t pid, int* status, double limit) {
         }
         if (done < 0 && errno == ECHILD) return ended;
         if (done > 0) continue;
-        if (now() > deadline) {
+        if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
             return false;
         }
@@ -147,17 +144,14 @@ std::vector<std::string> play(const Case& c) {
         places.product += ".exe";
         ini_path = std::string(wine_prefix) + "/drive_c/windows/talvin.ini";
         unlink(ini_path.c_str());
-        Places names = places;
         for (std::string* place :
-             {&names.dir, &names.launch, &names.dl, &names.product, &names.prod})
+             {&places.dir, &places.launch, &places.dl, &places.product, &places.prod})
             *place = windows_name(*place);
-        names.win = "C:\\windows";
+        places.win = "C:\\windows";
         rec_name = windows_name(rec);
-        places = names;
     }
-    std::string product = unix_places(tree.root(), c).product + (wine_prefix ? ".exe" : "");
-    write_file(product, read_file(record_product));
-    chmod(product.c_str(), 0755);
+    install_product(unix_places(tree.root(), c).product + (wine_prefix ? ".exe" : ""),
+                    record_product);
     if (!tree.build(c, places, ini_path, &error)) return {error};
     // `stderr gone`: standard error is a pipe whose reader has already gone.
     bool stderr_gone = c.has("stderr") && c.get("stderr") == "gone";
@@ -167,8 +161,10 @@ std::vector<std::string> play(const Case& c) {
     if (stderr_gone) close(gone_pipe[0]);
     std::string out = tree.root() + ".out", err = tree.root() + ".err";
 
+    Expected e = expected_of(c, places);
     std::vector<std::string> argv = words_of(getenv("LAUNCHER_WRAPPER"));
     argv.push_back(launcher);
+    argv.insert(argv.end(), e.args.begin(), e.args.end());
     std::map<std::string, std::string> env = {{"PATH", "/usr/bin:/bin"},
                                               {"WINDIR", places.win},
                                               {"HOME", places.dir + "/home"},
@@ -177,30 +173,17 @@ std::vector<std::string> play(const Case& c) {
     if (wine_prefix != nullptr) env["WINEDEBUG"] = "+relay"; // MessageBoxA only: see main
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
         if (getenv(name) != nullptr) env[name] = getenv(name);
-    bool have_args = false;
-    std::string boxes;
-    for (const Case::Item& item : c.many) {
-        std::string value = expand(item.value, places);
-        size_t equals = value.find('=');
-        if (item.directive == "env" && equals == std::string::npos) env.erase(value);
-        if (item.directive == "env" && equals != std::string::npos)
-            env[value.substr(0, equals)] = value.substr(equals + 1);
-        if (item.directive == "box") boxes += value + "\n";
-        if (item.directive == "arg") argv.push_back(value);
-        have_args = have_args || item.directive == "arg";
+    for (const std::string& entry : e.env) {
+        size_t equals = entry.find('=');
+        if (equals == std::string::npos)
+            env.erase(entry);
+        else
+            env[entry.substr(0, equals)] = entry.substr(equals + 1);
     }
-    std::string args = c.has("args") ? expand(c.get("args"), places) : places.launch;
-    if (!have_args && !args.empty()) argv.push_back(args);
-    std::vector<char*> arg_pointers, env_pointers;
-    for (std::string& word : argv)
-        arg_pointers.push_back(word.data());
-    arg_pointers.push_back(nullptr);
     std::vector<std::string> entries;
     for (const auto& [name, value] : env)
         entries.push_back(name + "=" + value);
-    for (std::string& entry : entries)
-        env_pointers.push_back(entry.data());
-    env_pointers.push_back(nullptr);
+    std::vector<char*> arg_pointers = pointers_of(argv), env_pointers = pointers_of(entries);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -233,7 +216,7 @@ std::vector<std::string> play(const Case& c) {
         return {"cannot start " + argv[0]};
     }
     int status = -1;
-    double limit = 10 * (getenv("LAUNCHER_WRAPPER") ? 10 : 1);
+    int limit = 10 * (getenv("LAUNCHER_WRAPPER") ? 10 : 1);
     std::vector<std::string> failures;
     if (!await_all(pid, &status, limit)) failures.push_back("did not end in time");
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
@@ -242,21 +225,21 @@ std::vector<std::string> play(const Case& c) {
     std::string record = read_file(rec);
     if (wine_prefix != nullptr) {
         // Programs the Windows launcher starts are not its unix children.
-        for (int i = 0; i < 300 && record.empty() && c.has("start"); i++, usleep(100000))
+        for (int i = 0; i < 300 && record.empty() && e.starts; i++, usleep(100000))
             record = read_file(rec);
-        expect(&failures, "boxes", traced_boxes(read_file(err)), boxes);
+        expect(&failures, "boxes", traced_boxes(read_file(err)), e.boxes);
         record = upper(record);
     } else if (!stderr_gone) {
-        expect(&failures, "boxes", read_file(err), boxes);
+        expect(&failures, "boxes", read_file(err), e.boxes);
     }
-    if (!c.has("start")) {
+    if (!e.starts) {
         expect(&failures, "started", record, "");
     } else if (record.empty()) {
         failures.push_back("nothing started");
     } else {
         // Where names ignore case, the launcher uppercases the command line.
-        std::string args = expected_args(expand(c.get("start"), places));
-        std::string cwd = (c.has("cwd") ? expand(c.get("cwd"), places) : places.dl) + "\n";
+        std::string args = expected_args(e.start);
+        std::string cwd = (e.cwd.empty() ? places.dl : e.cwd) + "\n";
         expect(&failures, "product's arguments", recorded(record, wine_prefix ? "ARG" : "arg"),
                wine_prefix ? upper(args) : args);
         expect(&failures, "product's folder", recorded(record, wine_prefix ? "CWD" : "cwd"),
@@ -264,7 +247,7 @@ std::vector<std::string> play(const Case& c) {
         if (wine_prefix == nullptr)
             expect(&failures, "product's SIGPIPE", recorded(record, "sigpipe"), "default\n");
     }
-    tree.check(c, places, &failures);
+    tree.check(e, &failures);
     for (const std::string& path : {out, err, rec})
         unlink(path.c_str());
     return failures;

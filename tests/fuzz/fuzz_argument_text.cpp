@@ -5,13 +5,6 @@
 
 #include "tests/fuzz/fuzz_check.h"
 
-#include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-
-#include <string>
-
 namespace {
 
 // A code page whose lead bytes cover most of the upper half, so trail bytes

@@ -1,11 +1,14 @@
-// What every fuzz target shares: how a broken invariant is reported, and the
-// input as a zero-terminated text.
+// What every fuzz target shares: how a broken invariant is reported, the
+// input as a zero-terminated text, and a folder for the files it writes.
 #pragma once
 
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
+
+#include <string>
 
 // Stops the run with `what` when `condition` does not hold, so libFuzzer
 // keeps the input that broke it.
@@ -22,4 +25,21 @@ inline char* input_line(const uint8_t* data, size_t size) {
     memcpy(line, data, size);
     line[size] = '\0';
     return line;
+}
+
+// A fresh folder for one process's files, memory backed when the machine has
+// it (every input is written once); `remove_files` runs at exit.
+inline std::string fuzz_directory(void (*remove_files)()) {
+    static char directory[64];
+    const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    snprintf(directory, sizeof directory, "%s/launcher-fuzz-XXXXXX", base);
+    if (mkdtemp(directory) == nullptr) abort();
+    atexit(remove_files);
+    return directory;
+}
+
+inline void write_bytes(const std::string& path, const std::string& bytes) {
+    FILE* out = fopen(path.c_str(), "wb");
+    if (out == nullptr || fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) abort();
+    fclose(out);
 }

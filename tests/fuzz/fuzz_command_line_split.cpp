@@ -4,11 +4,6 @@
 
 #include "tests/fuzz/fuzz_check.h"
 
-#include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-
 namespace {
 
 bool only_blanks(const char* text) {

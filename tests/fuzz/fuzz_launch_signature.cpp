@@ -14,21 +14,17 @@
 
 #include <openssl/evp.h>
 #include <openssl/x509.h>
-#include <unistd.h>
-
-#include <string>
 
 namespace {
 
-char directory[64];
-std::string whole_path, signed_path;
+std::string directory, whole_path, signed_path;
 EVP_PKEY* key;
 std::string public_key_text;
 
 void remove_files() {
     unlink(whole_path.c_str());
     unlink(signed_path.c_str());
-    rmdir(directory);
+    rmdir(directory.c_str());
 }
 
 std::string base64(const unsigned char* bytes, size_t size) {
@@ -64,12 +60,6 @@ bool libcrypto_accepts(const std::string& message, const std::string& text) {
     return accepted;
 }
 
-void write(const std::string& path, const std::string& bytes) {
-    FILE* out = fopen(path.c_str(), "wb");
-    if (out == nullptr || fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) abort();
-    fclose(out);
-}
-
 // The record the reader makes of the file at `path`, but the identification.
 LaunchSettings read_launch_file(const std::string& path) {
     launch_settings_init();
@@ -84,12 +74,9 @@ LaunchSettings read_launch_file(const std::string& path) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    snprintf(directory, sizeof directory, "%s/launcher-fuzz-XXXXXX", base);
-    if (mkdtemp(directory) == nullptr) abort();
-    whole_path = std::string(directory) + "/whole.tvl";
-    signed_path = std::string(directory) + "/signed.tvl";
-    atexit(remove_files);
+    directory = fuzz_directory(remove_files);
+    whole_path = directory + "/whole.tvl";
+    signed_path = directory + "/signed.tvl";
     key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
     unsigned char der[100];
     unsigned char* end = der;
@@ -104,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t marker = file.find("ecdsa=?");
     if (marker != std::string::npos)
         file.replace(marker + 6, 1, sign(file.substr(0, file.find("[signature]"))));
-    write(whole_path, file);
+    write_bytes(whole_path, file);
 
     fake::reset();
     launch_settings_init();
@@ -125,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!accepted) return 0;
     check(result.key == 2, "made by the key named");
 
-    write(signed_path, file.substr(0, at));
+    write_bytes(signed_path, file.substr(0, at));
     LaunchSettings whole = read_launch_file(whole_path);
     LaunchSettings signed_part = read_launch_file(signed_path);
     check(memcmp(&whole, &signed_part, sizeof whole) == 0,

@@ -8,33 +8,23 @@
 
 #include "tests/fuzz/fuzz_check.h"
 
-#include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <unistd.h>
-
-#include <string>
-
 namespace {
 
 // One directory per process; its talvin.ini is rewritten for every input and
-// also named as the launch file, so both reads see the same bytes. Memory
-// backed when the machine has it: every input is written once.
-char directory[64];
-std::string settings_dir;
-std::string file_path;
+// also named as the launch file, so both reads see the same bytes.
+std::string settings_dir, file_path;
 
 void remove_files() {
     unlink(file_path.c_str());
-    rmdir(directory);
+    rmdir(settings_dir.c_str());
 }
 
 // Every text field ends within its capacity.
-#define CHECK_FIELDS(F)                                                                            \
-    F(app)                                                                                         \
-    F(product) F(server) F(missing) F(title) F(wndclass) F(closeotherapps) F(wndname) F(path)      \
-        F(command) F(user) F(password) F(email)
+// clang-format off
+#define CHECK_FIELDS(F) \
+    F(app) F(product) F(server) F(missing) F(title) F(wndclass) F(closeotherapps) F(wndname) \
+    F(path) F(command) F(user) F(password) F(email)
+// clang-format on
 #define CHECK_FIELD(name)                                                                          \
     check(memchr(launch_settings.name, '\0', sizeof launch_settings.name) != nullptr, #name);
 
@@ -50,20 +40,13 @@ bool known_caption(const std::string& caption) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    snprintf(directory, sizeof directory, "%s/launcher-fuzz-XXXXXX", base);
-    if (mkdtemp(directory) == nullptr) abort();
-    settings_dir = std::string(directory) + "/";
+    settings_dir = fuzz_directory(remove_files) + "/";
     file_path = settings_dir + SETTINGS_FILE_NAME;
-    atexit(remove_files);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FILE* out = fopen(file_path.c_str(), "wb");
-    if (out == nullptr) abort();
-    if (size > 0 && fwrite(data, 1, size, out) != size) abort();
-    fclose(out);
+    write_bytes(file_path, std::string((const char*)data, size));
 
     fake::reset();
     launch_settings_init();
