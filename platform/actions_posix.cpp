@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 
 #include "platform/command_line_split.h"
+#include "platform/file_posix.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -21,38 +22,6 @@ extern char** environ;
 namespace {
 
 const unsigned START_OK = 33;
-const char DEFAULT_SEARCH_PATH[] = "/usr/local/bin:/usr/bin:/bin";
-
-// A reader that has gone (a closed terminal, a log stream after a restart,
-// a helper that exits early) must not end the launcher: SIGPIPE is ignored
-// while writing, then the disposition the launcher was given is put back,
-// so the product it starts inherits that one.
-void write_all(int fd, const char* text, size_t length) {
-    struct sigaction ignore = {}, previous;
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGPIPE, &ignore, &previous);
-    while (length > 0) {
-        ssize_t n = write(fd, text, length);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        text += n;
-        length -= (size_t)n;
-    }
-    sigaction(SIGPIPE, &previous, nullptr);
-}
-
-// 1 when the directory part of `program` exists as a directory.
-bool directory_part_exists(const char* program) {
-    const char* slash = strrchr(program, '/');
-    if (slash == program) return true;
-    char directory[4096];
-    size_t length = (size_t)(slash - program);
-    if (length >= sizeof directory) return false;
-    memcpy(directory, program, length);
-    directory[length] = '\0';
-    struct stat info;
-    return stat(directory, &info) == 0 && S_ISDIR(info.st_mode);
-}
 
 bool exists(const char* path) {
     struct stat info;
@@ -88,34 +57,29 @@ int spawn(const char* program, char** args, const posix_spawn_file_actions_t* ac
     return posix_spawn(pid, program, actions, nullptr, args, environ);
 }
 
-// Runs a bare program name from the absolute directories of PATH only: an
-// empty or relative entry would mean the current directory, which may be
-// the folder the browser downloads into.
+struct SpawnRequest {
+    char** args;
+    const posix_spawn_file_actions_t* actions;
+    pid_t* pid;
+};
+
+// One folder's try: a program that is there although its interpreter or
+// loader is not ends the search, as one that cannot be run.
+int spawn_candidate(const char* candidate, void* context) {
+    const SpawnRequest* r = (const SpawnRequest*)context;
+    int error = spawn(candidate, r->args, r->actions, r->pid);
+    return error == ENOENT && exists(candidate) ? ENOEXEC : error;
+}
+
+// Runs a bare program name from the absolute folders of PATH only.
 unsigned spawn_from_search_path(const char* name, char** args,
                                 const posix_spawn_file_actions_t* actions, pid_t* pid) {
-    const char* search = getenv("PATH");
-    if (search == nullptr || search[0] == '\0') search = DEFAULT_SEARCH_PATH;
-    bool denied = false;
-    size_t name_length = strlen(name);
-    for (const char* entry = search; *entry != '\0';) {
-        const char* end = strchr(entry, ':');
-        if (end == nullptr) end = entry + strlen(entry);
-        size_t length = (size_t)(end - entry);
-        char candidate[4096];
-        if (entry[0] == '/' && length + 1 + name_length < sizeof candidate) {
-            memcpy(candidate, entry, length);
-            candidate[length] = '/';
-            memcpy(candidate + length + 1, name, name_length + 1);
-            int error = spawn(candidate, args, actions, pid);
-            if (error == 0) return START_OK;
-            if (error == EACCES)
-                denied = true;
-            else if ((error != ENOENT || exists(candidate)) && error != ENOTDIR)
-                return start_result(error, candidate);
-        }
-        entry = *end == ':' ? end + 1 : end;
-    }
-    return denied ? 5 : 2;
+    SpawnRequest request = {args, actions, pid};
+    char candidate[4096];
+    int error = search_path(name, spawn_candidate, &request, candidate);
+    if (error == EACCES) return 5;
+    if (error == ENOENT) return 2;
+    return start_result(error, candidate);
 }
 
 // Message boxes a person sees: a helper program shows the box, and the

@@ -4,22 +4,13 @@
 
 #include "platform/file_posix.h"
 
-#include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 int platform_append(const char* path, const void* data, unsigned size) {
     int fd = open_regular(path, O_WRONLY | O_CREAT | O_APPEND);
     if (fd < 0) return 0;
-    const char* p = (const char*)data;
-    unsigned left = size;
-    while (left > 0) {
-        ssize_t n = write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        p += n;
-        left -= (unsigned)n;
-    }
+    bool written = write_all(fd, data, size);
     close(fd);
-    return left == 0;
+    return written;
 }

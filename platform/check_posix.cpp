@@ -3,6 +3,8 @@
 // the launcher uses.
 #include "platform/check_face.h"
 
+#include "platform/file_posix.h"
+
 #include "platform/command_line_split.h"
 
 #include <errno.h>
@@ -18,7 +20,6 @@
 
 namespace {
 
-const char DEFAULT_SEARCH_PATH[] = "/usr/local/bin:/usr/bin:/bin";
 const int INTERPRETER_MISSING = -1;
 const unsigned START_OK = 33;
 
@@ -45,18 +46,6 @@ int start_error(const char* path) {
     interpreter[strcspn(interpreter, " \t\n")] = '\0';
     if (interpreter[0] == '\0') return ENOEXEC;
     return access(interpreter, X_OK) == 0 ? 0 : INTERPRETER_MISSING;
-}
-
-bool directory_part_exists(const char* program) {
-    const char* slash = strrchr(program, '/');
-    if (slash == nullptr || slash == program) return true;
-    char directory[4096];
-    size_t length = (size_t)(slash - program);
-    if (length >= sizeof directory) return false;
-    memcpy(directory, program, length);
-    directory[length] = '\0';
-    struct stat info;
-    return stat(directory, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 unsigned result_of(int error, const char* program, char* why, unsigned capacity) {
@@ -92,31 +81,17 @@ unsigned result_of(int error, const char* program, char* why, unsigned capacity)
     }
 }
 
+int predict_candidate(const char* candidate, void*) {
+    return start_error(candidate);
+}
+
 unsigned predict_from_search_path(const char* name, char* why, unsigned capacity) {
-    const char* search = getenv("PATH");
-    if (search == nullptr || search[0] == '\0') search = DEFAULT_SEARCH_PATH;
-    bool denied = false;
-    size_t name_length = strlen(name);
-    for (const char* entry = search; *entry != '\0';) {
-        const char* end = strchr(entry, ':');
-        if (end == nullptr) end = entry + strlen(entry);
-        size_t length = (size_t)(end - entry);
-        char candidate[4096];
-        if (entry[0] == '/' && length + 1 + name_length < sizeof candidate) {
-            memcpy(candidate, entry, length);
-            candidate[length] = '/';
-            memcpy(candidate + length + 1, name, name_length + 1);
-            int error = start_error(candidate);
-            if (error == EACCES)
-                denied = true;
-            else if (error != ENOENT && error != ENOTDIR)
-                return result_of(error, candidate, why, capacity);
-        }
-        entry = *end == ':' ? end + 1 : end;
-    }
+    char candidate[4096];
+    int error = search_path(name, predict_candidate, nullptr, candidate);
+    if (error != EACCES && error != ENOENT) return result_of(error, candidate, why, capacity);
     check_format(why, capacity, "no absolute folder of PATH holds a program %s%s", name,
-                 denied ? " that may be run" : "");
-    return denied ? 5 : 2;
+                 error == EACCES ? " that may be run" : "");
+    return error == EACCES ? 5 : 2;
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 // (bin/../libexec/talvin/), then the same folder (the build folder).
 #include "platform/platform.h"
 
+#include "platform/file_posix.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -61,24 +63,6 @@ bool start_verifier(char** args, int input, pid_t* pid) {
     return started;
 }
 
-// Writes all of `data` to `fd`; false when the reader has gone. SIGPIPE is
-// ignored meanwhile (a helper may exit before reading everything), then the
-// launcher's own disposition is put back for the product to inherit.
-bool write_all(int fd, const unsigned char* data, size_t size) {
-    struct sigaction ignore = {}, previous;
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGPIPE, &ignore, &previous);
-    while (size > 0) {
-        ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        data += n;
-        size -= (size_t)n;
-    }
-    sigaction(SIGPIPE, &previous, nullptr);
-    return size == 0;
-}
-
 } // namespace
 
 int platform_verify_p256(const unsigned char public_key[64], const void* message, size_t size,
@@ -93,7 +77,7 @@ int platform_verify_p256(const unsigned char public_key[64], const void* message
     pid_t pid;
     bool started = start_verifier(args, pipe_ends[0], &pid);
     close(pipe_ends[0]);
-    bool written = started && write_all(pipe_ends[1], (const unsigned char*)message, size);
+    bool written = started && write_all(pipe_ends[1], message, size);
     close(pipe_ends[1]);
     if (!started) return -1;
 

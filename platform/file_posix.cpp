@@ -5,6 +5,9 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +22,59 @@ int open_regular(const char* path, int flags) {
         return -1;
     }
     return fd;
+}
+
+bool directory_part_exists(const char* program) {
+    const char* slash = strrchr(program, '/');
+    if (slash == nullptr || slash == program) return true;
+    char directory[4096];
+    size_t length = (size_t)(slash - program);
+    if (length >= sizeof directory) return false;
+    memcpy(directory, program, length);
+    directory[length] = '\0';
+    struct stat info;
+    return stat(directory, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+int search_path(const char* name, int (*attempt)(const char* candidate, void* context),
+                void* context, char found[4096]) {
+    const char* search = getenv("PATH");
+    if (search == nullptr || search[0] == '\0') search = "/usr/local/bin:/usr/bin:/bin";
+    bool denied = false;
+    size_t name_length = strlen(name);
+    for (const char* entry = search; *entry != '\0';) {
+        const char* end = strchr(entry, ':');
+        if (end == nullptr) end = entry + strlen(entry);
+        size_t length = (size_t)(end - entry);
+        if (entry[0] == '/' && length + 1 + name_length < 4096) {
+            memcpy(found, entry, length);
+            found[length] = '/';
+            memcpy(found + length + 1, name, name_length + 1);
+            int error = attempt(found, context);
+            if (error == EACCES)
+                denied = true;
+            else if (error != ENOENT && error != ENOTDIR)
+                return error;
+        }
+        entry = *end == ':' ? end + 1 : end;
+    }
+    return denied ? EACCES : ENOENT;
+}
+
+bool write_all(int fd, const void* data, size_t size) {
+    struct sigaction ignore = {}, previous;
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &previous);
+    const char* p = (const char*)data;
+    while (size > 0) {
+        ssize_t n = write(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        p += n;
+        size -= (size_t)n;
+    }
+    sigaction(SIGPIPE, &previous, nullptr);
+    return size == 0;
 }
 
 platform_file platform_open_for_reading(const char* path) {

@@ -1,6 +1,28 @@
-// Opening files on POSIX, shared by reading and appending.
+// What the POSIX faces share: opening regular files, writing to a reader
+// that may have gone, and finding a program through PATH.
 #pragma once
+
+#include <stddef.h>
 
 // Opens `path` with `flags` when it is a regular file, without blocking (a
 // FIFO would wait for a writer); returns the descriptor or -1.
 int open_regular(const char* path, int flags);
+
+// 1 when the folder part of `program` exists as a folder (a name without
+// one is in the current folder).
+bool directory_part_exists(const char* program);
+
+// Looks for the program `name` in the absolute folders of PATH only (an
+// empty or relative entry would mean the current folder, which may be the
+// one the browser downloads into): calls `attempt` with each "FOLDER/name"
+// in turn until it returns an errno value other than ENOENT, ENOTDIR or
+// EACCES, and returns that (0: started), with the candidate in `found`.
+// Else EACCES when a folder held one that may not be run, or ENOENT.
+int search_path(const char* name, int (*attempt)(const char* candidate, void* context),
+                void* context, char found[4096]);
+
+// Writes all `size` bytes of `data` to `fd`; false when a write failed. A
+// reader that has gone (a closed terminal, a helper that exits early) must
+// not end the launcher: SIGPIPE is ignored while writing, then the
+// disposition the launcher was given is put back for the product to inherit.
+bool write_all(int fd, const void* data, size_t size);
