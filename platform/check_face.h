@@ -29,7 +29,7 @@ struct CheckRecord {
     char directory[CHECK_TEXT_CAP];
     int started;
     char command_line[CHECK_TEXT_CAP];
-    unsigned start_result; // as predicted by check_predict_start
+    unsigned start_result; // as predicted by check_predict_program
     char start_why[CHECK_TEXT_CAP];
     int appended; // 1 when an append was asked for; append_path and append_bytes tell what
     char append_path[CHECK_TEXT_CAP];
@@ -48,11 +48,12 @@ void check_format(char* dest, unsigned capacity, const char* format, ...)
 
 // The operating system's part of the checker (check_posix.cpp, check_win32.cpp).
 
-// The result the start of `command_line` would give, with the current
-// directory `directory` (null: this process's own); `why` receives a
-// sentence telling the reason of a failure.
-unsigned check_predict_start(const char* command_line, const char* directory, char* why,
-                             unsigned why_capacity);
+// The result the start of `program` (the first word of the command line,
+// never empty) would give, with the current directory `directory` (null:
+// this process's own); `why` receives a sentence telling the reason of a
+// failure. Each system's checking face defines it.
+unsigned check_predict_program(const char* program, const char* directory, char* why,
+                               unsigned why_capacity);
 
 // Why the file at `path` could not be opened for reading, in a few words;
 // `settings` 1 when it is the settings file, which must also be safe from

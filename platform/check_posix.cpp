@@ -5,8 +5,6 @@
 
 #include "platform/file_posix.h"
 
-#include "platform/command_line_split.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -96,32 +94,15 @@ unsigned predict_from_search_path(const char* name, char* why, unsigned capacity
 
 } // namespace
 
-unsigned check_predict_start(const char* command_line, const char* directory, char* why,
-                             unsigned capacity) {
-    size_t length = strlen(command_line);
-    char* text = (char*)malloc(length + 1);
-    char** args = (char**)malloc(sizeof(char*) * (length / 2 + 2));
-    unsigned result = 8;
-    check_format(why, capacity, "out of memory");
-    if (text != nullptr && args != nullptr) {
-        int count = split_command_line(command_line, text, length + 1, args, (int)(length / 2 + 1));
-        if (count <= 0 || args[0][0] == '\0') {
-            check_format(why, capacity, "the command line names no program");
-            result = 2;
-        } else if (strchr(args[0], '/') == nullptr) {
-            result = predict_from_search_path(args[0], why, capacity);
-        } else {
-            char program[8192];
-            bool fits = args[0][0] == '/' || directory == nullptr
-                            ? FITS(program, sizeof program, "%s", args[0])
-                            : FITS(program, sizeof program, "%s/%s", directory, args[0]);
-            result = fits ? result_of(start_error(program), program, why, capacity)
-                          : result_of(ENAMETOOLONG, args[0], why, capacity);
-        }
-    }
-    free(args);
-    free(text);
-    return result;
+unsigned check_predict_program(const char* program, const char* directory, char* why,
+                               unsigned capacity) {
+    if (strchr(program, '/') == nullptr) return predict_from_search_path(program, why, capacity);
+    char path[8192];
+    bool fits = program[0] == '/' || directory == nullptr
+                    ? FITS(path, sizeof path, "%s", program)
+                    : FITS(path, sizeof path, "%s/%s", directory, program);
+    return fits ? result_of(start_error(path), path, why, capacity)
+                : result_of(ENAMETOOLONG, program, why, capacity);
 }
 
 void check_why_unopened(const char* path, int settings, char* why, unsigned capacity) {

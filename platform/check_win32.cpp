@@ -2,8 +2,6 @@
 // file could not be opened. Nothing here changes a file the launcher uses.
 #include "platform/check_face.h"
 
-#include "platform/command_line_split.h"
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -57,45 +55,25 @@ unsigned predict_file(const char* program, char* why, unsigned capacity) {
 
 } // namespace
 
-unsigned check_predict_start(const char* command_line, const char* directory, char* why,
-                             unsigned capacity) {
-    size_t length = strlen(command_line);
-    char* text = (char*)malloc(length + 1);
-    char** args = (char**)malloc(sizeof(char*) * (length / 2 + 2));
-    unsigned result = 8;
-    check_format(why, capacity, "out of memory");
-    if (text != nullptr && args != nullptr) {
-        int count = split_command_line(command_line, text, length + 1, args, (int)(length / 2 + 1));
-        char program[MAX_PATH * 4];
-        if (count <= 0 || args[0][0] == '\0') {
-            check_format(why, capacity, "the command line names no program");
-            result = 2;
-        } else if (!has_folder(args[0])) {
-            char found[MAX_PATH];
-            if (SearchPathA(nullptr, args[0], ".exe", sizeof found, found, nullptr) != 0) {
-                check_format(why, capacity, "%s would be started", found);
-                result = START_OK;
-            } else {
-                check_format(why, capacity, "no folder of the search path holds a program %s",
-                             args[0]);
-                result = 2;
-            }
-        } else {
-            bool relative = args[0][0] != '\\' && args[0][0] != '/' && args[0][1] != ':';
-            int n = relative && directory != nullptr
-                        ? snprintf(program, sizeof program, "%s\\%s", directory, args[0])
-                        : snprintf(program, sizeof program, "%s", args[0]);
-            if (n < (int)sizeof program) {
-                result = predict_file(program, why, capacity);
-            } else {
-                check_format(why, capacity, "the program's path is too long");
-                result = 3;
-            }
+unsigned check_predict_program(const char* program, const char* directory, char* why,
+                               unsigned capacity) {
+    if (!has_folder(program)) {
+        char found[MAX_PATH];
+        if (SearchPathA(nullptr, program, ".exe", sizeof found, found, nullptr) != 0) {
+            check_format(why, capacity, "%s would be started", found);
+            return START_OK;
         }
+        check_format(why, capacity, "no folder of the search path holds a program %s", program);
+        return 2;
     }
-    free(args);
-    free(text);
-    return result;
+    char path[MAX_PATH * 4];
+    bool relative = program[0] != '\\' && program[0] != '/' && program[1] != ':';
+    int n = relative && directory != nullptr
+                ? snprintf(path, sizeof path, "%s\\%s", directory, program)
+                : snprintf(path, sizeof path, "%s", program);
+    if (n < (int)sizeof path) return predict_file(path, why, capacity);
+    check_format(why, capacity, "the program's path is too long");
+    return 3;
 }
 
 void check_why_unopened(const char* path, int, char* why, unsigned capacity) {
