@@ -18,55 +18,37 @@ namespace {
 // The record's fields by the names cases give them.
 std::string field_named(const std::string& name) {
     const LaunchSettings& s = launch_settings;
-    const std::pair<const char*, const char*> texts[] = {{"app", s.app},
-                                                         {"product", s.product},
-                                                         {"server", s.server},
-                                                         {"missing", s.missing},
-                                                         {"title", s.title},
-                                                         {"wndclass", s.wndclass},
-                                                         {"wndname", s.wndname},
-                                                         {"path", s.path},
-                                                         {"command", s.command},
-                                                         {"user", s.user},
-                                                         {"password", s.password},
-                                                         {"email", s.email},
-                                                         {"closeotherapps", s.closeotherapps}};
+#define FIELD(field)                                                                               \
+    { #field, s.field }
+    const std::pair<const char*, const char*> texts[] = {
+        FIELD(app),      FIELD(product), FIELD(server),        FIELD(missing), FIELD(title),
+        FIELD(wndclass), FIELD(wndname), FIELD(path),          FIELD(command), FIELD(user),
+        FIELD(password), FIELD(email),   FIELD(closeotherapps)};
+    const std::pair<const char*, int> numbers[] = {FIELD(send_identification), FIELD(passlaunch),
+                                                   FIELD(command_found)};
     for (const auto& [known, value] : texts)
         if (name == known) return value;
-    if (name == "send_identification") return std::to_string(s.send_identification);
-    if (name == "passlaunch") return std::to_string(s.passlaunch);
-    if (name == "command_found") return std::to_string(s.command_found);
+    for (const auto& [known, value] : numbers)
+        if (name == known) return std::to_string(value);
     return "<no field " + name + ">";
 }
 
+// Sets the recording platform's answer `name` (`fake NAME VALUE`).
 bool set_answer(const std::string& name, const std::string& value) {
-    if (name == "short_path")
-        fake::short_path = value;
-    else if (name == "ignore_case")
-        fake::ignore_case = value == "1";
-    else if (name == "separator")
-        fake::separator = value[0];
-    else if (name == "current_directory")
-        fake::current_directory = value;
-    else if (name == "change_directory_fails")
-        fake::change_directory_fails = value == "1";
-    else if (name == "start_result")
-        fake::start_result = (unsigned)atoi(value.c_str());
-    else if (name == "windows_directory")
-        fake::windows_directory = value;
-    else if (name == "no_windows_directory")
-        fake::windows_directory_fails = value == "1";
-    else if (name == "read_back")
-        fake::read_back_given = true, fake::read_back = value;
-    else if (name == "lead_bytes")
-        fake::lead_bytes = value;
-    else if (name == "fail_memory_at")
-        fake::fail_memory_at = atol(value.c_str());
-    else if (name == "crypto_unavailable")
-        fake::crypto_unavailable = value == "1";
-    else
-        return false;
-    return true;
+    bool on = value == "1";
+    if (name == "short_path") return fake::short_path = value, true;
+    if (name == "current_directory") return fake::current_directory = value, true;
+    if (name == "windows_directory") return fake::windows_directory = value, true;
+    if (name == "lead_bytes") return fake::lead_bytes = value, true;
+    if (name == "read_back") return fake::read_back = value, fake::read_back_given = true;
+    if (name == "separator") return fake::separator = value[0], true;
+    if (name == "start_result") return fake::start_result = (unsigned)atoi(value.c_str()), true;
+    if (name == "fail_memory_at") return fake::fail_memory_at = atol(value.c_str()), true;
+    if (name == "ignore_case") return fake::ignore_case = on, true;
+    if (name == "change_directory_fails") return fake::change_directory_fails = on, true;
+    if (name == "no_windows_directory") return fake::windows_directory_fails = on, true;
+    if (name == "crypto_unavailable") return fake::crypto_unavailable = on, true;
+    return false;
 }
 
 std::vector<std::string> play(const Case& c) {

@@ -13,7 +13,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <spawn.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -21,7 +21,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <sstream>
 
 namespace {
@@ -89,26 +88,10 @@ std::vector<char*> pointers_of(std::vector<std::string>& words) {
     return pointers;
 }
 
-// Waits for the launcher and then for every process it left behind (they
-// become this process's children); false when they outlive `limit` seconds.
-bool await_all(pid_t pid, int* status, int limit) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limit);
-    bool ended = false;
-    for (;;) {
-        int s;
-        pid_t done = waitpid(-1, &s, WNOHANG);
-        if (done == pid) {
-            *status = s;
-            ended = true;
-        }
-        if (done < 0 && errno == ECHILD) return ended;
-        if (done > 0) continue;
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            return false;
-        }
-        usleep(1000);
-    }
+// A launcher that outlives its time is stopped (see play).
+pid_t running;
+void stop_running(int) {
+    kill(running, SIGKILL);
 }
 
 // The product's record: "TAG LENGTH:BYTES\n" lines.
@@ -185,40 +168,29 @@ std::vector<std::string> play(const Case& c) {
         entries.push_back(name + "=" + value);
     std::vector<char*> arg_pointers = pointers_of(argv), env_pointers = pointers_of(entries);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (stderr_gone)
-        posix_spawn_file_actions_adddup2(&actions, gone_pipe[1], 2);
-    else
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-    posix_spawn_file_actions_addchdir_np(&actions, (tree.root() + "/dl").c_str());
-    // SIGPIPE at its default action, whatever this runner was given: the
-    // product must find it so too.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t pipe_signal;
-    sigemptyset(&pipe_signal);
-    sigaddset(&pipe_signal, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &pipe_signal);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-    pid_t pid;
-    int spawned = posix_spawnp(&pid, arg_pointers[0], &actions, &attributes, arg_pointers.data(),
-                               env_pointers.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (stderr_gone) close(gone_pipe[1]);
-    if (spawned != 0) {
-        unlink(out.c_str());
-        unlink(err.c_str());
-        return {"cannot start " + argv[0]};
+    pid_t pid = fork();
+    if (pid == 0) {
+        // SIGPIPE at its default action, whatever this runner was given: the
+        // product must find it so too.
+        signal(SIGPIPE, SIG_DFL);
+        int to = O_WRONLY | O_CREAT | O_TRUNC;
+        int in = open("/dev/null", O_RDONLY), o = open(out.c_str(), to, 0600);
+        int e = stderr_gone ? gone_pipe[1] : open(err.c_str(), to, 0600);
+        if (dup2(in, 0) == 0 && dup2(o, 1) == 1 && dup2(e, 2) == 2 &&
+            chdir((tree.root() + "/dl").c_str()) == 0)
+            execvpe(arg_pointers[0], arg_pointers.data(), env_pointers.data());
+        _exit(127);
     }
-    int status = -1;
-    int limit = 10 * (getenv("LAUNCHER_WRAPPER") ? 10 : 1);
+    if (stderr_gone) close(gone_pipe[1]);
+    // The launcher, then every process it left behind (they become this
+    // process's children).
+    running = pid;
+    alarm(getenv("LAUNCHER_WRAPPER") ? 100 : 10);
+    int status = -1, s;
+    for (pid_t done; (done = waitpid(-1, &s, 0)) > 0 || errno == EINTR;)
+        if (done == pid) status = s;
     std::vector<std::string> failures;
-    if (!await_all(pid, &status, limit)) failures.push_back("did not end in time");
+    if (alarm(0) == 0) failures.push_back("did not end in time");
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         failures.push_back("exit status " + std::to_string(status));
     expect(&failures, "standard output", read_file(out), "");
@@ -268,6 +240,7 @@ int main(int argc, char** argv) {
     launcher = realpath(argv[1], nullptr);
     record_product = realpath(argv[2], nullptr);
     if (launcher == nullptr || record_product == nullptr) return 2;
+    signal(SIGALRM, stop_running);
     if (wine_prefix != nullptr) {
         // Wine traces the calls of MessageBoxA only, when WINEDEBUG asks for a relay trace.
         std::string command = std::string(getenv("LAUNCHER_WRAPPER")) +

@@ -1,5 +1,5 @@
-// Launch files signed at test time, by the openssl command line and never by
-// the launcher's own code: test keys a, b and c, made once per run.
+// Launch files signed at test time, by libcrypto and never by the
+// launcher's own code: test keys a, b and c, made once per run.
 #pragma once
 
 #include "case_file.h"

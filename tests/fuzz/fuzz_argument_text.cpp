@@ -16,13 +16,14 @@ std::string double_byte_leads() {
     return leads;
 }
 
-const char* check_one(const char* line) {
+void check_one(const char* line) {
     size_t length = strlen(line);
     const char* args = argument_text(line);
     check(args >= line && args <= line + length, "argument text lies within the line");
     check(strlen(args) <= length, "argument text never longer than its input");
     check(args[0] == '\0' || (unsigned char)args[0] > ' ', "no leading blank or control byte");
-    return args;
+    check(args[0] == '\0' || (args > line && ((unsigned char)args[-1] <= ' ' || args[-1] == '"')),
+          "argument text follows a blank or the program name's closing quote");
 }
 
 } // namespace
@@ -32,21 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char* line = input_line(data, size);
 
     fake::lead_bytes.clear();
-    const char* args = check_one(line);
-    // Without lead bytes the program name ends at the first blank or control
-    // byte, or just after its closing quote.
-    const char* p = line;
-    if (*p == '"') {
-        const char* close = strchr(p + 1, '"');
-        p = close != nullptr ? close + 1 : p + strlen(p);
-    } else {
-        while ((unsigned char)*p > ' ')
-            p++;
-    }
-    while (*p != '\0' && (unsigned char)*p <= ' ')
-        p++;
-    check(args == p, "argument text follows the program name");
-
+    check_one(line);
     static const std::string leads = double_byte_leads();
     fake::lead_bytes = leads;
     check_one(line);

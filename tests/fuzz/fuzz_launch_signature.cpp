@@ -11,9 +11,7 @@
 #include "platform/fake.h"
 
 #include "tests/fuzz/fuzz_check.h"
-
-#include <openssl/evp.h>
-#include <openssl/x509.h>
+#include "tests/support/p256.h"
 
 namespace {
 
@@ -25,23 +23,6 @@ void remove_files() {
     unlink(whole_path.c_str());
     unlink(signed_path.c_str());
     rmdir(directory.c_str());
-}
-
-std::string base64(const unsigned char* bytes, size_t size) {
-    std::string text(4 * ((size + 2) / 3) + 1, '\0');
-    text.resize((size_t)EVP_EncodeBlock((unsigned char*)&text[0], bytes, (int)size));
-    return text;
-}
-
-std::string sign(const std::string& bytes) {
-    unsigned char der[80];
-    size_t size = sizeof der;
-    EVP_MD_CTX* context = EVP_MD_CTX_new();
-    if (EVP_DigestSignInit(context, nullptr, EVP_sha256(), nullptr, key) != 1 ||
-        EVP_DigestSign(context, der, &size, (const unsigned char*)bytes.data(), bytes.size()) != 1)
-        abort();
-    EVP_MD_CTX_free(context);
-    return base64(der, size);
 }
 
 // libcrypto's verdict on the base64 signature `text` over `message`.
@@ -77,12 +58,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     directory = fuzz_directory(remove_files);
     whole_path = directory + "/whole.tvl";
     signed_path = directory + "/signed.tvl";
-    key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
-    unsigned char der[100];
-    unsigned char* end = der;
-    int size = key != nullptr ? i2d_PUBKEY(key, &end) : -1;
-    if (size != 91) abort();
-    public_key_text = base64(der, (size_t)size);
+    key = p256_new_key();
+    public_key_text = p256_public_text(key);
     return 0;
 }
 
@@ -90,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string file((const char*)data, size);
     size_t marker = file.find("ecdsa=?");
     if (marker != std::string::npos)
-        file.replace(marker + 6, 1, sign(file.substr(0, file.find("[signature]"))));
+        file.replace(marker + 6, 1, p256_sign(key, file.substr(0, file.find("[signature]"))));
     write_bytes(whole_path, file);
 
     fake::reset();

@@ -3,15 +3,8 @@
 # talvin-sign checked by the openssl command line: the public key it prints is
 # openssl's, its signature verifies over the bytes before the section, a last
 # line without its line end gets CR LF (signed), and a signed file is refused.
-set -uo pipefail
-sign=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
+source "$(dirname "$0")/../lib.sh"
+sign=$1 work=$scratch
 
 openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$work/key.pem" 2>/dev/null
 openssl pkey -in "$work/key.pem" -pubout -out "$work/public.pem"
@@ -35,6 +28,4 @@ cp "$work/game.tvl" "$work/before"
 cmp -s "$work/before" "$work/game.tvl" || fail "a refused file was changed"
 openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-384 -out "$work/p384.pem" 2>/dev/null
 "$sign" --key "$work/p384.pem" --public >/dev/null 2>&1 && fail "a P-384 key was taken"
-
-[ "$failures" -eq 0 ] && echo "talvin-sign: all checks passed"
-exit $((failures > 0))
+finish
