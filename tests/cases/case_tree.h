@@ -43,6 +43,10 @@ std::string read_file(const std::string& path);
 bool write_file(const std::string& path, const std::string& bytes);
 // A copy of the recording product at `path`, executable.
 void install_product(const std::string& path, const char* record_product);
+// Adds to `failures` what talvin-check's exit `status` and its --json output
+// `text` tell otherwise than case `c`.
+void compare_prediction(const Case& c, const Expected& e, const Places& places, int status,
+                        const std::string& text, std::vector<std::string>* failures);
 // Adds a failure to `failures` when `got` is not `wanted`.
 void expect(std::vector<std::string>* failures, const std::string& what, const std::string& got,
             const std::string& wanted);

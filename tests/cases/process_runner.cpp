@@ -1,11 +1,13 @@
 // Plays launch cases through a built launcher: a real process in the case's
 // folder, with tests/support/record_product as the product.
-// Usage: process_runner [--wine PREFIX] LAUNCHER RECORD_PRODUCT FILE.cases...
+// Usage: process_runner [--wine PREFIX | --check] PROGRAM RECORD_PRODUCT FILE.cases...
 // (LAUNCH_CASE=TEXT: only names holding TEXT; LAUNCHER_WRAPPER="valgrind ...":
-// a command put before the launcher, split at blanks.) With --wine the
-// launcher is the Windows program, run in the wine prefix PREFIX: places are
+// a command put before the program, split at blanks.) With --wine the
+// program is the Windows launcher, run in the wine prefix PREFIX: places are
 // named as Windows names them, talvin.ini is the prefix's, and the boxes are
-// read from wine's trace of MessageBoxA.
+// read from wine's trace of MessageBoxA. With --check the program is
+// talvin-check: what it foretells must be what the case says the launcher
+// does, and the check itself must change nothing.
 #include "case_file.h"
 #include "case_tree.h"
 
@@ -25,9 +27,10 @@
 
 namespace {
 
-const char* launcher;
+const char* program;
 const char* record_product;
 const char* wine_prefix; // null: the POSIX program
+bool checking;           // the program is talvin-check
 
 // The Windows name of a unix path: wine's drive Z: is the root.
 std::string windows_name(std::string path) {
@@ -146,7 +149,8 @@ std::vector<std::string> play(const Case& c) {
 
     Expected e = expected_of(c, places);
     std::vector<std::string> argv = words_of(getenv("LAUNCHER_WRAPPER"));
-    argv.push_back(launcher);
+    argv.push_back(program);
+    if (checking) e.args = {"--json", argument_text(e)};
     argv.insert(argv.end(), e.args.begin(), e.args.end());
     std::map<std::string, std::string> env = {{"PATH", "/usr/bin:/bin"},
                                               {"WINDIR", places.win},
@@ -191,6 +195,15 @@ std::vector<std::string> play(const Case& c) {
         if (done == pid) status = s;
     std::vector<std::string> failures;
     if (alarm(0) == 0) failures.push_back("did not end in time");
+    if (checking) {
+        compare_prediction(c, e, places, status, read_file(out), &failures);
+        expect(&failures, "standard error", read_file(err), "");
+        e.appends = false;
+        tree.check(e, &failures);
+        for (const std::string& path : {out, err})
+            unlink(path.c_str());
+        return failures;
+    }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         failures.push_back("exit status " + std::to_string(status));
     expect(&failures, "standard output", read_file(out), "");
@@ -232,14 +245,19 @@ int main(int argc, char** argv) {
         wine_prefix = argv[2];
         argc -= 2;
         argv += 2;
+    } else if (argc > 1 && strcmp(argv[1], "--check") == 0) {
+        checking = true;
+        argc--;
+        argv++;
     }
     if (argc < 4) {
-        fprintf(stderr, "usage: process_runner LAUNCHER RECORD_PRODUCT FILE.cases...\n");
+        fprintf(stderr, "usage: process_runner [--wine PREFIX | --check] PROGRAM RECORD_PRODUCT "
+                        "FILE.cases...\n");
         return 2;
     }
-    launcher = realpath(argv[1], nullptr);
+    program = realpath(argv[1], nullptr);
     record_product = realpath(argv[2], nullptr);
-    if (launcher == nullptr || record_product == nullptr) return 2;
+    if (program == nullptr || record_product == nullptr) return 2;
     signal(SIGALRM, stop_running);
     if (wine_prefix != nullptr) {
         // Wine traces the calls of MessageBoxA only, when WINEDEBUG asks for a relay trace.
@@ -251,5 +269,5 @@ int main(int argc, char** argv) {
     }
     // Programs the launcher starts become this process's children when it ends.
     prctl(PR_SET_CHILD_SUBREAPER, 1);
-    return play_case_files("posix", argc - 3, argv + 3, play);
+    return play_case_files(checking ? "check" : "posix", argc - 3, argv + 3, play);
 }

@@ -1,19 +1,12 @@
-// Plays launch cases through the built talvin-check: its prediction (boxes,
-// the command line started and its folder, the block appended, the fields)
-// must be what the launcher does, and the check itself must change nothing.
-// Usage: check_runner TALVIN_CHECK RECORD_PRODUCT FILE.cases...
-#include "case_file.h"
+// What talvin-check foretold (its --json output), held against a case: the
+// boxes, the command line started and its folder, the block appended with
+// the password masked, the fields and the signature.
 #include "case_tree.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
-
-const char* checker;
-const char* record_product;
 
 // talvin-check's JSON, flattened: "boxes.0.caption", "start.result", ...
 struct Json {
@@ -96,34 +89,17 @@ std::string masked(std::string block) {
     return block;
 }
 
-std::vector<std::string> play(const Case& c) {
-    CaseTree tree;
-    Places places = unix_places(tree.root(), c);
-    std::string error;
-    install_product(places.product, record_product);
-    if (!tree.build(c, places, "", &error)) return {error};
+} // namespace
 
-    Expected e = expected_of(c, places);
-    std::string command = "cd '" + places.dl + "' && env -i PATH=/usr/bin:/bin WINDIR='" +
-                          places.win + "' HOME='" + places.dir + "/home' LC_ALL=C";
-    for (const std::string& entry : e.env)
-        command += " '" + entry + "'";
-    std::string out = tree.root() + ".json";
-    write_file(tree.root() + ".arg", argument_text(e));
-    command += std::string(" '") + checker + "' --json \"$(cat '" + tree.root() + ".arg')\" >'" +
-               out + "' 2>&1";
-    int status = system(command.c_str());
+void compare_prediction(const Case& c, const Expected& e, const Places& places, int status,
+                        const std::string& text, std::vector<std::string>* out) {
     Json json;
-    std::string text = read_file(out);
     json.p = text.c_str();
     json.value("");
     json.skip();
-    json.ok = json.ok && *json.p == '\0';
-    unlink(out.c_str());
-    unlink((tree.root() + ".arg").c_str());
-    if (!json.ok) return {"not JSON: " + text};
+    if (!json.ok || *json.p != '\0') return out->push_back("not JSON: " + text);
 
-    std::vector<std::string> failures;
+    std::vector<std::string>& failures = *out;
     bool started = json.get("outcome") == "start";
     int wanted_status = started ? 0 : 1;
     if (!WIFEXITED(status) || (WEXITSTATUS(status) != wanted_status && WEXITSTATUS(status) != 2))
@@ -150,20 +126,4 @@ std::vector<std::string> play(const Case& c) {
     }
     if (c.has("signature"))
         expect(&failures, "signature", signature_report(json), expand(c.get("signature"), places));
-    // The check itself changes nothing.
-    e.appends = false;
-    tree.check(e, &failures);
-    return failures;
-}
-
-} // namespace
-
-int main(int argc, char** argv) {
-    if (argc < 4) {
-        fprintf(stderr, "usage: check_runner TALVIN_CHECK RECORD_PRODUCT FILE.cases...\n");
-        return 2;
-    }
-    checker = realpath(argv[1], nullptr);
-    record_product = argv[2];
-    return play_case_files("check", argc - 3, argv + 3, play);
 }
