@@ -15,7 +15,7 @@ struct Json {
     bool ok = true;
 
     void skip() {
-        while (*p == ' ' || *p == '\n')
+        while (*p == ' ' || *p == '\r' || *p == '\n')
             p++;
     }
     std::string string() {

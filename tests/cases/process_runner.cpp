@@ -1,13 +1,14 @@
 // Plays launch cases through a built launcher: a real process in the case's
 // folder, with tests/support/record_product as the product.
-// Usage: process_runner [--wine PREFIX | --check] PROGRAM RECORD_PRODUCT FILE.cases...
+// Usage: process_runner [--wine PREFIX] [--check] PROGRAM RECORD_PRODUCT FILE.cases...
 // (LAUNCH_CASE=TEXT: only names holding TEXT; LAUNCHER_WRAPPER="valgrind ...":
 // a command put before the program, split at blanks.) With --wine the
 // program is the Windows launcher, run in the wine prefix PREFIX: places are
 // named as Windows names them, talvin.ini is the prefix's, and the boxes are
 // read from wine's trace of MessageBoxA. With --check the program is
 // talvin-check: what it foretells must be what the case says the launcher
-// does, and the check itself must change nothing.
+// does, and the check itself must change nothing (with --wine: talvin-check.exe
+// plays the cases marked for wine).
 #include "case_file.h"
 #include "case_tree.h"
 
@@ -157,7 +158,7 @@ std::vector<std::string> play(const Case& c) {
                                               {"HOME", places.dir + "/home"},
                                               {"LC_ALL", "C"},
                                               {"LAUNCHER_TEST_RECORD", rec_name}};
-    if (wine_prefix != nullptr) env["WINEDEBUG"] = "+relay"; // MessageBoxA only: see main
+    if (wine_prefix != nullptr && !checking) env["WINEDEBUG"] = "+relay"; // MessageBoxA: see main
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
         if (getenv(name) != nullptr) env[name] = getenv(name);
     for (const std::string& entry : e.env) {
@@ -196,6 +197,8 @@ std::vector<std::string> play(const Case& c) {
     std::vector<std::string> failures;
     if (alarm(0) == 0) failures.push_back("did not end in time");
     if (checking) {
+        // Where names ignore case, the launcher uppercases the command line.
+        if (wine_prefix != nullptr) e.start = upper(e.start);
         compare_prediction(c, e, places, status, read_file(out), &failures);
         expect(&failures, "standard error", read_file(err), "");
         e.appends = false;
@@ -241,17 +244,18 @@ std::vector<std::string> play(const Case& c) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 2 && strcmp(argv[1], "--wine") == 0) {
-        wine_prefix = argv[2];
-        argc -= 2;
-        argv += 2;
-    } else if (argc > 1 && strcmp(argv[1], "--check") == 0) {
-        checking = true;
-        argc--;
-        argv++;
+    for (; argc > 1 && argv[1][0] == '-'; argc--, argv++) {
+        if (strcmp(argv[1], "--check") == 0) {
+            checking = true;
+        } else if (strcmp(argv[1], "--wine") == 0 && argc > 2) {
+            wine_prefix = argv[2];
+            argc--, argv++;
+        } else {
+            argc = 0;
+        }
     }
     if (argc < 4) {
-        fprintf(stderr, "usage: process_runner [--wine PREFIX | --check] PROGRAM RECORD_PRODUCT "
+        fprintf(stderr, "usage: process_runner [--wine PREFIX] [--check] PROGRAM RECORD_PRODUCT "
                         "FILE.cases...\n");
         return 2;
     }
