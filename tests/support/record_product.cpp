@@ -1,15 +1,13 @@
 // The stand-in product: it records its current directory, its arguments
-// after the program name, on POSIX how SIGPIPE was inherited, and on Windows
-// its raw command line, to the file named by LAUNCHER_TEST_RECORD: one
-// "TAG LENGTH:BYTES" line each (cwd, arg, sigpipe, cmdline), so any byte
-// shows. It is written under another name and then renamed, so that whoever
+// after the program name and, on POSIX, how SIGPIPE was inherited, to the
+// file named by LAUNCHER_TEST_RECORD: one "TAG LENGTH:BYTES" line each (cwd,
+// arg, sigpipe), so any byte shows. It is written under another name and then renamed, so that whoever
 // waits for it never reads half a record.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string>
 #ifdef _WIN32
 #include <direct.h>
-#include <windows.h>
 #define getcwd _getcwd
 #else
 #include <signal.h>
@@ -36,8 +34,6 @@ int main(int argc, char** argv) {
     struct sigaction pipe_action; // as inherited: "default" or "ignored"
     sigaction(SIGPIPE, nullptr, &pipe_action);
     put(out, "sigpipe", pipe_action.sa_handler == SIG_IGN ? "ignored" : "default");
-#else
-    put(out, "cmdline", GetCommandLineA());
 #endif
     remove(record); // Windows renames onto no existing file
     return fclose(out) == 0 && rename(part.c_str(), record) == 0 ? 0 : 1;
