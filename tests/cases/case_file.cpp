@@ -19,8 +19,10 @@ const std::set<std::string> MULTI = {"env", "box", "arg"};
 const std::set<std::string> TWO_PART = {"file",  "mode",    "fake", "setenv",
                                         "field", "special", "sign", "owner"};
 
+} // namespace
+
 bool unescape(const std::string& in, std::string* out, std::string* error) {
-    static const char plain[] = "nrt0\\", decoded[] = "\n\r\t\0\\";
+    static const char plain[] = "nrt0\\\"", decoded[] = "\n\r\t\0\\\"";
     out->clear();
     for (size_t i = 0; i < in.size(); i++) {
         if (in[i] != '\\') {
@@ -52,6 +54,8 @@ bool unescape(const std::string& in, std::string* out, std::string* error) {
     }
     return true;
 }
+
+namespace {
 
 // Adds one directive ("WORD VALUE") to `c`.
 bool add_directive(Case* c, const std::string& text, std::string* error) {

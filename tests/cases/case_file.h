@@ -27,6 +27,9 @@ struct Case {
     bool runs_on(const std::string& runner) const;
 };
 
+// `in` with its escapes (\n \r \t \0 \\ \" \xHH \{N:TEXT}) decoded into `out`.
+bool unescape(const std::string& in, std::string* out, std::string* error);
+
 // The places a case's values name, already in the form the runner uses.
 struct Places {
     std::string dir, launch, dl, win, product, prod;

@@ -113,12 +113,11 @@ bool CaseTree::build(const Case& c, const Places& names, std::string ini_path, s
     }
     for (const Case::Item& item : c.many) {
         if (item.directive != "owner" || !ok) continue;
-        std::string ids = item.value;
-        size_t colon = ids.find(':');
-        std::string user = ids.substr(0, colon);
-        std::string group = colon == std::string::npos ? "-" : ids.substr(colon + 1);
-        uid_t uid = user == "-" ? (uid_t)-1 : (uid_t)strtoul(user.c_str(), nullptr, 10);
-        gid_t gid = group == "-" ? (gid_t)-1 : (gid_t)strtoul(group.c_str(), nullptr, 10);
+        // USER:GROUP, "-" for one left as it is.
+        const char* ids = item.value.c_str();
+        const char* group = strchr(ids, ':');
+        uid_t uid = ids[0] == '-' ? (uid_t)-1 : (uid_t)atol(ids);
+        gid_t gid = group == nullptr || group[1] == '-' ? (gid_t)-1 : (gid_t)atol(group + 1);
         if (lchown((places.dir + "/" + item.first).c_str(), uid, gid) != 0) {
             *error = "SKIP this runner cannot give " + item.first + " the owner " + ids;
             return false;

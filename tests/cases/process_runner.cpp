@@ -48,27 +48,15 @@ std::string upper(std::string text) {
 
 // The boxes in wine's relay trace: Call user32.MessageBoxA(OWNER,P "TEXT",P "CAPTION",...).
 std::string traced_boxes(const std::string& trace) {
-    std::string boxes;
-    for (size_t at = trace.find(":Call user32.MessageBoxA("); at != std::string::npos;
-         at = trace.find(":Call user32.MessageBoxA(", at + 1)) {
-        std::string texts[2];
-        size_t p = at;
+    const std::string call = ":Call user32.MessageBoxA(";
+    std::string boxes, texts[2], error;
+    for (size_t at = trace.find(call); at != std::string::npos; at = trace.find(call, at + 1)) {
         for (std::string& text : texts) {
-            p = trace.find('"', p) + 1;
-            for (; p < trace.size() && trace[p] != '"'; p++) {
-                if (trace[p] != '\\') {
-                    text += trace[p];
-                } else if (trace[++p] == 'x') {
-                    text += (char)strtol(trace.substr(p + 1, 2).c_str(), nullptr, 16);
-                    p += 2;
-                } else {
-                    text += trace[p] == 'n'   ? '\n'
-                            : trace[p] == 'r' ? '\r'
-                            : trace[p] == 't' ? '\t'
-                                              : trace[p];
-                }
-            }
-            p++;
+            size_t start = at = trace.find('"', at) + 1;
+            for (; at < trace.size() && trace[at] != '"'; at++)
+                at += trace[at] == '\\';
+            unescape(trace.substr(start, at - start), &text, &error);
+            at++; // past the closing quote
         }
         boxes += texts[1] + ": " + texts[0] + "\n";
     }
