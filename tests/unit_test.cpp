@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -18,28 +19,27 @@ namespace {
 using Words = std::vector<std::string>;
 
 TEST(ArgumentText, SkipsTheProgramNameAndTheBlanksAfterIt) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"\"C:\\Program Files\\x\\y.exe\"   C:\\TEMP\\GAME.GO", "C:\\TEMP\\GAME.GO"},
-        {"launcher.exe\tC:\\TEMP\\GAME.GO", "C:\\TEMP\\GAME.GO"},
-        {"launcher.exe \t\x01\x1f \"C:\\x y.go\" more", "\"C:\\x y.go\" more"},
-        {"launcher.exe   ", ""},
-        {"", ""},
-        {"\"unterminated name C:\\x.go", ""},
-        {"\"\"C:\\x.go", "C:\\x.go"},
-        {"na\xe9me\xff.exe x.go", "x.go"},
-        {"a.exe x.go  trailing  ", "x.go  trailing  "},
+    // The command line, its argument text, the code page's lead bytes.
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"\"C:\\Program Files\\x\\y.exe\"   C:\\TEMP\\GAME.GO", "C:\\TEMP\\GAME.GO", ""},
+        {"launcher.exe\tC:\\TEMP\\GAME.GO", "C:\\TEMP\\GAME.GO", ""},
+        {"launcher.exe \t\x01\x1f \"C:\\x y.go\" more", "\"C:\\x y.go\" more", ""},
+        {"launcher.exe   ", "", ""},
+        {"", "", ""},
+        {"\"unterminated name C:\\x.go", "", ""},
+        {"\"\"C:\\x.go", "C:\\x.go", ""},
+        {"na\xe9me\xff.exe x.go", "x.go", ""},
+        {"a.exe x.go  trailing  ", "x.go  trailing  ", ""},
+        // A lead byte takes its trail byte along, a quote too; none at the very end.
+        {"\"ab\x81\"cd\" rest", "rest", "\x81"},
+        {"\"ab\x81", "", "\x81"},
+        {"\"ab\x81\"cd\" rest", "cd\" rest", ""},
     };
-    for (const auto& [line, expected] : cases)
-        EXPECT_EQ(argument_text(line.c_str()), expected) << line;
-}
-
-TEST(ArgumentText, LeadByteTakesItsTrailByteAlong) {
-    fake::reset();
-    fake::lead_bytes = "\x81";
-    EXPECT_STREQ(argument_text("\"ab\x81\"cd\" rest"), "rest");
-    EXPECT_STREQ(argument_text("\"ab\x81"), ""); // a lead byte at the very end
-    fake::reset();
-    EXPECT_STREQ(argument_text("\"ab\x81\"cd\" rest"), "cd\" rest");
+    for (const auto& [line, expected, leads] : cases) {
+        fake::reset();
+        fake::lead_bytes = leads;
+        EXPECT_STREQ(argument_text(line.c_str()), expected.c_str()) << line;
+    }
 }
 
 // The words of `line`, or {"<error>"} when they do not fit.

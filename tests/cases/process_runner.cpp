@@ -71,7 +71,7 @@ std::vector<std::string> words_of(const char* text) {
     return words;
 }
 
-// The null-terminated list of `words` that posix_spawn takes.
+// The null-terminated list of `words` that execvpe takes.
 std::vector<char*> pointers_of(std::vector<std::string>& words) {
     std::vector<char*> pointers;
     for (std::string& word : words)
