@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -108,14 +109,13 @@ TEST(Reader, FoldsCrLfAcrossReadChunks) {
     bytes += last + "\r\n[n]\n";
     std::string path = (std::filesystem::temp_directory_path() / "chunk_edge.ini").string();
     std::ofstream(path, std::ios::binary) << bytes;
-    TextStream* stream = new TextStream();
+    auto stream = std::make_unique<TextStream>();
     stream->file = platform_open_for_reading(path.c_str());
     char line[LINE_BUFFER_CAP];
     Words lines;
-    while (next_line(stream, line) != nullptr)
+    while (next_line(stream.get(), line) != nullptr)
         lines.push_back(line);
     platform_close(stream->file);
-    delete stream;
     std::filesystem::remove(path);
     ASSERT_EQ(lines.size(), lines_before + 2);
     EXPECT_EQ(lines[lines_before], last + "\n");

@@ -1,19 +1,17 @@
-// Plays launch cases through a built launcher: a real process in the case's
-// folder, with tests/support/record_product as the product.
+// Plays launch cases through a built program, a real process in the case's
+// folder: the launcher, with tests/support/record_product as the product, or
+// with --check talvin-check, whose prediction must be the case's and which
+// must change nothing. With --wine the program is a Windows one in the wine
+// prefix PREFIX: places get their Windows names, talvin.ini is the prefix's
+// and boxes are read from wine's trace of MessageBoxA.
 // Usage: process_runner [--wine PREFIX] [--check] PROGRAM RECORD_PRODUCT FILE.cases...
-// (LAUNCH_CASE=TEXT: only names holding TEXT; LAUNCHER_WRAPPER="valgrind ...":
-// a command put before the program, split at blanks.) With --wine the
-// program is the Windows launcher, run in the wine prefix PREFIX: places are
-// named as Windows names them, talvin.ini is the prefix's, and the boxes are
-// read from wine's trace of MessageBoxA. With --check the program is
-// talvin-check: what it foretells must be what the case says the launcher
-// does, and the check itself must change nothing (with --wine: talvin-check.exe
-// plays the cases marked for wine).
+// (LAUNCHER_WRAPPER="valgrind ...": put before the program, split at blanks.)
 #include "case_file.h"
 #include "case_tree.h"
 
 #include "platform/command_line_split.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -24,6 +22,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <sstream>
 
 namespace {
@@ -35,14 +34,13 @@ bool checking;           // the program is talvin-check
 
 // The Windows name of a unix path: wine's drive Z: is the root.
 std::string windows_name(std::string path) {
-    for (char& c : path)
-        if (c == '/') c = '\\';
+    std::replace(path.begin(), path.end(), '/', '\\');
     return "Z:" + path;
 }
 
 std::string upper(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = (char)(c - 'a' + 'A');
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return (char)toupper(c); });
     return text;
 }
 

@@ -8,6 +8,8 @@
 
 #include "tests/fuzz/fuzz_check.h"
 
+#include <set>
+
 namespace {
 
 // One directory per process; its talvin.ini is rewritten for every input and
@@ -28,14 +30,9 @@ void remove_files() {
 #define CHECK_FIELD(name)                                                                          \
     check(memchr(launch_settings.name, '\0', sizeof launch_settings.name) != nullptr, #name);
 
-bool known_caption(const std::string& caption) {
-    static const char* const captions[] = {"Launcher",        "Product not installed!",
-                                           "Launch failed",   "File not found!",
-                                           "Path not found!", "Launch file refused"};
-    for (const char* c : captions)
-        if (caption == c) return true;
-    return false;
-}
+const std::set<std::string> CAPTIONS = {"Launcher",        "Product not installed!",
+                                        "Launch failed",   "File not found!",
+                                        "Path not found!", "Launch file refused"};
 
 } // namespace
 
@@ -64,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(fake::memory_outstanding == 0, "every working buffer given back");
     for (const fake::MessageBox& box : fake::message_boxes) {
         check(box.text.size() < LINE_BUFFER_CAP, "message fits its buffer");
-        check(known_caption(box.caption), "message has a known caption");
+        check(CAPTIONS.count(box.caption) == 1, "message has a known caption");
     }
 
     const LaunchSettings& s = launch_settings;

@@ -1,8 +1,8 @@
 // The stand-in product: it records its current directory, its arguments
 // after the program name and, on POSIX, how SIGPIPE was inherited, to the
 // file named by LAUNCHER_TEST_RECORD: one "TAG LENGTH:BYTES" line each (cwd,
-// arg, sigpipe), so any byte shows. It is written under another name and then renamed, so that whoever
-// waits for it never reads half a record.
+// arg, sigpipe), so any byte shows. It is written under another name and
+// then renamed, so that whoever waits for it never reads half a record.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string>
