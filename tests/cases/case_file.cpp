@@ -99,7 +99,7 @@ bool Case::runs_on(const std::string& runner) const {
         for (const Item& item : many) {
             if (item.directive == "fake") only = "fake";
             if (item.directive == "env" || item.directive == "mode" || item.directive == "owner")
-                only = "posix";
+                only = "posix check";
         }
         if (has("stderr")) only = "posix";
     }
