@@ -307,24 +307,12 @@ void check_observe(void) {
         const void* address;
         unsigned capacity;
     };
-    const Field fields[CHECK_FIELD_COUNT] = {
-        {"app", s.app, sizeof s.app},
-        {"product", s.product, sizeof s.product},
-        {"server", s.server, sizeof s.server},
-        {"missing", s.missing, sizeof s.missing},
-        {"title", s.title, sizeof s.title},
-        {"wndclass", s.wndclass, sizeof s.wndclass},
-        {"closeotherapps", s.closeotherapps, sizeof s.closeotherapps},
-        {"wndname", s.wndname, sizeof s.wndname},
-        {"path", s.path, sizeof s.path},
-        {"command", s.command, sizeof s.command},
-        {"user", s.user, sizeof s.user},
-        {"password", s.password, sizeof s.password},
-        {"email", s.email, sizeof s.email},
-        {"send_identification", &s.send_identification, 0},
-        {"passlaunch", &s.passlaunch, 0},
-        {"command_found", &s.command_found, 0},
-    };
+#define TEXT_FIELD(name) {#name, s.name, sizeof s.name},
+#define NUMBER_FIELD(name) {#name, &s.name, 0},
+    const Field fields[CHECK_FIELD_COUNT] = {LAUNCH_SETTINGS_TEXT_FIELDS(TEXT_FIELD)
+                                                 LAUNCH_SETTINGS_NUMBER_FIELDS(NUMBER_FIELD)};
+#undef TEXT_FIELD
+#undef NUMBER_FIELD
     memset(&check_report, 0, sizeof check_report);
     for (unsigned i = 0; i < CHECK_FIELD_COUNT; i++) {
         check_report.fields[i].name = fields[i].name;

@@ -39,6 +39,15 @@ struct LaunchSettings {
     int path_too_long;
 };
 
+// The record's named fields in its order, for code that goes through them by
+// name (the checker's report, the tests): F(NAME) for each.
+// clang-format off
+#define LAUNCH_SETTINGS_TEXT_FIELDS(F) \
+    F(app) F(product) F(server) F(missing) F(title) F(wndclass) F(closeotherapps) F(wndname) \
+    F(path) F(command) F(user) F(password) F(email)
+// clang-format on
+#define LAUNCH_SETTINGS_NUMBER_FIELDS(F) F(send_identification) F(passlaunch) F(command_found)
+
 // The process-wide record. It starts with its initial values and is never
 // reset by the launcher.
 extern LaunchSettings launch_settings;

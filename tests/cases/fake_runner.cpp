@@ -18,18 +18,12 @@ namespace {
 // The record's fields by the names cases give them.
 std::string field_named(const std::string& name) {
     const LaunchSettings& s = launch_settings;
-#define FIELD(field)                                                                               \
-    { #field, s.field }
-    const std::pair<const char*, const char*> texts[] = {
-        FIELD(app),      FIELD(product), FIELD(server),        FIELD(missing), FIELD(title),
-        FIELD(wndclass), FIELD(wndname), FIELD(path),          FIELD(command), FIELD(user),
-        FIELD(password), FIELD(email),   FIELD(closeotherapps)};
-    const std::pair<const char*, int> numbers[] = {FIELD(send_identification), FIELD(passlaunch),
-                                                   FIELD(command_found)};
-    for (const auto& [known, value] : texts)
-        if (name == known) return value;
-    for (const auto& [known, value] : numbers)
-        if (name == known) return std::to_string(value);
+#define TEXT_FIELD(field)                                                                          \
+    if (name == #field) return s.field;
+#define NUMBER_FIELD(field)                                                                        \
+    if (name == #field) return std::to_string(s.field);
+    LAUNCH_SETTINGS_TEXT_FIELDS(TEXT_FIELD)
+    LAUNCH_SETTINGS_NUMBER_FIELDS(NUMBER_FIELD)
     return "<no field " + name + ">";
 }
 

@@ -22,11 +22,6 @@ void remove_files() {
 }
 
 // Every text field ends within its capacity.
-// clang-format off
-#define CHECK_FIELDS(F) \
-    F(app) F(product) F(server) F(missing) F(title) F(wndclass) F(closeotherapps) F(wndname) \
-    F(path) F(command) F(user) F(password) F(email)
-// clang-format on
 #define CHECK_FIELD(name)                                                                          \
     check(memchr(launch_settings.name, '\0', sizeof launch_settings.name) != nullptr, #name);
 
@@ -51,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     snprintf(launch_path, sizeof launch_path, "%s", file_path.c_str());
     run_launch(nullptr, settings_dir.c_str(), launch_path);
 
-    CHECK_FIELDS(CHECK_FIELD)
+    LAUNCH_SETTINGS_TEXT_FIELDS(CHECK_FIELD)
     for (const auto& key : launch_settings.public_key)
         check(memchr(key, '\0', sizeof key) != nullptr, "public key terminated");
     check(launch_settings.command_found == 0 || launch_settings.command_found == 1,
