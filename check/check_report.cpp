@@ -2,7 +2,7 @@
 
 #include "launch_files/launch_settings.h"
 #include "launch_files/section_reader.h"
-#include "platform/check_face.h"
+#include "check/check_face.h"
 
 #include <stdarg.h>
 #include <stdio.h>

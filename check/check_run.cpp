@@ -4,7 +4,7 @@
 #include "launch/launch_sequence.h"
 #include "launch_files/launch_settings.h"
 #include "launch_files/launch_signature.h"
-#include "platform/command_line_split.h"
+#include "launch/command_line_split.h"
 
 #include <stdio.h>
 #include <string.h>

@@ -4,7 +4,7 @@
 
 #include "check/check_report.h"
 #include "launch_files/launch_signature.h"
-#include "platform/check_face.h"
+#include "check/check_face.h"
 
 enum { CHECK_WHY_CAP = 600 };
 

@@ -3,7 +3,7 @@
 #include "launch_files/launch_settings.h"
 #include "launch_files/launch_signature.h"
 #include "launch_files/section_reader.h"
-#include "platform/command_line_split.h"
+#include "launch/command_line_split.h"
 
 #include <string.h>
 

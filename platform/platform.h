@@ -1,11 +1,11 @@
 // The one seam between the launcher and the operating system.
 //
-// Each face (the Windows and POSIX ones, fake.cpp) defines every procedure
-// below, in this order; the Windows and POSIX faces are split into queries,
-// actions, file reading, appending and signatures (queries_posix.cpp,
-// actions_posix.cpp, file_posix.cpp, append_posix.cpp, crypto_posix.cpp and
-// the same for win32). The launcher's own code never includes an OS header;
-// it calls these. Sizes follow the Win32 calls they stand for: a procedure that fills a
+// Each face defines every procedure below, in this order: the operating
+// systems' faces in posix/ and win32/, each split into queries, actions, file
+// reading, appending and signatures (queries.cpp, actions.cpp, file.cpp,
+// append.cpp, crypto.cpp), with the process's entry in main.cpp; the
+// recording fake of the tests (tests/fake/). Only the files under posix/ and
+// win32/ include an OS header; everything else calls these. Sizes follow the Win32 calls they stand for: a procedure that fills a
 // buffer returns the length written, 0 on failure, or the size it would need
 // (terminator included) when the buffer is too small.
 #pragma once

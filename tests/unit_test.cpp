@@ -3,8 +3,8 @@
 // read chunk's edge, whatever the chunk's size.
 #include "launch/entry.h"
 #include "launch_files/section_reader.h"
-#include "platform/command_line_split.h"
-#include "platform/fake.h"
+#include "launch/command_line_split.h"
+#include "tests/fake/fake_platform.h"
 
 #include <gtest/gtest.h>
 

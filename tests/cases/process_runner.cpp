@@ -9,7 +9,7 @@
 #include "case_file.h"
 #include "case_tree.h"
 
-#include "platform/command_line_split.h"
+#include "launch/command_line_split.h"
 
 #include <ctype.h>
 #include <errno.h>

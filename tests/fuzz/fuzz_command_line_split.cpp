@@ -1,6 +1,6 @@
 // Fuzz target: the Windows argument rules split that the POSIX start
 // operation applies to a command line, sized as that operation sizes it.
-#include "platform/command_line_split.h"
+#include "launch/command_line_split.h"
 
 #include "tests/fuzz/fuzz_check.h"
 

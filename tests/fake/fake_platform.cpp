@@ -1,4 +1,4 @@
-#include "platform/fake.h"
+#include "tests/fake/fake_platform.h"
 
 #include <stdlib.h>
 #include <string.h>

@@ -5,7 +5,7 @@
 // (bin/../libexec/talvin/), then the same folder (the build folder).
 #include "platform/platform.h"
 
-#include "platform/file_posix.h"
+#include "platform/posix/file.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -3,7 +3,7 @@
 // handle decides.
 #include "platform/platform.h"
 
-#include "platform/file_win32.h"
+#include "platform/win32/file.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
 // The recorded actions of the checking face: each writes down what the
 // launcher asked for and answers as the operating system would have.
-#include "platform/check_face.h"
+#include "check/check_face.h"
 
-#include "platform/command_line_split.h"
+#include "launch/command_line_split.h"
 
 #include <stdarg.h>
 #include <stdio.h>

@@ -3,8 +3,8 @@
 // that the whole launcher runs on Linux.
 #include "platform/platform.h"
 
-#include "platform/command_line_split.h"
-#include "platform/file_posix.h"
+#include "launch/command_line_split.h"
+#include "platform/posix/file.h"
 
 #include <errno.h>
 #include <fcntl.h>

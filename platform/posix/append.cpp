@@ -2,7 +2,7 @@
 // that a face which only records actions can still read files for real.
 #include "platform/platform.h"
 
-#include "platform/file_posix.h"
+#include "platform/posix/file.h"
 
 #include <fcntl.h>
 #include <unistd.h>

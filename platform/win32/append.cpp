@@ -2,7 +2,7 @@
 // that a face which only records actions can still read files for real.
 #include "platform/platform.h"
 
-#include "platform/file_win32.h"
+#include "platform/win32/file.h"
 
 int platform_append(const char* path, const void* data, unsigned size) {
     // FILE_APPEND_DATA alone sends every write to the file's current end.

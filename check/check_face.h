@@ -1,5 +1,5 @@
 // The checking face of the platform seam, for talvin-check: the operating
-// system's real queries and file reading (queries_*.cpp, file_*.cpp), and
+// system's real queries and file reading (platform/*/queries.cpp, file.cpp), and
 // actions that are recorded instead of done. No box is shown, no directory
 // changed, no environment entry set, nothing appended or started.
 #pragma once
@@ -46,7 +46,8 @@ void check_format(char* dest, unsigned capacity, const char* format, ...)
 #endif
     ;
 
-// The operating system's part of the checker (check_posix.cpp, check_win32.cpp).
+// The operating system's part of the checker (platform/posix/check_questions.cpp,
+// platform/win32/check_questions.cpp).
 
 // The result the start of `program` (the first word of the command line,
 // never empty) would give, with the current directory `directory` (null:

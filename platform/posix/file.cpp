@@ -1,7 +1,7 @@
 // Reading files on POSIX: regular files only, opened without ever blocking.
 #include "platform/platform.h"
 
-#include "platform/file_posix.h"
+#include "platform/posix/file.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "platform/command_line_split.h"
+#include "launch/command_line_split.h"
 
 #include <string.h>
 

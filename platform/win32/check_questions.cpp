@@ -1,6 +1,6 @@
 // The checker's questions to Windows: would a start succeed, why a settings
 // file could not be opened. Nothing here changes a file the launcher uses.
-#include "platform/check_face.h"
+#include "check/check_face.h"
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -1,9 +1,9 @@
 // The checker's questions to a POSIX system: would a start succeed, why a
 // settings file was refused, who may read it. Nothing here changes a file
 // the launcher uses.
-#include "platform/check_face.h"
+#include "check/check_face.h"
 
-#include "platform/file_posix.h"
+#include "platform/posix/file.h"
 
 #include <errno.h>
 #include <fcntl.h>
