@@ -242,9 +242,11 @@ void on_setting(const char* key, const char* value, SectionKind kind, const void
     case EFFECT_TOO_LONG:
         check_warn(file, line_number, "too-long",
                    "the value of \"%s\" is %u characters, longer than the %u that %s holds: the "
-                   "line is ignored",
+                   "line is ignored%s",
                    key, (unsigned)strlen(value), trace != nullptr ? trace->capacity - 1 : 0,
-                   trace != nullptr ? trace->name : key);
+                   trace != nullptr ? trace->name : key,
+                   file != CHECK_FILE_LAUNCH ? " (talvin-config checks every value it writes)"
+                                             : "");
         break;
     case EFFECT_NO_INTEGER:
         if (trace != nullptr && strcmp(trace->name, "send_identification") == 0) {

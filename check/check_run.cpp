@@ -95,8 +95,9 @@ void warn_after(const CheckRun* run) {
     if ((r.opened[CHECK_FILE_SETTINGS] || r.opened[CHECK_FILE_SYSTEM]) && s.app[0] != '\0' &&
         !r.product_section_seen)
         check_warn(r.app_file, r.app_line, "no-product-section",
-                   "app names the product \"%s\", but talvin.ini has no [%s] section", s.app,
-                   s.app);
+                   "app names the product \"%s\", but talvin.ini has no [%s] section (its "
+                   "installer writes one with: talvin-config set %s --command ...)",
+                   s.app, s.app, s.app);
     const FieldTrace* password = check_field("password");
     int in = password->last.file;
     const char* settings = run->settings_option != nullptr && in == CHECK_FILE_SETTINGS

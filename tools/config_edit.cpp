@@ -56,7 +56,8 @@ void place_pending() {
     if (!edit.pending) return;
     edit.pending = false;
     if (edit.kind == HEADER_LINE) edit.in_named = edit.header_named;
-    bool named = edit.kind == HEADER_LINE ? edit.header_named : edit.kind == KEY_LINE && edit.in_named;
+    bool named =
+        edit.kind == HEADER_LINE ? edit.header_named : edit.kind == KEY_LINE && edit.in_named;
     if (named && edit.kind == HEADER_LINE) put_text();
     if (!named) put(edit.old + edit.pos, edit.line_end - edit.pos);
     edit.pos = edit.line_end;
@@ -84,8 +85,7 @@ void edit_setting(const char*, const char*, SectionKind, const void*, SettingEff
     edit.kind = KEY_LINE;
 }
 
-const LaunchObserver EDIT_OBSERVER = {no_file, edit_line, no_ctrl_z, edit_section,
-                                       edit_setting};
+const LaunchObserver EDIT_OBSERVER = {no_file, edit_line, no_ctrl_z, edit_section, edit_setting};
 
 // --- show
 
@@ -114,8 +114,7 @@ void show_setting(const char* key, const char* value, SectionKind, const void*,
     if (effect == EFFECT_TOO_LONG) printf("    (longer than its field: the launcher ignores it)\n");
 }
 
-const LaunchObserver SHOW_OBSERVER = {no_file, no_line, no_ctrl_z, show_section,
-                                       show_setting};
+const LaunchObserver SHOW_OBSERVER = {no_file, no_line, no_ctrl_z, show_section, show_setting};
 
 } // namespace
 

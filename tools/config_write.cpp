@@ -112,9 +112,9 @@ int replace(const Write& w) {
     platform_close(file);
     if (failed == nullptr) step(STEP_FLUSHED, w.path);
     // Checked under the lock: a program that takes none may have changed it.
-    bool changed = failed == nullptr && w.held != PLATFORM_NO_FILE &&
-                   (!platform_same_file(w.held, w.path) ||
-                    !still_holds(w.path, w.old, w.old_size, w.scratch));
+    bool changed =
+        failed == nullptr && w.held != PLATFORM_NO_FILE &&
+        (!platform_same_file(w.held, w.path) || !still_holds(w.path, w.old, w.old_size, w.scratch));
     if (failed == nullptr && !changed &&
         !platform_rename_into_place(temp, w.path, w.held != PLATFORM_NO_FILE))
         failed = "cannot put the new file in its place";
@@ -162,8 +162,8 @@ int attempt(const ConfigChange& change, const char* path, Buffers* b) {
     int status = CONFIG_REFUSED;
     long size = read_whole(w.held, b->old);
     step(STEP_READ, path);
-    const char* line_end = size >= 0 ? line_end_of(b->old, (size_t)size, platform_text_line_end())
-                                     : "\n";
+    const char* line_end =
+        size >= 0 ? line_end_of(b->old, (size_t)size, platform_text_line_end()) : "\n";
     long out_size = -1;
     if (size < 0)
         tell(path, "cannot be read whole, or is larger than 8 MiB; nothing was changed");

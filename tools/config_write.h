@@ -16,14 +16,14 @@ enum ConfigStatus {
 };
 
 struct ConfigChange {
-    const char* path;     // the settings file
-    const char* name;     // the section replaced or removed
+    const char* path; // the settings file
+    const char* name; // the section replaced or removed
     // The new section's key lines ("key=value"), `line_count` of them, written
     // after its header with the file's own line ends; null: removed.
     const char* const* lines;
     unsigned line_count;
-    unsigned new_mode;    // of a file made from nothing
-    bool private_folder;  // its folder is made, readable by its owner only
+    unsigned new_mode;   // of a file made from nothing
+    bool private_folder; // its folder is made, readable by its owner only
 };
 
 // Makes the change; every failure is told on standard error.

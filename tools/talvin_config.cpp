@@ -151,8 +151,7 @@ void warn_missing(const Request& r) {
     if (split_command_line(r.program, text, sizeof text, args, SETTING_WORD_CAP / 2) < 1) return;
     char why[600];
     unsigned result = check_predict_program(args[0], r.path, why, sizeof why);
-    if (result == 2 || result == 3)
-        fprintf(stderr, "talvin-config: warning: %s (yet)\n", why);
+    if (result == 2 || result == 3) fprintf(stderr, "talvin-config: warning: %s (yet)\n", why);
 }
 
 int settings_file(const Request& r, char* dest, size_t capacity) {
@@ -163,8 +162,7 @@ int settings_file(const Request& r, char* dest, size_t capacity) {
     }
     char folder[CONFIG_PATH_CAP], system[CONFIG_PATH_CAP];
     unsigned system_length = platform_system_settings_directory(system, sizeof system);
-    unsigned length = r.system ? system_length
-                               : platform_windows_directory(folder, sizeof folder);
+    unsigned length = r.system ? system_length : platform_windows_directory(folder, sizeof folder);
     if (r.system) strcpy(folder, system);
     if (r.system && system_length == 0)
         return refuse("%s", "there is no system folder here (WINDIR names the one folder)");
@@ -174,8 +172,8 @@ int settings_file(const Request& r, char* dest, size_t capacity) {
     // system folder, whose file every account reads.
     if (!r.system && system_length > 0 && strcmp(folder, system) == 0)
         return refuse("%s", "no folder of your own: set HOME, or name the file with --file");
-    if (snprintf(dest, capacity, "%s%c%s", folder, platform_path_separator(),
-                 SETTINGS_FILE_NAME) >= (int)capacity)
+    if (snprintf(dest, capacity, "%s%c%s", folder, platform_path_separator(), SETTINGS_FILE_NAME) >=
+        (int)capacity)
         return refuse("%s", "the settings folder's name is too long");
     return 0;
 }
@@ -217,7 +215,8 @@ int run_identification(const Request& r, ConfigChange* change) {
     change->name = "identification";
     if (r.system)
         return refuse("%s", "the system file holds no identification: every account reads it");
-    if (r.clear) return r.user != nullptr || r.email != nullptr ? usage("--clear takes nothing more") : 0;
+    if (r.clear)
+        return r.user != nullptr || r.email != nullptr ? usage("--clear takes nothing more") : 0;
     if (r.user == nullptr) return usage("identification needs --user (or --clear)");
     int refused = check_value("--user", r.user, sizeof launch_settings.user);
     if (refused == 0 && r.email != nullptr)
@@ -262,8 +261,8 @@ int main(int argc, char** argv) {
 
     bool set = strcmp(r.command, "set") == 0, remove = strcmp(r.command, "remove") == 0;
     bool identification = strcmp(r.command, "identification") == 0;
-    bool product_options = r.program != nullptr || r.path != nullptr || r.title != nullptr ||
-                           r.key_count > 0;
+    bool product_options =
+        r.program != nullptr || r.path != nullptr || r.title != nullptr || r.key_count > 0;
     bool identification_options = r.user != nullptr || r.email != nullptr || r.clear;
     if (strcmp(r.command, "show") == 0) {
         if (r.product != nullptr || product_options || identification_options)
@@ -285,7 +284,7 @@ int main(int argc, char** argv) {
     // The system file is read by every account: a new one is made readable.
     change.new_mode = r.system ? 0644 : 0600;
     change.private_folder = r.file == nullptr && !r.system;
-    refused = set ? run_set(r, &change)
+    refused = set      ? run_set(r, &change)
               : remove ? check_product(r.product)
                        : run_identification(r, &change);
     if (refused != 0) return refused;
