@@ -13,7 +13,9 @@ namespace {
 
 void explain_launch_file(const CheckRun* run, char* why) {
     const CheckReport& r = check_report;
-    if (run->argument[0] == '\0' || strcmp(run->argument, "\"\"") == 0) {
+    if (run->argument[0] == '\0' && run->argument_note[0] != '\0') {
+        check_format(why, CHECK_WHY_CAP, "%s", run->argument_note);
+    } else if (run->argument[0] == '\0' || strcmp(run->argument, "\"\"") == 0) {
         check_format(why, CHECK_WHY_CAP, "no launch file was named");
     } else if (r.tried[CHECK_FILE_LAUNCH]) {
         char reason[CHECK_WHY_CAP];
@@ -98,6 +100,8 @@ void warn_after(const CheckRun* run) {
                    "app names the product \"%s\", but talvin.ini has no [%s] section (its "
                    "installer writes one with: talvin-config set %s --command ...)",
                    s.app, s.app, s.app);
+    if (run->argument[0] != '\0' && run->argument_note[0] != '\0')
+        check_warn(-1, 0, "short-form", "%s", run->argument_note);
     const FieldTrace* password = check_field("password");
     int in = password->last.file;
     const char* settings = run->settings_option != nullptr && in == CHECK_FILE_SETTINGS
