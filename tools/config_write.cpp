@@ -92,7 +92,8 @@ const int MADE_BY_ANOTHER = -1;
 // Writes the bytes into a new file beside the old one and puts it in its
 // place: over `held`, or, when there is none, only where there is still
 // none (MADE_BY_ANOTHER when another writer made one first).
-int replace(const Write& w) {
+int replace(const Write& w, platform_file* held) {
+    bool replacing = *held != PLATFORM_NO_FILE;
     char temp[CONFIG_PATH_CAP];
     platform_file file = platform_create_beside(w.path, temp, sizeof temp);
     if (file == PLATFORM_NO_FILE) {
@@ -113,10 +114,9 @@ int replace(const Write& w) {
     if (failed == nullptr) step(STEP_FLUSHED, w.path);
     // Checked under the lock: a program that takes none may have changed it.
     bool changed =
-        failed == nullptr && w.held != PLATFORM_NO_FILE &&
+        failed == nullptr && replacing &&
         (!platform_same_file(w.held, w.path) || !still_holds(w.path, w.old, w.old_size, w.scratch));
-    if (failed == nullptr && !changed &&
-        !platform_rename_into_place(temp, w.path, w.held != PLATFORM_NO_FILE))
+    if (failed == nullptr && !changed && !platform_rename_into_place(temp, w.path, held))
         failed = "cannot put the new file in its place";
     if (failed == nullptr && !changed) {
         step(STEP_RENAMED, w.path);
@@ -129,8 +129,7 @@ int replace(const Write& w) {
         return CONFIG_WRITE_FAILED;
     }
     char there[CONFIG_PATH_CAP];
-    if (w.held == PLATFORM_NO_FILE &&
-        platform_settings_path(w.path, there, sizeof there) == SETTINGS_PATH_FILE)
+    if (!replacing && platform_settings_path(w.path, there, sizeof there) == SETTINGS_PATH_FILE)
         return MADE_BY_ANOTHER;
     tell_error(w.path, failed);
     return CONFIG_WRITE_FAILED;
@@ -157,7 +156,7 @@ int attempt(const ConfigChange& change, const char* path, Buffers* b) {
         }
         w.bytes = b->text;
         w.size = strlen(b->text);
-        return replace(w);
+        return replace(w, &w.held);
     }
     int status = CONFIG_REFUSED;
     long size = read_whole(w.held, b->old);
@@ -178,9 +177,9 @@ int attempt(const ConfigChange& change, const char* path, Buffers* b) {
     else {
         w.old_size = (size_t)size;
         w.size = (size_t)out_size;
-        status = replace(w);
+        status = replace(w, &w.held);
     }
-    platform_close(w.held);
+    platform_unlock_settings(w.held);
     return status;
 }
 
