@@ -135,16 +135,22 @@ int replace(const Write& w, platform_file* held) {
     return CONFIG_WRITE_FAILED;
 }
 
+int refuse_unread(const char* path) {
+    char why[600];
+    check_why_unopened(path, 1, why, sizeof why);
+    fprintf(stderr, "talvin-config: %s: the launcher would not read it: %s; nothing was changed\n",
+            path, why);
+    return CONFIG_REFUSED;
+}
+
 // One attempt under the lock (or, for a file made from nothing, under none:
 // the rename that never replaces decides).
 int attempt(const ConfigChange& change, const char* path, Buffers* b) {
     Write w = {&change, path, platform_lock_settings(path), b->old, 0, b->out, 0, b->scratch};
     if (w.held == PLATFORM_NO_FILE) {
         char there[CONFIG_PATH_CAP];
-        if (platform_settings_path(path, there, sizeof there) != SETTINGS_PATH_ABSENT) {
-            tell_error(path, "cannot open it");
-            return CONFIG_REFUSED;
-        }
+        if (platform_settings_path(path, there, sizeof there) != SETTINGS_PATH_ABSENT)
+            return refuse_unread(path);
         if (change.lines == nullptr) return CONFIG_DONE; // nothing to remove
         if (change.private_folder && !platform_make_private_folder(path)) {
             tell_error(path, "cannot make its folder");
@@ -158,6 +164,14 @@ int attempt(const ConfigChange& change, const char* path, Buffers* b) {
         w.size = strlen(b->text);
         return replace(w, &w.held);
     }
+    // Judged under the lock, while no writer is replacing it: the launcher
+    // would refuse a file another user could change, and so is it here.
+    platform_file judged = platform_open_settings_file(path);
+    if (judged == PLATFORM_NO_FILE) {
+        platform_unlock_settings(w.held);
+        return refuse_unread(path);
+    }
+    platform_close(judged);
     int status = CONFIG_REFUSED;
     long size = read_whole(w.held, b->old);
     step(STEP_READ, path);
@@ -194,22 +208,7 @@ ConfigStatus config_write(const ConfigChange& change) {
     case SETTINGS_PATH_TOO_LONG:
         tell(change.path, "the name is too long; nothing was changed");
         return CONFIG_REFUSED;
-    case SETTINGS_PATH_FILE: {
-        // The launcher would refuse a file another user could change: so is
-        // it here, before anything is written.
-        platform_file judged = platform_open_settings_file(path);
-        if (judged == PLATFORM_NO_FILE) {
-            char why[600];
-            check_why_unopened(path, 1, why, sizeof why);
-            fprintf(stderr,
-                    "talvin-config: %s: the launcher would not read it: %s; nothing was "
-                    "changed\n",
-                    change.path, why);
-            return CONFIG_REFUSED;
-        }
-        platform_close(judged);
-        break;
-    }
+    case SETTINGS_PATH_FILE:
     case SETTINGS_PATH_ABSENT:
         break;
     }
