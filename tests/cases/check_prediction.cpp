@@ -110,3 +110,35 @@ void compare_prediction(const Case& c, const Expected& e, const Places& places, 
     if (c.has("signature"))
         expect(&failures, "signature", signature_report(json), expand(c.get("signature"), places));
 }
+
+void compare_report(const Expected& e, const Places& places, const std::string& folder,
+                    const std::string& text, const std::string& json,
+                    std::vector<std::string>* failures) {
+    // Each `says` is a line of the text report after the line the one before
+    // it matched; blanks before it and a carriage return after it aside.
+    auto trimmed = [](const std::string& line) {
+        size_t first = line.find_first_not_of(' ');
+        size_t end = line.size() - (!line.empty() && line.back() == '\r');
+        return first == std::string::npos || first >= end ? "" : line.substr(first, end - first);
+    };
+    size_t at = 0;
+    for (const std::string& wanted : e.says) {
+        bool found = false;
+        while (!found && at < text.size()) {
+            size_t end = text.find('\n', at);
+            if (end == std::string::npos) end = text.size();
+            found = trimmed(text.substr(at, end - at)) == trimmed(wanted);
+            at = end + 1;
+        }
+        if (!found) {
+            failures->push_back("the report does not say (after the lines before): " + wanted +
+                                "\n   the report:\n" + text);
+            break;
+        }
+    }
+    for (const std::string& name : e.wholes) {
+        bool is_json = name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0;
+        expect(failures, "whole report " + name, is_json ? json : text,
+               expand(read_file(folder + name), places));
+    }
+}
