@@ -13,9 +13,9 @@
 
 namespace {
 
-const std::set<std::string> SINGLE = {"launch", "ini",  "args", "start",  "cwd",
-                                      "append", "only", "name", "stderr", "signature"};
-const std::set<std::string> MULTI = {"env", "box", "arg", "says", "whole"};
+const std::set<std::string> SINGLE = {"launch", "ini",  "args",   "start",     "cwd", "append",
+                                      "only",   "name", "stderr", "signature", "exit"};
+const std::set<std::string> MULTI = {"env", "box", "arg", "says", "whole", "option"};
 const std::set<std::string> TWO_PART = {"file",    "mode", "fake",  "setenv", "field",
                                         "special", "sign", "owner", "wrote"};
 
@@ -194,6 +194,7 @@ Expected expected_of(const Case& c, const Places& places) {
         if (item.directive == "arg") e.args.push_back(value);
         if (item.directive == "says") e.says.push_back(value);
         if (item.directive == "whole") e.wholes.push_back(value);
+        if (item.directive == "option") e.options.push_back(value);
         if (item.directive == "wrote") e.wrote[item.first] = value;
     }
     // No `arg`: the argument text is one argument, none when it is empty.

@@ -14,8 +14,8 @@ struct Case {
     // yet expanded; absent when not given.
     std::map<std::string, std::string> one;
     // file, env, mode, fake, box, setenv, field, arg, special, says, whole,
-    // wrote, in order. Two-part directives (all but env, box, arg, says and
-    // whole) keep the part before
+    // option, wrote, in order. Two-part directives (all but env, box, arg, says,
+    // whole and option) keep the part before
     // the first blank in `first`.
     struct Item {
         std::string directive, first, value;
@@ -50,6 +50,7 @@ struct Expected {
     std::vector<std::string> args;            // the launcher's process arguments
     std::vector<std::string> says;            // lines of talvin-check's text report, in order
     std::vector<std::string> wholes;          // files holding a whole report (.json: the JSON)
+    std::vector<std::string> options;         // talvin-check's options before the launch file
     std::map<std::string, std::string> wrote; // a file under $DIR and the bytes it must end with
 };
 Expected expected_of(const Case& c, const Places& places);

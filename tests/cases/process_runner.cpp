@@ -165,7 +165,11 @@ std::vector<std::string> play(const Case& c) {
     Expected e = expected_of(c, places);
     std::vector<std::string> argv = words_of(getenv("LAUNCHER_WRAPPER"));
     argv.push_back(program);
-    if (checking) e.args = {"--json", argument_text(e)};
+    if (checking) {
+        e.options.insert(e.options.begin(), "--json");
+        e.options.push_back(argument_text(e));
+        e.args = e.options;
+    }
     argv.insert(argv.end(), e.args.begin(), e.args.end());
     std::map<std::string, std::string> env = {{"PATH", "/usr/bin:/bin"},
                                               {"WINDIR", places.win},
