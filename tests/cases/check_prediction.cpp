@@ -139,7 +139,16 @@ void compare_report(const Expected& e, const Places& places, const std::string& 
     }
     for (const std::string& name : e.wholes) {
         bool is_json = name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0;
-        expect(failures, "whole report " + name, is_json ? json : text,
-               expand(read_file(folder + name), places));
+        const std::string& got = is_json ? json : text;
+        std::string wanted = expand(read_file(folder + name), places);
+        if (got == wanted) continue;
+        // The first line that differs, and the whole report for a new FILE.
+        size_t same = 0;
+        for (size_t i = 0; i < got.size() && i < wanted.size() && got[i] == wanted[i]; i++)
+            if (got[i] == '\n') same = i + 1;
+        failures->push_back("whole report " + name + " differs in:\n" +
+                            got.substr(same, got.find('\n', same) - same) + "\n   expected:\n" +
+                            wanted.substr(same, wanted.find('\n', same) - same) +
+                            "\n   the report:\n" + got);
     }
 }
