@@ -1,11 +1,14 @@
 // What talvin-check foretold (its --json output), held against a case: the
 // boxes, the command line started and its folder, the block appended with
-// the password masked, the fields and the signature.
+// the password masked, the fields and the signature; and what its text
+// report says.
 #include "case_tree.h"
 
 #include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
+
+#include <sstream>
 
 namespace {
 
@@ -117,38 +120,22 @@ void compare_report(const Expected& e, const Places& places, const std::string& 
                     std::vector<std::string>* failures) {
     // Each `says` is a line of the text report after the line the one before
     // it matched; blanks before it and a carriage return after it aside.
-    auto trimmed = [](const std::string& line) {
-        size_t first = line.find_first_not_of(' ');
-        size_t end = line.size() - (!line.empty() && line.back() == '\r');
-        return first == std::string::npos || first >= end ? "" : line.substr(first, end - first);
+    auto trimmed = [](std::string line) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return line.erase(0, line.find_first_not_of(' '));
     };
-    size_t at = 0;
+    std::istringstream lines(text);
+    std::string line;
     for (const std::string& wanted : e.says) {
-        bool found = false;
-        while (!found && at < text.size()) {
-            size_t end = text.find('\n', at);
-            if (end == std::string::npos) end = text.size();
-            found = trimmed(text.substr(at, end - at)) == trimmed(wanted);
-            at = end + 1;
+        while (std::getline(lines, line) && trimmed(line) != trimmed(wanted)) {
         }
-        if (!found) {
-            failures->push_back("the report does not say (after the lines before): " + wanted +
-                                "\n   the report:\n" + text);
-            break;
-        }
+        if (!lines)
+            return failures->push_back("the report does not say (after the lines before): " +
+                                       wanted + "\n   the report:\n" + text);
     }
     for (const std::string& name : e.wholes) {
         bool is_json = name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0;
-        const std::string& got = is_json ? json : text;
-        std::string wanted = expand(read_file(folder + name), places);
-        if (got == wanted) continue;
-        // The first line that differs, and the whole report for a new FILE.
-        size_t same = 0;
-        for (size_t i = 0; i < got.size() && i < wanted.size() && got[i] == wanted[i]; i++)
-            if (got[i] == '\n') same = i + 1;
-        failures->push_back("whole report " + name + " differs in:\n" +
-                            got.substr(same, got.find('\n', same) - same) + "\n   expected:\n" +
-                            wanted.substr(same, wanted.find('\n', same) - same) +
-                            "\n   the report:\n" + got);
+        if ((is_json ? json : text) != expand(read_file(folder + name), places))
+            failures->push_back("whole report " + name + " differs:\n" + (is_json ? json : text));
     }
 }
