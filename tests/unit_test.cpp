@@ -2,7 +2,7 @@
 // Windows argument rules the POSIX start splits by.
 #include "launch/entry.h"
 #include "launch/command_line_split.h"
-#include "tests/fake/fake_platform.h"
+#include "platform/fake/fake_platform.h"
 #ifdef _WIN32
 #include "platform/win32/ansi_path.h"
 #endif
