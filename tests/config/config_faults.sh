@@ -49,6 +49,14 @@ cfg --file "$at" show >>"$scratch/out" 2>&1
 grep -q Pw-7d1f "$f" || fail "the password was not written"
 grep -rlq Pw-7d1f "$scratch" --exclude=talvin.ini && fail "the password is in $(grep -rl Pw-7d1f "$scratch")"
 
+# The new file keeps the old one's mode and group (one that cannot write:
+# the launcher reads it).
+reset && chmod 640 "$f"
+if chgrp 1 "$f" 2>/dev/null; then
+    cfg --file "$at" set a --command /bin/true && holds "$f" "$new" || fail "mode and group: not written"
+    check "mode and group kept" "$(stat -c '%a %g' "$f")" "640 1"
+fi
+
 # A filesystem whose room or writing ends mid-write.
 mnt=$scratch/mnt
 mkdir "$mnt"
