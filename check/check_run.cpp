@@ -13,7 +13,9 @@ namespace {
 
 void explain_launch_file(const CheckRun* run, char* why) {
     const CheckReport& r = check_report;
-    if (run->argument[0] == '\0' || strcmp(run->argument, "\"\"") == 0) {
+    if (run->argument[0] == '\0' && run->argument_note[0] != '\0') {
+        check_format(why, CHECK_WHY_CAP, "%s", run->argument_note);
+    } else if (run->argument[0] == '\0' || strcmp(run->argument, "\"\"") == 0) {
         check_format(why, CHECK_WHY_CAP, "no launch file was named");
     } else if (r.tried[CHECK_FILE_LAUNCH]) {
         char reason[CHECK_WHY_CAP];
@@ -90,6 +92,8 @@ void warn_after(const CheckRun* run) {
         check_warn(r.app_file, r.app_line, "no-product-section",
                    "app names the product \"%s\", but talvin.ini has no [%s] section", s.app,
                    s.app);
+    if (run->argument[0] != '\0' && run->argument_note[0] != '\0')
+        check_warn(-1, 0, "short-form", "%s", run->argument_note);
     const FieldTrace* password = check_field("password");
     const char* settings =
         run->settings_option != nullptr ? run->settings_option : r.files[CHECK_FILE_SETTINGS];

@@ -4,23 +4,39 @@
 
 #include <string.h>
 
-const char* argument_text(const char* command_line) {
-    const unsigned char* p = (const unsigned char*)command_line;
+#include <type_traits>
+
+namespace {
+
+// One rule for both forms of the command line; only the ANSI one has
+// double-byte characters, whose trail byte may look like a quote.
+template <typename Char> const Char* skip_program_name(const Char* command_line, bool ansi) {
+    const Char* p = command_line;
     if (*p == '"') {
         p++;
         while (*p != '\0' && *p != '"') {
-            // A trail byte may look like a quote; it belongs to its lead byte.
-            if (platform_is_lead_byte(*p) && p[1] != '\0') p++;
+            if (ansi && platform_is_lead_byte((unsigned char)*p) && p[1] != '\0') p++;
             p++;
         }
         if (*p == '"') p++;
     } else {
-        while (*p > ' ')
+        // Unsigned, so that bytes from 0x80 upwards belong to the name.
+        while ((unsigned)(typename std::make_unsigned<Char>::type) * p > ' ')
             p++;
     }
-    while (*p != '\0' && *p <= ' ')
+    while (*p != '\0' && (unsigned)(typename std::make_unsigned<Char>::type) * p <= ' ')
         p++;
-    return (const char*)p;
+    return p;
+}
+
+} // namespace
+
+const char* argument_text(const char* command_line) {
+    return skip_program_name(command_line, true);
+}
+
+const wchar_t* argument_text(const wchar_t* command_line) {
+    return skip_program_name(command_line, false);
 }
 
 void launch_from_argument_text(platform_window owner, const char* arguments) {

@@ -2,10 +2,14 @@
 // file could not be opened. Nothing here changes a file the launcher uses.
 #include "check/check_face.h"
 
+#include "platform/win32/ansi_path.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 namespace {
 
@@ -90,6 +94,35 @@ void check_why_unopened(const char* path, int, char* why, unsigned capacity) {
 // does not judge on Windows.
 int check_readable_by_others(const char*) {
     return 0;
+}
+
+const char* check_argument(int index, const char* given, char* dest, unsigned capacity, char* note,
+                           unsigned note_capacity) {
+    (void)given; // a look-alike where the code page lacks a character
+    int count = 0;
+    wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+    AnsiArgument taken = ANSI_ARGUMENT_NONE_NOT_ANSI;
+    if (words != nullptr && index < count) taken = ansi_argument_text(words[index], dest, capacity);
+    if (words == nullptr || index >= count) dest[0] = '\0';
+    LocalFree(words);
+    bool too_long = taken == ANSI_ARGUMENT_SHORT_TOO_LONG || taken == ANSI_ARGUMENT_NONE_TOO_LONG;
+    char why[120];
+    if (too_long)
+        snprintf(why, sizeof why, "is longer than %u bytes", capacity - 1);
+    else
+        snprintf(why, sizeof why, "holds characters that the ANSI code page (%u) lacks", GetACP());
+    if (taken == ANSI_ARGUMENT_AS_GIVEN)
+        note[0] = '\0';
+    else if (taken == ANSI_ARGUMENT_SHORT_NOT_ANSI || taken == ANSI_ARGUMENT_SHORT_TOO_LONG)
+        check_format(note, note_capacity,
+                     "the path %s: the launcher takes its short form, which names the same file",
+                     why);
+    else
+        check_format(note, note_capacity,
+                     "the path %s and has no short form in that code page within %u bytes (no "
+                     "such file, or no 8.3 names on its volume)",
+                     why, capacity - 1);
+    return dest;
 }
 
 int check_make_settings_folder(const char* path, char* dir, unsigned capacity) {

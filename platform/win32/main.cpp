@@ -1,6 +1,8 @@
 // The Windows program: a hidden host window that owns the message boxes,
 // one launch sequence, exit code 0.
 #include "launch/entry.h"
+#include "launch/launch_sequence.h"
+#include "platform/win32/ansi_path.h"
 
 #include <windows.h>
 
@@ -29,8 +31,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous_instance, LPSTR, int) 
     HWND window = CreateWindowExA(0, CLASS_NAME, "Launcher", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
                                   CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
     // The runtime's own split of the command line differs from ours in
-    // detail, so the argument text is formed from the raw command line.
-    launch_from_argument_text(window, argument_text(GetCommandLineA()));
+    // detail, so the argument text is formed from the raw command line: the
+    // wide one, since the ANSI one names a look-alike file where the code
+    // page lacks a character.
+    char arguments[LAUNCH_PATH_CAP];
+    ansi_argument_text(argument_text(GetCommandLineW()), arguments, sizeof arguments);
+    launch_from_argument_text(window, arguments);
     PostQuitMessage(0);
     return 0;
 }

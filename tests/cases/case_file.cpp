@@ -160,8 +160,9 @@ static bool read_case_file(const std::string& path, std::vector<Case>* cases, st
 std::string expand(const std::string& text, const Places& p) {
     // Longer names first: $PRODUCT before $PROD.
     const std::pair<const char*, const std::string*> names[] = {
-        {"$DIR", &p.dir}, {"$LAUNCH", &p.launch},   {"$DL", &p.dl},
-        {"$WIN", &p.win}, {"$PRODUCT", &p.product}, {"$PROD", &p.prod}};
+        {"$DIR", &p.dir},           {"$LAUNCH", &p.launch},   {"$DL", &p.dl},
+        {"$WIN", &p.win},           {"$PRODUCT", &p.product}, {"$PROD", &p.prod},
+        {"$SHORT", &p.short_launch}};
     std::string out;
     size_t done = 0;
     for (size_t at = text.find('$'); at != std::string::npos; at = text.find('$', at + 1)) {

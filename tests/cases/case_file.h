@@ -33,6 +33,7 @@ bool unescape(const std::string& in, std::string* out, std::string* error);
 // The places a case's values name, already in the form the runner uses.
 struct Places {
     std::string dir, launch, dl, win, product, prod;
+    std::string short_launch; // $SHORT: the launch file's short form (POSIX: $LAUNCH)
 };
 
 // `text` with every placeholder replaced by its place.

@@ -14,6 +14,7 @@
 #include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <iconv.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -36,6 +37,31 @@ bool checking;           // the program is talvin-check
 std::string windows_name(std::string path) {
     std::replace(path.begin(), path.end(), '/', '\\');
     return "Z:" + path;
+}
+
+// What wine's own short form query (winepath -s) gives the Windows name `path`.
+std::string wine_short_form(const std::string& path) {
+    std::string command =
+        std::string(getenv("LAUNCHER_WRAPPER")) + " winepath -s '" + path + "' 2>/dev/null";
+    std::string text;
+    FILE* out = popen(command.c_str(), "r");
+    for (int c; out != nullptr && (c = fgetc(out)) != EOF;)
+        if (c != '\r' && c != '\n') text += (char)c;
+    if (out != nullptr) pclose(out);
+    return text;
+}
+
+// The case files' UTF-8 `text` in wine's ANSI code page here (1252), whose
+// bytes a Windows program is handed; unchanged where it cannot hold them.
+std::string in_code_page(const std::string& text) {
+    iconv_t convert = iconv_open("CP1252", "UTF-8");
+    std::string out(text.size(), '\0');
+    char* in = const_cast<char*>(text.data());
+    char* to = out.data();
+    size_t in_left = text.size(), out_left = out.size();
+    bool whole = iconv(convert, &in, &in_left, &to, &out_left) != (size_t)-1;
+    iconv_close(convert);
+    return whole ? out.substr(0, out.size() - out_left) : text;
 }
 
 std::string upper(std::string text) {
@@ -126,6 +152,9 @@ std::vector<std::string> play(const Case& c) {
     install_product(unix_places(tree.root(), c).product + (wine_prefix ? ".exe" : ""),
                     record_product);
     if (!tree.build(c, places, ini_path, &error)) return {error};
+    if (wine_prefix != nullptr && c.has("start") &&
+        c.get("start").find("$SHORT") != std::string::npos)
+        places.short_launch = wine_short_form(places.launch);
     // `stderr gone`: standard error is a pipe whose reader has already gone.
     bool stderr_gone = c.has("stderr") && c.get("stderr") == "gone";
     int gone_pipe[2] = {-1, -1};
@@ -145,6 +174,8 @@ std::vector<std::string> play(const Case& c) {
                                               {"LC_ALL", "C"},
                                               {"LAUNCHER_TEST_RECORD", rec_name}};
     if (wine_prefix != nullptr && !checking) env["WINEDEBUG"] = "+relay"; // MessageBoxA: see main
+    // Wine reads the process's arguments in the locale's character set.
+    if (wine_prefix != nullptr) env["LC_ALL"] = "C.UTF-8";
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
         if (getenv(name) != nullptr) env[name] = getenv(name);
     for (const std::string& entry : e.env) {
@@ -183,7 +214,7 @@ std::vector<std::string> play(const Case& c) {
     std::vector<std::string> failures;
     if (alarm(0) == 0) failures.push_back("did not end in time");
     // Where names ignore case, the launcher uppercases the command line.
-    if (wine_prefix != nullptr) e.start = upper(e.start);
+    if (wine_prefix != nullptr) e.start = upper(in_code_page(e.start));
     std::string record = read_file(rec);
     if (checking) {
         compare_prediction(c, e, places, status, read_file(out), &failures);
