@@ -39,6 +39,22 @@ const wchar_t* argument_text(const wchar_t* command_line) {
     return skip_program_name(command_line, false);
 }
 
+namespace {
+
+// The folder `query` gives, with its separator; empty when there is none or
+// it does not fit.
+void settings_folder(unsigned (*query)(char*, unsigned), char* dir) {
+    unsigned dir_length = query(dir, WINDOWS_DIR_QUERY_CAP);
+    if (dir_length > 0 && dir_length < WINDOWS_DIR_QUERY_CAP) {
+        dir[dir_length] = platform_path_separator();
+        dir[dir_length + 1] = '\0';
+    } else {
+        dir[0] = '\0';
+    }
+}
+
+} // namespace
+
 void launch_from_argument_text(platform_window owner, const char* arguments) {
     char launch_path[LAUNCH_PATH_CAP] = "";
     size_t length = strlen(arguments);
@@ -46,13 +62,9 @@ void launch_from_argument_text(platform_window owner, const char* arguments) {
 
     // Without a Windows directory there is no settings directory: the current
     // one may be the browser's download folder, so it is never used instead.
-    char settings_dir[SETTINGS_DIR_CAP] = "";
-    unsigned dir_length = platform_windows_directory(settings_dir, WINDOWS_DIR_QUERY_CAP);
-    if (dir_length > 0 && dir_length < WINDOWS_DIR_QUERY_CAP) {
-        settings_dir[dir_length] = platform_path_separator();
-        settings_dir[dir_length + 1] = '\0';
-    } else {
-        settings_dir[0] = '\0';
-    }
-    run_launch(owner, settings_dir, launch_path);
+    char settings_dir[SETTINGS_DIR_CAP];
+    char system_dir[SETTINGS_DIR_CAP];
+    settings_folder(platform_windows_directory, settings_dir);
+    settings_folder(platform_system_settings_directory, system_dir);
+    run_layered_launch(owner, system_dir, settings_dir, launch_path);
 }

@@ -25,6 +25,13 @@ void platform_message_box(platform_window owner, const char* text, const char* c
 // folder that holds the shared settings file.
 unsigned platform_windows_directory(char* dest, unsigned capacity);
 
+// The system folder, whose talvin.ini is read before the one in
+// platform_windows_directory's folder, so that a user's own file adds to the
+// products installed for every account rather than hiding them (the same
+// folder, when the user has none of their own). 0 when there is none
+// (Windows; WINDIR set).
+unsigned platform_system_settings_directory(char* dest, unsigned capacity);
+
 // One short sentence saying why platform_windows_directory gives the folder
 // it gives (for tools that explain a launch). Never null.
 const char* platform_settings_directory_reason(void);

@@ -126,9 +126,13 @@ const char* check_argument(int index, const char* given, char* dest, unsigned ca
 }
 
 int check_make_settings_folder(const char* path, char* dir, unsigned capacity) {
+    // In a profile whose name the code page lacks, the ANSI call would name
+    // a look-alike folder.
+    wchar_t wide[MAX_PATH + 1];
     char temp[MAX_PATH];
-    DWORD length = GetTempPathA(sizeof temp, temp);
-    if (length == 0 || length >= sizeof temp) return 0;
+    DWORD length = GetTempPathW(MAX_PATH + 1, wide);
+    if (length == 0 || length > MAX_PATH || ansi_path_from_wide(wide, temp, sizeof temp) == 0)
+        return 0;
     for (unsigned attempt = 0; attempt < 100; attempt++) {
         char folder[MAX_PATH * 2];
         snprintf(folder, sizeof folder, "%stalvin-check.%lu.%u", temp, GetCurrentProcessId(),

@@ -31,6 +31,11 @@ unsigned platform_windows_directory(char* dest, unsigned capacity) {
     return ansi_path_from_wide(wide, dest, capacity);
 }
 
+// Windows gives each user a Windows directory: its talvin.ini is the one file.
+unsigned platform_system_settings_directory(char*, unsigned) {
+    return 0;
+}
+
 const char* platform_settings_directory_reason(void) {
     return "The Windows directory, which Windows gives each user.";
 }

@@ -86,6 +86,10 @@ unsigned platform_windows_directory(char* dest, unsigned capacity) {
     return copy_out(windows_directory, dest, capacity);
 }
 
+unsigned platform_system_settings_directory(char*, unsigned) {
+    return 0;
+}
+
 const char* platform_settings_directory_reason(void) {
     return "The recording platform's scripted Windows directory.";
 }
