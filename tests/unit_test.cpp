@@ -4,7 +4,7 @@
 #include "launch/entry.h"
 #include "launch_files/section_reader.h"
 #include "launch/command_line_split.h"
-#include "tests/fake/fake_platform.h"
+#include "platform/fake/fake_platform.h"
 #ifdef _WIN32
 #include "platform/win32/ansi_path.h"
 #endif

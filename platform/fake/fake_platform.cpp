@@ -1,4 +1,4 @@
-#include "tests/fake/fake_platform.h"
+#include "platform/fake/fake_platform.h"
 
 #include <stdlib.h>
 #include <string.h>
