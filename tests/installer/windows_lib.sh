@@ -24,17 +24,22 @@ w reg add "$other_mime_key" /v Extension /d .oth /f >/dev/null
 # check_installed LAUNCHER_EXE: the program and the file type's values.
 check_installed() {
     cmp -s "$1" "$install_unix/launcher.exe" || fail "launcher.exe is not the one built"
+    [ -f "$install_unix/talvin-config.exe" ] || fail "talvin-config.exe is not beside launcher.exe"
     check "type of $ext" "$(value "$classes\\$ext" "Content Type")" "$LAUNCH_FILE_MIME_TYPE"
     check "MIME extension" "$(value "$mime_key" Extension)" "$ext"
 }
 
-# open_launch_file RECORD_PRODUCT_EXE START_COMMAND_EXE: a double click, the
-# open command with %1 replaced by the long path of a name with blanks.
+# open_launch_file RECORD_PRODUCT_EXE START_COMMAND_EXE: a product installed
+# and uninstalled by talvin-config.exe; between, a double click, the open
+# command with %1 replaced by the long path of a name with blanks.
 open_launch_file() {
     mkdir -p "$drive_c/product" "$drive_c/launch files"
     cp "$1" "$drive_c/product/record_product.exe"
-    printf '[clicktest]\r\npath=c:\\product\r\ncommand=c:\\product\\record_product.exe\r\n[identification]\r\nuser=tester\r\npassword=pw\r\n' \
-        >"$drive_c/windows/talvin.ini"
+    # The product's installer writes its section as products' installers do.
+    w "$install_unix/talvin-config.exe" set clicktest --command 'c:\product\record_product.exe' \
+        --path 'c:\product' || fail "talvin-config set"
+    printf 'pw\n' | w "$install_unix/talvin-config.exe" identification --user tester ||
+        fail "identification"
     local launch_text=$'[launch]\r\napp=clicktest\r\nmessages=0\r\n' command argument
     printf '%s' "$launch_text" >"$drive_c/launch files/space game$ext"
     rm -f "$drive_c/click.record"
@@ -50,6 +55,10 @@ open_launch_file() {
     check "product folder" "$(recorded "$drive_c/click.record" cwd)" 'c:\product'
     check "identification appended" "$(cat "$drive_c/launch files/space game$ext")" \
         "$launch_text"$'[identification]\r\nuser=tester\r\npassword=pw\r'
+    # The product's uninstaller takes its section away, and only that.
+    w "$install_unix/talvin-config.exe" remove clicktest || fail "talvin-config remove"
+    check "talvin.ini after the product's uninstall" "$(tr -d '\r' <"$drive_c/windows/talvin.ini")" \
+        $'[identification]\nuser=tester\npassword=pw'
 }
 
 # take_over: since the install another program took the extension over, and
