@@ -24,8 +24,12 @@ SettingsPathKind platform_settings_path(const char* path, char* dest, unsigned c
 // for any other writer. Since a writer puts a new file in the old one's
 // place, the lock is taken again until it is held on the file that `path`
 // still names. PLATFORM_NO_FILE when there is no such file or it cannot be
-// opened.
+// opened. Given back with platform_unlock_settings.
 platform_file platform_lock_settings(const char* path);
+
+// Closes the file of platform_lock_settings (unless the rename did) and
+// gives the lock back.
+void platform_unlock_settings(platform_file held);
 
 // 1 while `path` still names the file `held`.
 int platform_same_file(platform_file held, const char* path);
@@ -45,10 +49,12 @@ int platform_flush(platform_file file);
 // model. 1 on success.
 int platform_set_access(platform_file file, platform_file model, unsigned mode);
 
-// Puts the flushed file `temp` in the place of `path`: with `replace` 1 over
-// the file there, with 0 only when there is none (0 then, when another writer
-// made one first). The rename itself is made durable. 1 on success.
-int platform_rename_into_place(const char* temp, const char* path, int replace);
+// Puts the flushed file `temp` in the place of `path`: over `*held`, the
+// locked file there, or, when it is PLATFORM_NO_FILE, only when there is
+// none (0 then, when another writer made one first). The rename itself is
+// made durable. Where an open file cannot be replaced, `*held` is closed
+// first (the lock stays) and set to PLATFORM_NO_FILE. 1 on success.
+int platform_rename_into_place(const char* temp, const char* path, platform_file* held);
 
 // Removes the file `path`; errors are ignored.
 void platform_remove_file(const char* path);

@@ -1,10 +1,8 @@
-// What is no launch case: the process command line's argument text, the
-// Windows argument rules the POSIX start splits by, and the reader at its
-// read chunk's edge, whatever the chunk's size.
+// What is no launch case: the process command line's argument text and the
+// Windows argument rules the POSIX start splits by.
 #include "launch/entry.h"
-#include "launch_files/section_reader.h"
 #include "launch/command_line_split.h"
-#include "tests/fake/fake_platform.h"
+#include "platform/fake/fake_platform.h"
 #ifdef _WIN32
 #include "platform/win32/ansi_path.h"
 #endif
@@ -12,8 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -108,30 +104,6 @@ TEST(PathSurvivesSplit, AcceptsOnlyPathsThatComeBackWhole) {
     };
     for (const auto& [path, survives] : cases)
         EXPECT_EQ(path_survives_split(path.c_str()), survives) << path;
-}
-
-// A CR that is the last byte of one read chunk and its LF the first of the
-// next, after lines of 100 bytes, whatever the chunk's size.
-TEST(Reader, FoldsCrLfAcrossReadChunks) {
-    std::string bytes;
-    while (bytes.size() + 200 < READ_CHUNK_CAP)
-        bytes += ";" + std::string(98, 'a') + "\n";
-    size_t lines_before = bytes.size() / 100;
-    std::string last(READ_CHUNK_CAP - 1 - bytes.size(), 'x');
-    bytes += last + "\r\n[n]\n";
-    std::string path = (std::filesystem::temp_directory_path() / "chunk_edge.ini").string();
-    std::ofstream(path, std::ios::binary) << bytes;
-    auto stream = std::make_unique<TextStream>();
-    stream->file = platform_open_for_reading(path.c_str());
-    char line[LINE_BUFFER_CAP];
-    Words lines;
-    while (next_line(stream.get(), line) != nullptr)
-        lines.push_back(line);
-    platform_close(stream->file);
-    std::filesystem::remove(path);
-    ASSERT_EQ(lines.size(), lines_before + 2);
-    EXPECT_EQ(lines[lines_before], last + "\n");
-    EXPECT_EQ(lines[lines_before + 1], "[n]\n");
 }
 
 #ifdef _WIN32

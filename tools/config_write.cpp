@@ -92,7 +92,8 @@ const int MADE_BY_ANOTHER = -1;
 // Writes the bytes into a new file beside the old one and puts it in its
 // place: over `held`, or, when there is none, only where there is still
 // none (MADE_BY_ANOTHER when another writer made one first).
-int replace(const Write& w) {
+int replace(const Write& w, platform_file* held) {
+    bool replacing = *held != PLATFORM_NO_FILE;
     char temp[CONFIG_PATH_CAP];
     platform_file file = platform_create_beside(w.path, temp, sizeof temp);
     if (file == PLATFORM_NO_FILE) {
@@ -113,10 +114,9 @@ int replace(const Write& w) {
     if (failed == nullptr) step(STEP_FLUSHED, w.path);
     // Checked under the lock: a program that takes none may have changed it.
     bool changed =
-        failed == nullptr && w.held != PLATFORM_NO_FILE &&
+        failed == nullptr && replacing &&
         (!platform_same_file(w.held, w.path) || !still_holds(w.path, w.old, w.old_size, w.scratch));
-    if (failed == nullptr && !changed &&
-        !platform_rename_into_place(temp, w.path, w.held != PLATFORM_NO_FILE))
+    if (failed == nullptr && !changed && !platform_rename_into_place(temp, w.path, held))
         failed = "cannot put the new file in its place";
     if (failed == nullptr && !changed) {
         step(STEP_RENAMED, w.path);
@@ -129,11 +129,18 @@ int replace(const Write& w) {
         return CONFIG_WRITE_FAILED;
     }
     char there[CONFIG_PATH_CAP];
-    if (w.held == PLATFORM_NO_FILE &&
-        platform_settings_path(w.path, there, sizeof there) == SETTINGS_PATH_FILE)
+    if (!replacing && platform_settings_path(w.path, there, sizeof there) == SETTINGS_PATH_FILE)
         return MADE_BY_ANOTHER;
     tell_error(w.path, failed);
     return CONFIG_WRITE_FAILED;
+}
+
+int refuse_unread(const char* path) {
+    char why[600];
+    check_why_unopened(path, 1, why, sizeof why);
+    fprintf(stderr, "talvin-config: %s: the launcher would not read it: %s; nothing was changed\n",
+            path, why);
+    return CONFIG_REFUSED;
 }
 
 // One attempt under the lock (or, for a file made from nothing, under none:
@@ -142,10 +149,8 @@ int attempt(const ConfigChange& change, const char* path, Buffers* b) {
     Write w = {&change, path, platform_lock_settings(path), b->old, 0, b->out, 0, b->scratch};
     if (w.held == PLATFORM_NO_FILE) {
         char there[CONFIG_PATH_CAP];
-        if (platform_settings_path(path, there, sizeof there) != SETTINGS_PATH_ABSENT) {
-            tell_error(path, "cannot open it");
-            return CONFIG_REFUSED;
-        }
+        if (platform_settings_path(path, there, sizeof there) != SETTINGS_PATH_ABSENT)
+            return refuse_unread(path);
         if (change.lines == nullptr) return CONFIG_DONE; // nothing to remove
         if (change.private_folder && !platform_make_private_folder(path)) {
             tell_error(path, "cannot make its folder");
@@ -157,8 +162,16 @@ int attempt(const ConfigChange& change, const char* path, Buffers* b) {
         }
         w.bytes = b->text;
         w.size = strlen(b->text);
-        return replace(w);
+        return replace(w, &w.held);
     }
+    // Judged under the lock, while no writer is replacing it: the launcher
+    // would refuse a file another user could change, and so is it here.
+    platform_file judged = platform_open_settings_file(path);
+    if (judged == PLATFORM_NO_FILE) {
+        platform_unlock_settings(w.held);
+        return refuse_unread(path);
+    }
+    platform_close(judged);
     int status = CONFIG_REFUSED;
     long size = read_whole(w.held, b->old);
     step(STEP_READ, path);
@@ -178,9 +191,9 @@ int attempt(const ConfigChange& change, const char* path, Buffers* b) {
     else {
         w.old_size = (size_t)size;
         w.size = (size_t)out_size;
-        status = replace(w);
+        status = replace(w, &w.held);
     }
-    platform_close(w.held);
+    platform_unlock_settings(w.held);
     return status;
 }
 
@@ -195,22 +208,7 @@ ConfigStatus config_write(const ConfigChange& change) {
     case SETTINGS_PATH_TOO_LONG:
         tell(change.path, "the name is too long; nothing was changed");
         return CONFIG_REFUSED;
-    case SETTINGS_PATH_FILE: {
-        // The launcher would refuse a file another user could change: so is
-        // it here, before anything is written.
-        platform_file judged = platform_open_settings_file(path);
-        if (judged == PLATFORM_NO_FILE) {
-            char why[600];
-            check_why_unopened(path, 1, why, sizeof why);
-            fprintf(stderr,
-                    "talvin-config: %s: the launcher would not read it: %s; nothing was "
-                    "changed\n",
-                    change.path, why);
-            return CONFIG_REFUSED;
-        }
-        platform_close(judged);
-        break;
-    }
+    case SETTINGS_PATH_FILE:
     case SETTINGS_PATH_ABSENT:
         break;
     }

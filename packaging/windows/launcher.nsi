@@ -45,6 +45,8 @@ Section "Launcher" SEC_LAUNCHER
   SetShellVarContext current
   SetOutPath "$INSTDIR"
   File "/oname=launcher.exe" "${LAUNCHER_EXE}"
+  ; What products' installers call to write their sections into talvin.ini.
+  File "/oname=talvin-config.exe" "${CONFIG_EXE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   ; The browser finds the handler from the type it downloads (MIME database
@@ -80,9 +82,10 @@ SectionEnd
 
 Section "Uninstall"
   SetShellVarContext current
-  ; Only the two files written; the folders go only when nothing else is left
+  ; Only the files written; the folders go only when nothing else is left
   ; in them.
   Delete "$INSTDIR\launcher.exe"
+  Delete "$INSTDIR\talvin-config.exe"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   RMDir "$LOCALAPPDATA\Programs"

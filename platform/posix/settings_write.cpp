@@ -93,6 +93,10 @@ platform_file platform_lock_settings(const char* path) {
     }
 }
 
+void platform_unlock_settings(platform_file held) {
+    close((int)held); // the lock goes with the last descriptor
+}
+
 int platform_same_file(platform_file held, const char* path) {
     struct stat a, b;
     return fstat((int)held, &a) == 0 && stat(path, &b) == 0 && a.st_dev == b.st_dev &&
@@ -133,8 +137,8 @@ int platform_set_access(platform_file file, platform_file model, unsigned mode) 
     return fchmod((int)file, info.st_mode & 07777) == 0 || fail();
 }
 
-int platform_rename_into_place(const char* temp, const char* path, int replace) {
-    if (replace) {
+int platform_rename_into_place(const char* temp, const char* path, platform_file* held) {
+    if (*held != PLATFORM_NO_FILE) {
         if (rename(temp, path) != 0) return fail();
     } else {
         // link never replaces: a file another writer made first stays.

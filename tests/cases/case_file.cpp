@@ -13,11 +13,11 @@
 
 namespace {
 
-const std::set<std::string> SINGLE = {"launch", "ini",  "args", "start",  "cwd",
-                                      "append", "only", "name", "stderr", "signature"};
-const std::set<std::string> MULTI = {"env", "box", "arg"};
-const std::set<std::string> TWO_PART = {"file",  "mode",    "fake", "setenv",
-                                        "field", "special", "sign", "owner"};
+const std::set<std::string> SINGLE = {"launch", "ini",  "args",   "start",     "cwd", "append",
+                                      "only",   "name", "stderr", "signature", "exit"};
+const std::set<std::string> MULTI = {"env", "box", "arg", "says", "whole", "option"};
+const std::set<std::string> TWO_PART = {"file",    "mode", "fake",  "setenv", "field",
+                                        "special", "sign", "owner", "wrote"};
 
 } // namespace
 
@@ -193,6 +193,10 @@ Expected expected_of(const Case& c, const Places& places) {
         if (item.directive == "field") e.fields.push_back({item.directive, item.first, value});
         if (item.directive == "env") e.env.push_back(value);
         if (item.directive == "arg") e.args.push_back(value);
+        if (item.directive == "says") e.says.push_back(value);
+        if (item.directive == "whole") e.wholes.push_back(value);
+        if (item.directive == "option") e.options.push_back(value);
+        if (item.directive == "wrote") e.wrote[item.first] = value;
     }
     // No `arg`: the argument text is one argument, none when it is empty.
     std::string args = c.has("args") ? expand(c.get("args"), places) : places.launch;

@@ -155,6 +155,14 @@ void CaseTree::check(const Expected& e, std::vector<std::string>* failures) cons
         if (expected.count(launch_) == 0) expected[launch_] = "33188 "; // created by the append
         expected[launch_] += e.append;
     }
+    // Files the case's own programs write: their bytes, whatever their mode.
+    for (const auto& [name, bytes] : e.wrote) {
+        auto written = after.find(root_ + "/" + name);
+        std::string got = written == after.end() ? "<nothing>" : written->second;
+        expect(failures, "wrote " + name, got.substr(got.find(' ') + 1), bytes);
+        if (written != after.end()) after.erase(written);
+        expected.erase(root_ + "/" + name);
+    }
     for (const auto& [path, value] : after) {
         auto was = expected.find(path);
         if (was == expected.end())

@@ -24,7 +24,8 @@ class CaseTree {
     // case; `error` then starts with "SKIP " when this runner cannot make
     // the case (an owner it may not give).
     bool build(const Case& c, const Places& names, std::string ini_path, std::string* error);
-    // Adds to `failures` every change but the expected append to the launch file.
+    // Adds to `failures` every change but the expected append to the launch
+    // file and the files the case's programs write (`wrote`).
     void check(const Expected& e, std::vector<std::string>* failures) const;
 
   private:
@@ -47,6 +48,11 @@ void install_product(const std::string& path, const char* record_product);
 // `text` tell otherwise than case `c`.
 void compare_prediction(const Case& c, const Expected& e, const Places& places, int status,
                         const std::string& text, std::vector<std::string>* failures);
+// Adds to `failures` what talvin-check's `text` report and its `json` tell
+// otherwise than the case's `says` and `whole` (files in `folder`).
+void compare_report(const Expected& e, const Places& places, const std::string& folder,
+                    const std::string& text, const std::string& json,
+                    std::vector<std::string>* failures);
 // Adds a failure to `failures` when `got` is not `wanted`.
 void expect(std::vector<std::string>* failures, const std::string& what, const std::string& got,
             const std::string& wanted);

@@ -135,6 +135,34 @@ std::string expected_args(const std::string& line) {
     return words;
 }
 
+// Runs `argv` in `dir` with standard output to the file `out` and standard
+// error to `err_fd`, or else to the file `err`; then waits for it and every
+// process it left behind (they become this process's children).
+int run(std::vector<char*>& argv, std::vector<char*>& env, const std::string& dir,
+        const std::string& out, int err_fd, const std::string& err,
+        std::vector<std::string>* failures) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        // SIGPIPE at its default action, whatever this runner was given: the
+        // product must find it so too.
+        signal(SIGPIPE, SIG_DFL);
+        int to = O_WRONLY | O_CREAT | O_TRUNC;
+        int in = open("/dev/null", O_RDONLY), o = open(out.c_str(), to, 0600);
+        int e = err_fd >= 0 ? err_fd : open(err.c_str(), to, 0600);
+        if (dup2(in, 0) == 0 && dup2(o, 1) == 1 && dup2(e, 2) == 2 && chdir(dir.c_str()) == 0)
+            execvpe(argv[0], argv.data(), env.data());
+        _exit(127);
+    }
+    if (err_fd >= 0) close(err_fd);
+    running = pid;
+    alarm(getenv("LAUNCHER_WRAPPER") ? 100 : 10);
+    int status = -1, s;
+    for (pid_t done; (done = waitpid(-1, &s, 0)) > 0 || errno == EINTR;)
+        if (done == pid) status = s;
+    if (alarm(0) == 0) failures->push_back("did not end in time");
+    return status;
+}
+
 std::vector<std::string> play(const Case& c) {
     CaseTree tree;
     Places places = unix_places(tree.root(), c);
@@ -166,7 +194,11 @@ std::vector<std::string> play(const Case& c) {
     Expected e = expected_of(c, places);
     std::vector<std::string> argv = words_of(getenv("LAUNCHER_WRAPPER"));
     argv.push_back(program);
-    if (checking) e.args = {"--json", argument_text(e)};
+    if (checking) {
+        e.options.insert(e.options.begin(), "--json");
+        e.options.push_back(argument_text(e));
+        e.args = e.options;
+    }
     argv.insert(argv.end(), e.args.begin(), e.args.end());
     std::map<std::string, std::string> env = {{"PATH", "/usr/bin:/bin"},
                                               {"WINDIR", places.win},
@@ -190,34 +222,23 @@ std::vector<std::string> play(const Case& c) {
         entries.push_back(name + "=" + value);
     std::vector<char*> arg_pointers = pointers_of(argv), env_pointers = pointers_of(entries);
 
-    pid_t pid = fork();
-    if (pid == 0) {
-        // SIGPIPE at its default action, whatever this runner was given: the
-        // product must find it so too.
-        signal(SIGPIPE, SIG_DFL);
-        int to = O_WRONLY | O_CREAT | O_TRUNC;
-        int in = open("/dev/null", O_RDONLY), o = open(out.c_str(), to, 0600);
-        int e = stderr_gone ? gone_pipe[1] : open(err.c_str(), to, 0600);
-        if (dup2(in, 0) == 0 && dup2(o, 1) == 1 && dup2(e, 2) == 2 &&
-            chdir((tree.root() + "/dl").c_str()) == 0)
-            execvpe(arg_pointers[0], arg_pointers.data(), env_pointers.data());
-        _exit(127);
-    }
-    if (stderr_gone) close(gone_pipe[1]);
-    // The launcher, then every process it left behind (they become this
-    // process's children).
-    running = pid;
-    alarm(getenv("LAUNCHER_WRAPPER") ? 100 : 10);
-    int status = -1, s;
-    for (pid_t done; (done = waitpid(-1, &s, 0)) > 0 || errno == EINTR;)
-        if (done == pid) status = s;
     std::vector<std::string> failures;
-    if (alarm(0) == 0) failures.push_back("did not end in time");
+    int status = run(arg_pointers, env_pointers, tree.root() + "/dl", out,
+                     stderr_gone ? gone_pipe[1] : -1, err, &failures);
     // Where names ignore case, the launcher uppercases the command line.
     if (wine_prefix != nullptr) e.start = upper(in_code_page(e.start));
     std::string record = read_file(rec);
     if (checking) {
         compare_prediction(c, e, places, status, read_file(out), &failures);
+        if (!e.says.empty() || !e.wholes.empty()) {
+            // The text report too: the same run without --json.
+            std::string json = read_file(out);
+            arg_pointers.erase(std::find_if(arg_pointers.begin(), arg_pointers.end(),
+                                            [](char* a) { return strcmp(a, "--json") == 0; }));
+            run(arg_pointers, env_pointers, tree.root() + "/dl", out, -1, err, &failures);
+            std::string folder = c.where.substr(0, c.where.rfind('/') + 1);
+            compare_report(e, places, folder, read_file(out), json, &failures);
+        }
         expect(&failures, "standard error", read_file(err), "");
         e.appends = false;
     } else {

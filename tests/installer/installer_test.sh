@@ -27,14 +27,17 @@ w reg add "$classes\\MIME\\Database\\Content Type\\text/x-other" /v Extension /d
 w "$installer" /S
 check "silent install" "$?" 0
 cmp -s "$launcher_exe" "$install_unix/launcher.exe" || fail "launcher.exe is not the one built"
+[ -f "$install_unix/talvin-config.exe" ] || fail "talvin-config.exe is not beside launcher.exe"
 check "type of $ext" "$(value "$classes\\$ext" "Content Type")" "$LAUNCH_FILE_MIME_TYPE"
 check "MIME extension" "$(value "$mime_key" Extension)" "$ext"
 
 # A double click: the open command with %1 replaced by the long path.
 mkdir -p "$drive_c/product" "$drive_c/launch files"
 cp "$record_product" "$drive_c/product/record_product.exe"
-printf '[clicktest]\r\npath=c:\\product\r\ncommand=c:\\product\\record_product.exe\r\n[identification]\r\nuser=tester\r\npassword=pw\r\n' \
-    >"$drive_c/windows/talvin.ini"
+# The product's installer writes its section as products' installers do.
+w "$install_unix/talvin-config.exe" set clicktest --command 'c:\product\record_product.exe' \
+    --path 'c:\product' || fail "talvin-config set"
+printf 'pw\n' | w "$install_unix/talvin-config.exe" identification --user tester || fail "identification"
 launch_text=$'[launch]\r\napp=clicktest\r\nmessages=0\r\n'
 printf '%s' "$launch_text" >"$drive_c/launch files/space game$ext"
 command=$(value "$classes\\$progid\\shell\\open\\command")
@@ -49,6 +52,11 @@ argument=$(recorded "$drive_c/click.record" arg)
 check "product folder" "$(recorded "$drive_c/click.record" cwd)" 'c:\product'
 check "identification appended" "$(cat "$drive_c/launch files/space game$ext")" \
     "$launch_text"$'[identification]\r\nuser=tester\r\npassword=pw\r'
+
+# The product's uninstaller takes its section away, and only that.
+w "$install_unix/talvin-config.exe" remove clicktest || fail "talvin-config remove"
+check "talvin.ini after the product's uninstall" "$(tr -d '\r' <"$drive_c/windows/talvin.ini")" \
+    $'[identification]\nuser=tester\npassword=pw'
 
 # Since the install another program took the extension over, and the user
 # left a file in the install folder; then the silent uninstall.

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Usage: signing_test.sh TALVIN_SIGN TALVIN_VERIFY
+# talvin-sign checked by the openssl command line: the public key it prints is
+# openssl's, its signature verifies over the bytes before the section, a last
+# line without its line end gets CR LF (signed), and a signed, over-long or
+# missing file is refused unchanged. talvin-verify checked against openssl's
+# signatures: it holds, one byte changed does not, bad arguments and input
+# over the cap cannot be checked.
+source "$(dirname "$0")/../lib.sh"
+sign=$1 verify=$2 work=$scratch
+
+openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$work/key.pem" 2>/dev/null
+openssl pkey -in "$work/key.pem" -pubout -out "$work/public.pem"
+[ "$("$sign" --key "$work/key.pem" --public)" = "$(openssl pkey -in "$work/key.pem" -pubout -outform DER | base64 -w0)" ] ||
+    fail "--public is not the DER public key in base64"
+
+printf '[launch]\r\napp=client' >"$work/game.tvl"
+printf '[launch]\r\napp=client\r\n' >"$work/expected"
+"$sign" --key "$work/key.pem" "$work/game.tvl" || fail "signing failed"
+head -c "$(stat -c %s "$work/expected")" "$work/game.tvl" >"$work/signed_part"
+cmp -s "$work/expected" "$work/signed_part" || fail "signed part: $(od -c "$work/signed_part")"
+tail -c +"$(($(stat -c %s "$work/expected") + 1))" "$work/game.tvl" >"$work/section"
+[[ $(head -c 19 "$work/section") == $'[signature]\r\necdsa=' ]] || fail "section: $(od -c "$work/section")"
+cmp -s <(tail -c 2 "$work/section") <(printf '\r\n') || fail "section does not end in CR LF"
+tr -d '\r\n' <"$work/section" | cut -c 18- | base64 -d >"$work/signature.der"
+openssl dgst -sha256 -verify "$work/public.pem" -signature "$work/signature.der" "$work/signed_part" \
+    >/dev/null || fail "openssl does not verify the signature"
+
+# refused FILE WHY: talvin-sign fails on FILE and leaves it as it was.
+refused() {
+    [ -e "$1" ] && cp "$1" "$work/before" || : >"$work/before"
+    "$sign" --key "$work/key.pem" "$1" 2>/dev/null && fail "$2: signed"
+    [ ! -e "$1" ] || cmp -s "$work/before" "$1" || fail "$2: the file was changed"
+}
+refused "$work/game.tvl" "signed with CR LF"
+printf 'a\n[signature]\necdsa=x\n' >"$work/lf.tvl" && refused "$work/lf.tvl" "signed with LF"
+printf '[signature]' >"$work/last.tvl" && refused "$work/last.tvl" "a signature header ending the file"
+head -c $((1048576 - 255)) /dev/zero >"$work/big.tvl" && refused "$work/big.tvl" "over the size"
+refused "$work/absent.tvl" "a missing file"
+head -c $((1048576 - 256)) /dev/zero >"$work/full.tvl"
+"$sign" --key "$work/key.pem" "$work/full.tvl" || fail "a file of the largest size was refused"
+openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-384 -out "$work/p384.pem" 2>/dev/null
+"$sign" --key "$work/p384.pem" --public >/dev/null 2>&1 && fail "a P-384 key was taken"
+
+# talvin-verify KEY SIGNATURE: the point and r, s in hexadecimal (openssl's in capitals).
+hex() { od -An -v -tx1 | tr -d ' \n'; }
+key=$(openssl pkey -in "$work/key.pem" -pubout -outform DER | tail -c 64 | hex)
+rs=$(openssl asn1parse -inform DER -in "$work/signature.der" | sed -n 's/.*INTEGER *://p' |
+    while read -r n; do printf '%64s' "$n" | tr ' ' 0; done)
+verdict() { "$verify" "$@"; echo $?; }
+check "signed part" "$(verdict "$key" "$rs" <"$work/signed_part")" 0
+check "a byte changed" "$(sed 's/client/clienu/' "$work/signed_part" | verdict "$key" "$rs")" 1
+check "a digit that is not one" "$(verdict "${key%?}g" "$rs" </dev/null)" 2
+check "a digit short" "$(verdict "${key%?}" "$rs" </dev/null)" 2
+check "no signature" "$(verdict "$key" </dev/null)" 2
+check "over 1 MiB" "$(head -c 1048577 /dev/zero | verdict "$key" "$rs")" 2
+head -c 1048576 /dev/zero >"$work/mib"
+rs=$(openssl dgst -sha256 -sign "$work/key.pem" "$work/mib" | openssl asn1parse -inform DER |
+    sed -n 's/.*INTEGER *://p' | while read -r n; do printf '%64s' "$n" | tr ' ' 0; done)
+check "1 MiB" "$(verdict "$key" "$rs" <"$work/mib")" 0
+finish
