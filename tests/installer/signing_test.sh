@@ -5,11 +5,11 @@
 # accepted by osslsigncode with SHA-256; a byte changed after signing fails. A certificate inside the
 # sources is refused; a password given as a variable signs as well, from a
 # file only its owner reads, and a time-stamping address is asked.
-# Usage: signing_test.sh SOURCE_DIR WORK_DIR
+# Usage: signing_test.sh SOURCE_DIR
 source "$(dirname "$0")/../lib.sh"
 need_tools openssl osslsigncode
-source_dir=$1 work=$2 build=$2/build
-rm -rf "$work" && mkdir -p "$work"
+# Outside the sources, where a publisher keeps the certificate.
+source_dir=$1 work=$scratch build=$scratch/build
 openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=Test -addext extendedKeyUsage=codeSigning \
     -days 2 -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null &&
     openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -passout pass:test-secret \
@@ -35,13 +35,13 @@ rm -rf "$build"
 
 configure -DLAUNCHER_SIGN_PKCS12="$work/publisher.pfx" -DLAUNCHER_SIGN_PASSWORD_FILE="$work/password" &&
     timeout 600 cmake --build "$build" -j 2 --target installer msi_package talvin-check \
-        >"$work/build.log" 2>&1 || { tail -20 "$work/configure.log" "$work/build.log"; fail "signed build"; finish; }
+        >"$work/build.log" 2>&1 || { tail -n 20 "$work/configure.log" "$work/build.log"; fail "signed build"; finish; }
 signed=("$build"/talvin-launcher-setup-*.exe "$build"/talvin-launcher-*.msi "$build/launcher.exe"
     "$build/talvin-check.exe" "$build/talvin-config.exe")
 for file in "${signed[@]}"; do verify "$file"; done
 check "signed files" "${#signed[@]}" 5
 
-make_wine_prefix "$work/prefix" || { fail "wineboot"; finish; }
+make_wine_prefix "$scratch/prefix" || { fail "wineboot"; finish; }
 timeout 120 wine "${signed[0]}" /S
 verify "$(winepath -u "$(wine cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')\\Programs\\Talvin Launcher\\uninstall.exe" | tr -d '\r')"
 
