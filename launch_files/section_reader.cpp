@@ -13,9 +13,19 @@ namespace {
 const char BAD_HEADER_TEXT[] = "no matching ']' found on ";
 const char BAD_HEADER_END[] = "!\n";
 
-// Space, tab, line feed and equals sign separate tokens.
+// Space, tab, line feed and equals sign separate tokens. A table: one
+// branch per byte looked at.
+struct Delimiters {
+    bool of[256];
+    constexpr Delimiters() : of() {
+        of[(unsigned char)' '] = of[(unsigned char)'\t'] = true;
+        of[(unsigned char)'\n'] = of[(unsigned char)'='] = true;
+    }
+};
+constexpr Delimiters DELIMITERS;
+
 inline bool is_delimiter(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '=';
+    return DELIMITERS.of[c];
 }
 
 // The length of the text in line_buffer, up to its first zero byte, as

@@ -4,7 +4,9 @@
 ; Both run silently with /S.
 ;
 ; The build defines (makensis -D): TARGET (x86-unicode or amd64-unicode),
-; LAUNCHER_EXE, OUTFILE, VERSION, EXTENSION, MIME_TYPE, DESCRIPTION, PROGID.
+; LAUNCHER_EXE, OUTFILE, VERSION, EXTENSION, MIME_TYPE, DESCRIPTION, PROGID,
+; and SIGN_COMMAND when the build signs: the installer and its uninstaller are
+; then signed as makensis writes them.
 
 Target ${TARGET}
 SetCompressor /SOLID lzma
@@ -15,6 +17,11 @@ RequestExecutionLevel user
 ManifestSupportedOS all
 
 !include LogicLib.nsh
+
+!ifdef SIGN_COMMAND
+  !finalize '"${SIGN_COMMAND}" "%1"' = 0
+  !uninstfinalize '"${SIGN_COMMAND}" "%1"' = 0
+!endif
 
 !define APP_NAME "Talvin Launcher"
 !define CLASSES "Software\Classes"

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Signing as a build step, with a throwaway certificate: the 64-bit build
+# signs the setup program, the uninstaller it writes, the Windows Installer
+# package, launcher.exe, talvin-check.exe and talvin-config.exe, each
+# accepted by osslsigncode with SHA-256; a byte changed after signing fails. A certificate inside the
+# sources is refused; a password given as a variable signs as well, from a
+# file only its owner reads, and a time-stamping address is asked.
+# Usage: signing_test.sh SOURCE_DIR
+source "$(dirname "$0")/../lib.sh"
+need_tools openssl osslsigncode
+# Outside the sources, where a publisher keeps the certificate.
+source_dir=$1 work=$scratch build=$scratch/build
+openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=Test -addext extendedKeyUsage=codeSigning \
+    -days 2 -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null &&
+    openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -passout pass:test-secret \
+        -out "$work/publisher.pfx" && echo test-secret >"$work/password" ||
+    { fail "throwaway certificate"; finish; }
+configure() {
+    timeout 300 cmake -S "$source_dir" -B "$build" -G Ninja -DLAUNCHER_TESTS=OFF \
+        -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/toolchain-x86_64-w64-mingw32.cmake" \
+        -DCMAKE_BUILD_TYPE=MinSizeRel "$@" >"$work/configure.log" 2>&1
+}
+# verify FILE: accepted, with SHA-256.
+verify() {
+    local answer
+    answer=$(osslsigncode verify -CAfile "$work/cert.pem" "$1" 2>&1)
+    [[ $answer =~ Message\ digest\ algorithm\ +:\ SHA256 && $answer == *Succeeded ]] ||
+        fail "$1 is not signed: $answer"
+}
+
+configure -DLAUNCHER_SIGN_PKCS12="$source_dir/publisher.pfx" -DLAUNCHER_SIGN_PASSWORD_FILE="$work/password" &&
+    fail "a certificate named inside the sources was taken"
+grep -q "is inside the source" "$work/configure.log" || fail "no reason given: $(tail -3 "$work/configure.log")"
+rm -rf "$build"
+
+configure -DLAUNCHER_SIGN_PKCS12="$work/publisher.pfx" -DLAUNCHER_SIGN_PASSWORD_FILE="$work/password" &&
+    timeout 600 cmake --build "$build" -j 2 --target installer msi_package talvin-check \
+        >"$work/build.log" 2>&1 || { tail -n 20 "$work/configure.log" "$work/build.log"; fail "signed build"; finish; }
+signed=("$build"/talvin-launcher-setup-*.exe "$build"/talvin-launcher-*.msi "$build/launcher.exe"
+    "$build/talvin-check.exe" "$build/talvin-config.exe")
+for file in "${signed[@]}"; do verify "$file"; done
+check "signed files" "${#signed[@]}" 5
+
+make_wine_prefix "$scratch/prefix" || { fail "wineboot"; finish; }
+timeout 120 wine "${signed[0]}" /S
+verify "$(winepath -u "$(wine cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')\\Programs\\Talvin Launcher\\uninstall.exe" | tr -d '\r')"
+
+cp "$build/launcher.exe" "$work/changed.exe"
+printf 'X' | dd of="$work/changed.exe" bs=1 seek=1024 conv=notrunc 2>/dev/null
+osslsigncode verify -CAfile "$work/cert.pem" "$work/changed.exe" >/dev/null 2>&1 &&
+    fail "a changed file passes verification"
+
+# A time-stamping authority of the test's own.
+openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=TSA -days 2 -keyout "$work/tsa.key" \
+    -addext extendedKeyUsage=critical,timeStamping -out "$work/tsa.pem" 2>/dev/null
+echo 01 >"$work/serial"
+printf '[tsa]\ndefault_tsa = test\n[test]\nserial = %s\nsigner_cert = %s\nsigner_key = %s\n%s\n' \
+    "$work/serial" "$work/tsa.pem" "$work/tsa.key" \
+    $'signer_digest = sha256\ndefault_policy = 1.2.3.4.1\ndigests = sha256\ness_cert_id_alg = sha256' \
+    >"$work/tsa.cnf"
+start_group tsa python3 "$(dirname "$0")/time_stamping.py" "$work" >"$work/tsa.port"
+wait_until 10 test -s "$work/tsa.port" || fail "the time-stamping authority did not start"
+
+configure -DLAUNCHER_SIGN_PASSWORD_FILE= -DLAUNCHER_SIGN_PASSWORD=test-secret \
+    -DLAUNCHER_SIGN_TIMESTAMP_URL="http://127.0.0.1:$(cat "$work/tsa.port")" &&
+    timeout 300 cmake --build "$build" -j 2 --target msi_package >"$work/build.log" 2>&1 ||
+    { tail -20 "$work/build.log"; fail "signed with the password as a variable"; }
+verify "${signed[1]}"
+osslsigncode verify -CAfile "$work/cert.pem" -TSA-CAfile "$work/tsa.pem" "${signed[1]}" 2>&1 |
+    grep -q "Timestamp Server Signature verification: ok" || fail "the package is not time-stamped"
+check "password file's mode" "$(stat -c %a "$build/signing/password")" 600
+finish
