@@ -1,5 +1,6 @@
 #include "launch/entry.h"
 
+#include "launch/launch_link.h"
 #include "launch/launch_sequence.h"
 
 #include <string.h>
@@ -24,10 +25,6 @@ const char* argument_text(const char* command_line) {
 }
 
 void launch_from_argument_text(platform_window owner, const char* arguments) {
-    char launch_path[LAUNCH_PATH_CAP] = "";
-    size_t length = strlen(arguments);
-    if (length < sizeof launch_path) memcpy(launch_path, arguments, length + 1);
-
     // Without a Windows directory there is no settings directory: the current
     // one may be the browser's download folder, so it is never used instead.
     char settings_dir[SETTINGS_DIR_CAP] = "";
@@ -38,5 +35,13 @@ void launch_from_argument_text(platform_window owner, const char* arguments) {
     } else {
         settings_dir[0] = '\0';
     }
+    // A link has a limit and a buffer of its own; paths keep theirs.
+    if (is_link(arguments)) {
+        launch_from_link(owner, settings_dir, arguments);
+        return;
+    }
+    char launch_path[LAUNCH_PATH_CAP] = "";
+    size_t length = strlen(arguments);
+    if (length < sizeof launch_path) memcpy(launch_path, arguments, length + 1);
     run_launch(owner, settings_dir, launch_path);
 }

@@ -1,0 +1,70 @@
+// The folder of the launch files of links on POSIX: $XDG_RUNTIME_DIR/talvin
+// (a per-user folder that ends with the session), else the user's cache
+// folder. It only names and judges the folder; link_store.cpp writes there.
+#include "platform/platform.h"
+
+#include "platform/posix/link_folder.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A relative folder would be taken from the current one, which may be the
+// browser's download folder, so only absolute ones count.
+const char* absolute_variable(const char* name) {
+    const char* value = getenv(name);
+    return value != nullptr && value[0] == '/' ? value : nullptr;
+}
+
+unsigned joined(char* dest, unsigned capacity, const char* base, const char* rest) {
+    size_t base_length = strlen(base), rest_length = strlen(rest);
+    size_t length = base_length + rest_length;
+    if (length + 1 > capacity) return (unsigned)(length + 1);
+    memcpy(dest, base, base_length);
+    memcpy(dest + base_length, rest, rest_length + 1);
+    return (unsigned)length;
+}
+
+} // namespace
+
+unsigned platform_link_folder(char* dest, unsigned capacity) {
+    if (const char* runtime = absolute_variable("XDG_RUNTIME_DIR"))
+        return joined(dest, capacity, runtime, "/talvin");
+    if (const char* cache = absolute_variable("XDG_CACHE_HOME"))
+        return joined(dest, capacity, cache, "/talvin");
+    if (const char* home = absolute_variable("HOME"))
+        return joined(dest, capacity, home, "/.cache/talvin");
+    return 0;
+}
+
+int open_link_folder(const char* folder) {
+    return open(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+const char* link_folder_problem(int fd, int parent_fd) {
+    struct stat info, parent;
+    if (fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode)) return "it is not a folder";
+    if (info.st_uid != geteuid()) return "another user owns it";
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "other users may write into it";
+    // Whoever may rename it away could put another folder in its place.
+    if (fstat(parent_fd, &parent) != 0) return "the folder that holds it cannot be read";
+    if (parent.st_uid != geteuid() && parent.st_uid != 0)
+        return "another user owns the folder that holds it";
+    if ((parent.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (parent.st_mode & S_ISVTX) == 0)
+        return "other users may write into the folder that holds it";
+    return nullptr;
+}
+
+bool is_link_file_name(const char* name) {
+    if (strlen(name) != LINK_FILE_NAME_LENGTH || strncmp(name, "link-", 5) != 0 ||
+        strcmp(name + 29, ".tvl") != 0)
+        return false;
+    for (int i = 5; i < 29; i++)
+        if (!((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'f')))
+            return false;
+    return true;
+}

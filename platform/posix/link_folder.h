@@ -1,0 +1,14 @@
+// The private folder of the launch files of links, as the POSIX faces (the
+// launcher's store and the checker's questions) judge it.
+#pragma once
+
+// Opens `folder` as a folder without following a link; -1 when it cannot.
+int open_link_folder(const char* folder);
+
+// Why the open folder `fd`, or the folder `parent_fd` that holds it, lets
+// someone but this user change what is in it, in a few words; null when
+// only this user can.
+const char* link_folder_problem(int fd, int parent_fd);
+
+// 1 when `name` is one the launcher gives the files of links.
+bool is_link_file_name(const char* name);
