@@ -174,28 +174,31 @@ void check_remove_settings_folder(const char* dir) {
 }
 
 int check_why_link_folder_refused(const char* folder, char* why, unsigned capacity) {
-    int fd = open_link_folder(folder);
-    if (fd < 0) {
-        bool missing = errno == ENOENT;
-        check_format(why, capacity, "%s",
-                     missing                              ? ""
-                     : errno == ENOTDIR || errno == ELOOP ? "it is a symbolic link or no folder"
-                                                          : "it cannot be opened");
-        return missing ? 0 : 1;
-    }
     char parent[4096];
     const char* slash = strrchr(folder, '/');
     size_t length = slash == nullptr || slash == folder ? 1 : (size_t)(slash - folder);
+    const char* problem = "the folder that holds it cannot be opened";
     int parent_fd = -1;
     if (length < sizeof parent) {
         memcpy(parent, folder, length);
         parent[length] = '\0';
         parent_fd = open(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     }
-    const char* problem = parent_fd < 0 ? "the folder that holds it cannot be opened"
-                                        : link_folder_problem(fd, parent_fd);
-    close(fd);
-    if (parent_fd >= 0) close(parent_fd);
+    if (parent_fd >= 0) {
+        problem = link_holder_problem(parent_fd);
+        close(parent_fd);
+    } else if (errno == ENOENT) {
+        problem = nullptr; // the cache folder would be made
+    }
+    if (problem == nullptr) {
+        int fd = open_link_folder(folder);
+        if (fd >= 0)
+            problem = link_folder_problem(fd);
+        else if (errno != ENOENT)
+            problem = errno == ENOTDIR || errno == ELOOP ? "it is a symbolic link or no folder"
+                                                         : "it cannot be opened";
+        if (fd >= 0) close(fd);
+    }
     check_format(why, capacity, "%s", problem != nullptr ? problem : "");
     return problem != nullptr ? 1 : 0;
 }

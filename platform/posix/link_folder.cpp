@@ -45,16 +45,20 @@ int open_link_folder(const char* folder) {
     return open(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
-const char* link_folder_problem(int fd, int parent_fd) {
-    struct stat info, parent;
+const char* link_folder_problem(int fd) {
+    struct stat info;
     if (fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode)) return "it is not a folder";
     if (info.st_uid != geteuid()) return "another user owns it";
     if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "other users may write into it";
-    // Whoever may rename it away could put another folder in its place.
-    if (fstat(parent_fd, &parent) != 0) return "the folder that holds it cannot be read";
-    if (parent.st_uid != geteuid() && parent.st_uid != 0)
+    return nullptr;
+}
+
+const char* link_holder_problem(int fd) {
+    struct stat info;
+    if (fstat(fd, &info) != 0) return "the folder that holds it cannot be read";
+    if (info.st_uid != geteuid() && info.st_uid != 0)
         return "another user owns the folder that holds it";
-    if ((parent.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (parent.st_mode & S_ISVTX) == 0)
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0)
         return "other users may write into the folder that holds it";
     return nullptr;
 }

@@ -5,10 +5,13 @@
 // Opens `folder` as a folder without following a link; -1 when it cannot.
 int open_link_folder(const char* folder);
 
-// Why the open folder `fd`, or the folder `parent_fd` that holds it, lets
-// someone but this user change what is in it, in a few words; null when
-// only this user can.
-const char* link_folder_problem(int fd, int parent_fd);
+// Why the open folder `fd` lets someone but this user change what is in
+// it, in a few words; null when only this user can.
+const char* link_folder_problem(int fd);
+
+// The same of the open folder `fd` that holds it: whoever may rename the
+// folder away could put another in its place.
+const char* link_holder_problem(int fd);
 
 // 1 when `name` is one the launcher gives the files of links.
 bool is_link_file_name(const char* name);

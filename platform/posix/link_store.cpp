@@ -70,11 +70,14 @@ int open_private_folder(const char* folder) {
     mkdir(parent, 0700); // the cache folder may not exist yet
     int parent_fd = open(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (parent_fd < 0) return -1;
+    if (link_holder_problem(parent_fd) != nullptr) {
+        close(parent_fd);
+        return -1;
+    }
     mkdirat(parent_fd, slash + 1, 0700);
     int fd = openat(parent_fd, slash + 1, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat info;
-    bool usable = fd >= 0 && link_folder_problem(fd, parent_fd) == nullptr &&
-                  fstat(fd, &info) == 0 &&
+    bool usable = fd >= 0 && link_folder_problem(fd) == nullptr && fstat(fd, &info) == 0 &&
                   ((info.st_mode & 07777) == 0700 || fchmod(fd, 0700) == 0);
     close(parent_fd);
     if (!usable && fd >= 0) close(fd);

@@ -15,9 +15,9 @@ namespace {
 
 const std::set<std::string> SINGLE = {"launch", "ini",  "args", "start",  "cwd",
                                       "append", "only", "name", "stderr", "signature"};
-const std::set<std::string> MULTI = {"env", "box", "arg"};
-const std::set<std::string> TWO_PART = {"file",  "mode",    "fake", "setenv",
-                                        "field", "special", "sign", "owner"};
+const std::set<std::string> MULTI = {"env", "box", "arg", "link", "gone"};
+const std::set<std::string> TWO_PART = {"file",    "mode", "fake",  "setenv", "field",
+                                        "special", "sign", "owner", "age"};
 
 } // namespace
 
@@ -192,6 +192,7 @@ Expected expected_of(const Case& c, const Places& places) {
         if (item.directive == "field") e.fields.push_back({item.directive, item.first, value});
         if (item.directive == "env") e.env.push_back(value);
         if (item.directive == "arg") e.args.push_back(value);
+        if (item.directive == "gone") e.gone.push_back(places.dir + "/" + value);
     }
     // No `arg`: the argument text is one argument, none when it is empty.
     std::string args = c.has("args") ? expand(c.get("args"), places) : places.launch;
@@ -226,7 +227,23 @@ int play_case_files(const char* runner, int count, char** files,
             printf("%s\n", error.c_str());
             failed++;
         }
+        // Each `link` plays the case once more, its launch file given as that
+        // link; `args` that name its base64url is played as a link only.
+        std::vector<Case> plays;
         for (const Case& c : cases) {
+            plays.push_back(c);
+            if (c.has("args") && c.get("args").find("$BASE64") + c.get("args").find("$PADDED") +
+                                         c.get("args").find("$PCT") !=
+                                     3 * std::string::npos)
+                plays.back().as_link = c.get("args");
+            for (const Case::Item& item : c.many) {
+                if (item.directive != "link") continue;
+                plays.push_back(c);
+                plays.back().as_link = item.value;
+                plays.back().name += " (link " + item.value + ")";
+            }
+        }
+        for (const Case& c : plays) {
             if (!c.runs_on(runner) || !case_selected(c)) continue;
             played++;
             std::vector<std::string> failures = play(c);

@@ -13,13 +13,15 @@ struct Case {
     // launch, ini, args, start, cwd, append, only, name, signature: escapes decoded, places not
     // yet expanded; absent when not given.
     std::map<std::string, std::string> one;
-    // file, env, mode, fake, box, setenv, field, arg, special, in order.
+    // file, env, mode, fake, box, setenv, field, arg, special, link, gone, age, in order.
     // Two-part directives (all but env, box and arg) keep the part before
     // the first blank in `first`.
     struct Item {
         std::string directive, first, value;
     };
     std::vector<Item> many;
+    // Played as a link: the `link` template the launch file's bytes go into.
+    std::string as_link;
 
     bool has(const std::string& directive) const { return one.count(directive) != 0; }
     const std::string& get(const std::string& directive) const { return one.at(directive); }
@@ -47,6 +49,7 @@ struct Expected {
     std::vector<Case::Item> fields;         // `field NAME VALUE`, values expanded
     std::vector<std::string> env;           // `env NAME=VALUE` or `env NAME`
     std::vector<std::string> args;          // the launcher's process arguments
+    std::vector<std::string> gone;          // `gone PATH`: files the launcher removes
 };
 Expected expected_of(const Case& c, const Places& places);
 

@@ -110,3 +110,10 @@ void compare_prediction(const Case& c, const Expected& e, const Places& places, 
     if (c.has("signature"))
         expect(&failures, "signature", signature_report(json), expand(c.get("signature"), places));
 }
+
+std::string checked_as(const std::string& text) {
+    Flat json;
+    const char* p = text.c_str();
+    std::string path = flatten(p, "", &json) ? get(json, "link.checked_as") : "";
+    return path == "<none>" || path == "null" ? "" : path;
+}

@@ -134,7 +134,7 @@ std::vector<std::string> play(const Case& c) {
     if (stderr_gone) close(gone_pipe[0]);
     std::string out = tree.root() + ".out", err = tree.root() + ".err";
 
-    Expected e = expected_of(c, places);
+    Expected e = expected_in(c, places, tree);
     std::vector<std::string> argv = words_of(getenv("LAUNCHER_WRAPPER"));
     argv.push_back(program);
     if (checking) e.args = {"--json", argument_text(e)};
@@ -143,6 +143,7 @@ std::vector<std::string> play(const Case& c) {
                                               {"WINDIR", places.win},
                                               {"HOME", places.dir + "/home"},
                                               {"LC_ALL", "C"},
+                                              {"XDG_RUNTIME_DIR", tree.root() + "/run"},
                                               {"LAUNCHER_TEST_RECORD", rec_name}};
     if (wine_prefix != nullptr && !checking) env["WINEDEBUG"] = "+relay"; // MessageBoxA: see main
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
@@ -182,6 +183,11 @@ std::vector<std::string> play(const Case& c) {
         if (done == pid) status = s;
     std::vector<std::string> failures;
     if (alarm(0) == 0) failures.push_back("did not end in time");
+    // A link's file: the one the launcher wrote, or the checker's scratch copy.
+    std::string stored = checking ? checked_as(read_file(out)) : tree.stored_file();
+    std::vector<std::string> args = e.args;
+    e = expected_in(c, places, tree, stored);
+    e.args = args;
     // Where names ignore case, the launcher uppercases the command line.
     if (wine_prefix != nullptr) e.start = upper(e.start);
     std::string record = read_file(rec);
@@ -215,7 +221,7 @@ std::vector<std::string> play(const Case& c) {
         if (wine_prefix == nullptr)
             expect(&failures, "product's SIGPIPE", recorded(record, "sigpipe"), "default\n");
     }
-    tree.check(e, &failures);
+    tree.check(e, &failures, stored, !checking);
     for (const std::string& path : {out, err, rec})
         unlink(path.c_str());
     return failures;
