@@ -2,7 +2,8 @@
 # Usage: talvin_sign_test.sh TALVIN_SIGN
 # talvin-sign checked by the openssl command line: the public key it prints is
 # openssl's, its signature verifies over the bytes before the section, a last
-# line without its line end gets CR LF (signed), and a signed file is refused.
+# line without its line end gets CR LF (signed), a signed file is refused,
+# and --link prints the signed file as a talvin: link.
 source "$(dirname "$0")/../lib.sh"
 sign=$1 work=$scratch
 
@@ -26,6 +27,19 @@ openssl dgst -sha256 -verify "$work/public.pem" -signature "$work/signature.der"
 cp "$work/game.tvl" "$work/before"
 "$sign" --key "$work/key.pem" "$work/game.tvl" 2>/dev/null && fail "a signed file was signed again"
 cmp -s "$work/before" "$work/game.tvl" || fail "a refused file was changed"
+# --link: the link of the signed file, base64url unpadded; one over the
+# launcher's 4096 characters is refused before the file changes.
+printf '[launch]\r\napp=client\r\n' >"$work/linked.tvl"
+link=$("$sign" --key "$work/key.pem" --link "$work/linked.tvl") || fail "--link failed"
+[[ $link =~ ^talvin:[A-Za-z0-9_-]+$ ]] || fail "not a base64url link: $link"
+b64=$(tr -- '-_' '+/' <<<"${link#talvin:}")
+while [ $((${#b64} % 4)) -ne 0 ]; do b64+="="; done
+cmp -s <(base64 -d <<<"$b64") "$work/linked.tvl" || fail "the link is not the signed file"
+{ printf '[launch]\r\napp=client\r\n;'; head -c 3100 /dev/zero | tr '\0' x; } >"$work/long.tvl"
+cp "$work/long.tvl" "$work/before"
+"$sign" --key "$work/key.pem" --link "$work/long.tvl" >"$work/long.out" 2>/dev/null &&
+    fail "a link over 4096 characters was made"
+cmp -s "$work/before" "$work/long.tvl" && [ ! -s "$work/long.out" ] || fail "a file too long for a link was changed"
 openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-384 -out "$work/p384.pem" 2>/dev/null
 "$sign" --key "$work/p384.pem" --public >/dev/null 2>&1 && fail "a P-384 key was taken"
 finish
