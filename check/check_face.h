@@ -71,6 +71,15 @@ void check_why_unopened(const char* path, int settings, char* why, unsigned why_
 // 1 when users other than its owner may read the file at `path`.
 int check_readable_by_others(const char* path);
 
+// Argument `index` of the checker's command line, `given` as the C runtime
+// split it, as the launcher's entry would take it into its argument text.
+// On Windows from the wide command line, so that a name the ANSI code page
+// lacks is, as for the launcher, the exact text, its short form or nothing.
+// Returns `given` or `dest` (`capacity` bytes); `note` receives why it is
+// not the text given, or is emptied.
+const char* check_argument(int index, const char* given, char* dest, unsigned capacity, char* note,
+                           unsigned note_capacity);
+
 // Makes a private folder whose "talvin.ini" is the file `path`, and writes its
 // name, with a trailing separator, into `dir`; 0 when it cannot. Undone by
 // check_remove_settings_folder.

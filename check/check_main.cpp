@@ -15,6 +15,7 @@ const char USAGE[] = "usage: talvin-check [--settings FILE] [--json] LAUNCH_FILE
 int main(int argc, char** argv) {
     static CheckRun run;
     bool json = false;
+    int settings_at = 0;
     int i = 1;
     for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; i++) {
         if (strcmp(argv[i], "--") == 0) {
@@ -23,7 +24,7 @@ int main(int argc, char** argv) {
         } else if (strcmp(argv[i], "--json") == 0) {
             json = true;
         } else if (strcmp(argv[i], "--settings") == 0 && i + 1 < argc) {
-            run.settings_option = argv[++i];
+            run.settings_option = argv[settings_at = ++i];
         } else if (strcmp(argv[i], "--help") == 0) {
             fputs(USAGE, stdout);
             return 0;
@@ -36,7 +37,18 @@ int main(int argc, char** argv) {
         fputs(USAGE, stderr);
         return 2;
     }
-    run.argument = argv[i];
+    run.argument = check_argument(i, argv[i], run.argument_text, sizeof run.argument_text,
+                                  run.argument_note, sizeof run.argument_note);
+    if (run.settings_option != nullptr) {
+        static char settings[CHECK_PATH_CAP];
+        char note[CHECK_WHY_CAP];
+        run.settings_option = check_argument(settings_at, run.settings_option, settings,
+                                             sizeof settings, note, sizeof note);
+        if (run.settings_option[0] == '\0' && note[0] != '\0') {
+            fprintf(stderr, "talvin-check: %s: %s\n", argv[settings_at], note);
+            return 2;
+        }
+    }
     check_run(&run);
     if (json)
         check_print_json(&run);

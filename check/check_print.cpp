@@ -9,7 +9,7 @@
 
 namespace {
 
-const char* const FILE_KEYS[] = {"launch", "settings"};
+const char* const FILE_KEYS[] = {"launch", "settings", "system"};
 const char PASSWORD_LINE[] = "\r\npassword=";
 
 // The appended block with each character of the password shown as '*'.
@@ -99,7 +99,7 @@ void put_not_required() {
     const CheckReport& r = check_report;
     const char* app = launch_settings.app;
     printf("not required (");
-    if (!r.opened[CHECK_FILE_SETTINGS])
+    if (!r.opened[CHECK_FILE_SETTINGS] && !r.opened[CHECK_FILE_SYSTEM])
         printf("talvin.ini was not read");
     else if (app[0] == '\0')
         printf("no product is named");
@@ -232,6 +232,9 @@ void check_print_text(const CheckRun* run) {
     const char* settings = settings_file_shown(run);
     printf("Settings file: %s%s\n               %s\n", settings != nullptr ? settings : "none",
            check_report.opened[CHECK_FILE_SETTINGS] ? "" : " (not read)", run->settings_reason);
+    if (report.system_file[0] != '\0')
+        printf("System file:   %s%s\n               read before the settings file\n",
+               report.system_file, report.opened[CHECK_FILE_SYSTEM] ? "" : " (not read)");
     put_signature(run);
     putchar('\n');
 
@@ -310,6 +313,14 @@ void check_print_json(const CheckRun* run) {
     printf(", \"reason\": ");
     put_json(run->settings_reason);
     printf(", \"read\": %s},\n", report.opened[CHECK_FILE_SETTINGS] ? "true" : "false");
+    printf("  \"system_file\": ");
+    if (report.system_file[0] != '\0') {
+        printf("{\"path\": ");
+        put_json(report.system_file);
+        printf(", \"read\": %s},\n", report.opened[CHECK_FILE_SYSTEM] ? "true" : "false");
+    } else {
+        printf("null,\n");
+    }
     printf("  \"outcome\": \"%s\",\n  \"start\": ", run->would_start ? "start" : "failure");
     if (record.started) {
         printf("{\"command_line\": ");

@@ -12,7 +12,7 @@ CheckReport check_report;
 
 namespace {
 
-const char* const FILE_NAMES[] = {"the launch file", "talvin.ini"};
+const char* const FILE_NAMES[] = {"the launch file", "talvin.ini", "the system talvin.ini"};
 const char* const KIND_NAMES[] = {"", "a [launch]", "the product's", "an [identification]"};
 
 // The names a misspelt key or section is compared with; the table itself
@@ -121,7 +121,10 @@ void record_set(FieldTrace* trace, const char* value) {
 }
 
 void on_file(const char* path, SettingSource source, int opened) {
-    file = source == SOURCE_LAUNCH_FILE ? CHECK_FILE_LAUNCH : CHECK_FILE_SETTINGS;
+    file = source == SOURCE_LAUNCH_FILE ? CHECK_FILE_LAUNCH
+           : check_report.system_file[0] != '\0' && strcmp(path, check_report.system_file) == 0
+               ? CHECK_FILE_SYSTEM
+               : CHECK_FILE_SETTINGS;
     check_copy(check_report.files[file], CHECK_PATH_CAP, path);
     check_report.tried[file] = 1;
     check_report.opened[file] = opened;
@@ -159,7 +162,7 @@ void on_section(const char* name) {
     check_copy(section, sizeof section, name);
     section_line = line_number;
     section_warned = false;
-    if (file == CHECK_FILE_SETTINGS && launch_settings.app[0] != '\0' &&
+    if (file != CHECK_FILE_LAUNCH && launch_settings.app[0] != '\0' &&
         names_equal(name, launch_settings.app))
         check_report.product_section_seen = 1;
 }
@@ -239,9 +242,11 @@ void on_setting(const char* key, const char* value, SectionKind kind, const void
     case EFFECT_TOO_LONG:
         check_warn(file, line_number, "too-long",
                    "the value of \"%s\" is %u characters, longer than the %u that %s holds: the "
-                   "line is ignored",
+                   "line is ignored%s",
                    key, (unsigned)strlen(value), trace != nullptr ? trace->capacity - 1 : 0,
-                   trace != nullptr ? trace->name : key);
+                   trace != nullptr ? trace->name : key,
+                   file != CHECK_FILE_LAUNCH ? " (talvin-config checks every value it writes)"
+                                             : "");
         break;
     case EFFECT_NO_INTEGER:
         if (trace != nullptr && strcmp(trace->name, "send_identification") == 0) {
@@ -257,7 +262,7 @@ void on_setting(const char* key, const char* value, SectionKind kind, const void
         break; // warned above
     }
     // The last path of talvin.ini decides whether the product's folder is known.
-    if (field == launch_settings.path && file == CHECK_FILE_SETTINGS)
+    if (field == launch_settings.path && file != CHECK_FILE_LAUNCH)
         check_report.path_too_long_line = effect == EFFECT_TOO_LONG ? line_number : 0;
     if (trace != nullptr && strcmp(trace->name, "app") == 0 && effect == EFFECT_STORED) {
         check_report.app_file = file;

@@ -9,7 +9,9 @@
 
 enum {
     CHECK_FILE_LAUNCH = 0,
-    CHECK_FILE_SETTINGS = 1,
+    CHECK_FILE_SETTINGS = 1, // the user's own talvin.ini, or the one WINDIR names
+    CHECK_FILE_SYSTEM = 2,   // the system folder's, read before it
+    CHECK_FILE_KINDS = 3,
     CHECK_FIELD_COUNT = 16,
     CHECK_OVERRIDES_CAP = 8,  // overridden lines kept per field; more are counted
     CHECK_WARNINGS_CAP = 100, // warnings kept; more are counted
@@ -17,7 +19,7 @@ enum {
     CHECK_PATH_CAP = 4096,
 };
 
-// One line of a file: 0 launch file, 1 settings file.
+// One line of a file: one of CHECK_FILE_*.
 struct LineRef {
     int file;
     unsigned line;
@@ -42,10 +44,13 @@ struct CheckWarning {
 };
 
 struct CheckReport {
-    char files[2][CHECK_PATH_CAP]; // the paths the reader was given
-    int tried[2];                  // 1 when the reader was given that file
-    int opened[2];
-    int product_section_seen; // talvin.ini has a section named by app
+    char files[CHECK_FILE_KINDS][CHECK_PATH_CAP]; // the paths the reader was given
+    int tried[CHECK_FILE_KINDS];                  // 1 when the reader was given that file
+    int opened[CHECK_FILE_KINDS];
+    // The system folder's talvin.ini, when the launcher reads it before the
+    // user's own (set before the run).
+    char system_file[CHECK_PATH_CAP];
+    int product_section_seen; // a talvin.ini has a section named by app
     unsigned app_line;        // where app got its final value (0: never)
     int app_file;
     unsigned path_too_long_line; // the settings line of an over-long last path (0: none)

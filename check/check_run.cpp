@@ -13,7 +13,9 @@ namespace {
 
 void explain_launch_file(const CheckRun* run, char* why) {
     const CheckReport& r = check_report;
-    if (run->argument[0] == '\0' || strcmp(run->argument, "\"\"") == 0) {
+    if (run->argument[0] == '\0' && run->argument_note[0] != '\0') {
+        check_format(why, CHECK_WHY_CAP, "%s", run->argument_note);
+    } else if (run->argument[0] == '\0' || strcmp(run->argument, "\"\"") == 0) {
         check_format(why, CHECK_WHY_CAP, "no launch file was named");
     } else if (r.tried[CHECK_FILE_LAUNCH]) {
         char reason[CHECK_WHY_CAP];
@@ -104,12 +106,18 @@ void explain_box(const CheckRun* run, const CheckBox& box, char* why) {
     } else if (strcmp(box.text, "Unable to open launch file!") == 0) {
         explain_launch_file(run, why);
     } else if (strcmp(box.text, "Unable to open talvin.ini file!") == 0) {
-        if (!r.tried[CHECK_FILE_SETTINGS]) {
+        if (!r.tried[CHECK_FILE_SETTINGS] && !r.tried[CHECK_FILE_SYSTEM]) {
             check_format(why, CHECK_WHY_CAP, "there is no settings folder");
         } else {
-            char reason[CHECK_WHY_CAP];
+            char reason[CHECK_WHY_CAP], system_reason[CHECK_WHY_CAP] = "";
             check_why_unopened(r.files[CHECK_FILE_SETTINGS], 1, reason, sizeof reason);
-            check_format(why, CHECK_WHY_CAP, "%s cannot be opened: %s",
+            if (r.tried[CHECK_FILE_SYSTEM])
+                check_why_unopened(r.files[CHECK_FILE_SYSTEM], 1, system_reason,
+                                   sizeof system_reason);
+            check_format(why, CHECK_WHY_CAP, "%s%s%s%s%s cannot be opened: %s",
+                         r.tried[CHECK_FILE_SYSTEM] ? r.files[CHECK_FILE_SYSTEM] : "",
+                         r.tried[CHECK_FILE_SYSTEM] ? " cannot be opened: " : "", system_reason,
+                         r.tried[CHECK_FILE_SYSTEM] ? "; and " : "",
                          run->settings_option != nullptr ? run->settings_option
                                                          : r.files[CHECK_FILE_SETTINGS],
                          reason);
@@ -133,16 +141,21 @@ void explain_box(const CheckRun* run, const CheckBox& box, char* why) {
 void warn_after(const CheckRun* run) {
     const LaunchSettings& s = launch_settings;
     const CheckReport& r = check_report;
-    if (r.opened[CHECK_FILE_SETTINGS] && s.app[0] != '\0' && !r.product_section_seen)
+    if ((r.opened[CHECK_FILE_SETTINGS] || r.opened[CHECK_FILE_SYSTEM]) && s.app[0] != '\0' &&
+        !r.product_section_seen)
         check_warn(r.app_file, r.app_line, "no-product-section",
-                   "app names the product \"%s\", but talvin.ini has no [%s] section", s.app,
-                   s.app);
+                   "app names the product \"%s\", but talvin.ini has no [%s] section (its "
+                   "installer writes one with: talvin-config set %s --command ...)",
+                   s.app, s.app, s.app);
+    if (run->argument[0] != '\0' && run->argument_note[0] != '\0')
+        check_warn(-1, 0, "short-form", "%s", run->argument_note);
     const FieldTrace* password = check_field("password");
-    const char* settings =
-        run->settings_option != nullptr ? run->settings_option : r.files[CHECK_FILE_SETTINGS];
-    if (password->set && password->last.file == CHECK_FILE_SETTINGS &&
-        check_readable_by_others(settings))
-        check_warn(CHECK_FILE_SETTINGS, password->last.line, "password-readable",
+    int in = password->last.file;
+    const char* settings = run->settings_option != nullptr && in == CHECK_FILE_SETTINGS
+                               ? run->settings_option
+                               : r.files[in];
+    if (password->set && in != CHECK_FILE_LAUNCH && check_readable_by_others(settings))
+        check_warn(in, password->last.line, "password-readable",
                    "talvin.ini holds a password and other users may read it (chmod 600 %s)",
                    settings);
     for (unsigned i = 0; i < check_record.box_count && i < CHECK_BOXES_CAP; i++) {
@@ -186,13 +199,21 @@ void check_run(CheckRun* run) {
         char launch_path[LAUNCH_PATH_CAP] = "";
         if (strlen(run->argument) < sizeof launch_path) strcpy(launch_path, run->argument);
         if (is_link(run->argument))
-            launch_from_link(nullptr, settings_dir, run->argument);
+            launch_from_link(nullptr, "", settings_dir, run->argument);
         else
             run_launch(nullptr, settings_dir, launch_path);
         if (settings_dir[0] != '\0' && !named_so) check_remove_settings_folder(settings_dir);
     } else {
         check_format(run->settings_reason, CHECK_WHY_CAP, "%s",
                      platform_settings_directory_reason());
+        // Told apart from the user's own by its name.
+        char system[SETTINGS_DIR_CAP], own[SETTINGS_DIR_CAP];
+        unsigned length = platform_system_settings_directory(system, WINDOWS_DIR_QUERY_CAP);
+        unsigned own_length = platform_windows_directory(own, WINDOWS_DIR_QUERY_CAP);
+        if (length > 0 && length < WINDOWS_DIR_QUERY_CAP &&
+            !(own_length == length && memcmp(own, system, length) == 0))
+            check_format(check_report.system_file, CHECK_PATH_CAP, "%s%c%s", system,
+                         platform_path_separator(), SETTINGS_FILE_NAME);
         launch_from_argument_text(nullptr, run->argument);
     }
     launch_observer = nullptr;

@@ -6,11 +6,14 @@
 #include "launch_files/launch_signature.h"
 #include "check/check_face.h"
 #include "launch/launch_link.h"
+#include "launch/launch_sequence.h"
 
 enum { CHECK_WHY_CAP = 600 };
 
 struct CheckRun {
-    const char* argument;        // LAUNCH_FILE as given: the launcher's argument text
+    const char* argument; // LAUNCH_FILE as the launcher's argument text (check_argument)
+    char argument_note[CHECK_WHY_CAP]; // why that is not the text given; empty when it is
+    char argument_text[LAUNCH_PATH_CAP];
     const char* settings_option; // the file given with --settings, or null
     char settings_reason[CHECK_WHY_CAP];
     char box_why[CHECK_BOXES_CAP][CHECK_WHY_CAP];

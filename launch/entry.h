@@ -12,6 +12,9 @@ enum {
 // The process's command line without the program's own name and the blanks
 // and control characters after it. Returns a pointer into `command_line`.
 const char* argument_text(const char* command_line);
+// The same of the wide command line (Windows keeps it; the ANSI one holds
+// look-alikes of the characters its code page lacks).
+const wchar_t* argument_text(const wchar_t* command_line);
 
 // A talvin: link goes to launch_from_link. Other text is the launch path:
 // copies `arguments` into the launch path buffer (text longer than 255 bytes

@@ -117,7 +117,18 @@ const char* link_refusal(LinkVerdict verdict) {
     return "";
 }
 
-void launch_from_link(platform_window owner, const char* settings_dir, const char* arguments) {
+bool is_link_file_name(const char* name) {
+    if (strlen(name) != LINK_FILE_NAME_LENGTH || strncmp(name, "link-", 5) != 0 ||
+        strcmp(name + 29, ".tvl") != 0)
+        return false;
+    for (int i = 5; i < 29; i++)
+        if (!((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'f')))
+            return false;
+    return true;
+}
+
+void launch_from_link(platform_window owner, const char* system_dir, const char* settings_dir,
+                      const char* arguments) {
     static DecodedLink link;
     decode_link(arguments, &link);
     char path[LAUNCH_PATH_CAP] = "";
@@ -136,5 +147,5 @@ void launch_from_link(platform_window owner, const char* settings_dir, const cha
         platform_message_box(owner, link_refusal(link.verdict), "Launcher");
         return;
     }
-    run_launch(owner, settings_dir, path);
+    run_layered_launch(owner, system_dir, settings_dir, path);
 }

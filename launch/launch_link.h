@@ -36,8 +36,14 @@ void decode_link(const char* arguments, DecodedLink* link);
 // The text of the box that refuses a link, for every verdict but LINK_DECODED.
 const char* link_refusal(LinkVerdict verdict);
 
+// 1 when `name` is one the launcher gives the files of links (see
+// LINK_FILE_NAME_LENGTH): only those are ever removed from their folder.
+bool is_link_file_name(const char* name);
+
 // Runs the launch sequence on the launch file a link carries: its bytes are
 // written into a new file of the launcher's own in the private folder, whose
 // path the product is then handed. A link that cannot be decoded or stored
-// shows one box and starts nothing.
-void launch_from_link(platform_window owner, const char* settings_dir, const char* arguments);
+// shows one box and starts nothing. The settings folders are those of
+// run_layered_launch.
+void launch_from_link(platform_window owner, const char* system_dir, const char* settings_dir,
+                      const char* arguments);

@@ -158,19 +158,28 @@ bool signature_holds(platform_window owner, const char* launch_path) {
     return false;
 }
 
+// Reads SETTINGS_FILE_NAME in `dir` (ending in a separator) with the
+// working buffer; false when it cannot be read, or there is no folder.
+bool read_settings(platform_window owner, const char* dir, char* work) {
+    size_t dir_length = strlen(dir);
+    if (work == nullptr || dir_length == 0 ||
+        dir_length + sizeof SETTINGS_FILE_NAME > WORK_BUFFER_CAP)
+        return false;
+    memcpy(work, dir, dir_length);
+    memcpy(work + dir_length, SETTINGS_FILE_NAME, sizeof SETTINGS_FILE_NAME);
+    return parse_section_file(owner, work, SOURCE_SETTINGS_FILE) != 0;
+}
+
 // Steps after the launch file has been read, with the working buffer (null
-// when it could not be had: then the settings path cannot be built).
-void launch_with_settings(platform_window owner, const char* settings_dir, char* launch_path,
-                          char* work) {
-    size_t dir_length = strlen(settings_dir);
-    bool settings_read = false;
-    if (work != nullptr && dir_length > 0 &&
-        dir_length + sizeof SETTINGS_FILE_NAME <= WORK_BUFFER_CAP) {
-        memcpy(work, settings_dir, dir_length);
-        memcpy(work + dir_length, SETTINGS_FILE_NAME, sizeof SETTINGS_FILE_NAME);
-        settings_read = parse_section_file(owner, work, SOURCE_SETTINGS_FILE) != 0;
-    }
-    if (!settings_read) {
+// when it could not be had: then the settings path cannot be built). The
+// system folder's file, when there is one, is read first, so that the
+// user's own lines follow it as the settings file's follow the launch file's.
+void launch_with_settings(platform_window owner, const char* system_dir, const char* settings_dir,
+                          char* launch_path, char* work) {
+    bool layered = system_dir[0] != '\0' && strcmp(system_dir, settings_dir) != 0;
+    bool system_read = layered && read_settings(owner, system_dir, work);
+    bool settings_read = read_settings(owner, settings_dir, work);
+    if (!system_read && !settings_read) {
         platform_message_box(owner, "Unable to open talvin.ini file!", CAPTION_LAUNCHER);
         return;
     }
@@ -194,6 +203,11 @@ void launch_with_settings(platform_window owner, const char* settings_dir, char*
 } // namespace
 
 void run_launch(platform_window owner, const char* settings_dir, char* launch_path) {
+    run_layered_launch(owner, "", settings_dir, launch_path);
+}
+
+void run_layered_launch(platform_window owner, const char* system_dir, const char* settings_dir,
+                        char* launch_path) {
     unquote(launch_path);
 
     // The path goes to the product as one quoted argument; a name that would
@@ -208,6 +222,6 @@ void run_launch(platform_window owner, const char* settings_dir, char* launch_pa
     // The process ends right after this returns, so the buffer is kept for
     // the rest of its life.
     char* work = (char*)platform_take_memory(WORK_BUFFER_CAP);
-    launch_with_settings(owner, settings_dir, launch_path, work);
+    launch_with_settings(owner, system_dir, settings_dir, launch_path, work);
     platform_give_memory(work);
 }

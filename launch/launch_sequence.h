@@ -20,3 +20,10 @@ enum {
 // asked to, starts the product's command and reports failures in message
 // boxes owned by `owner`.
 void run_launch(platform_window owner, const char* settings_dir, char* launch_path);
+
+// run_launch, with SETTINGS_FILE_NAME in `system_dir` (ending in a
+// separator; empty, or `settings_dir` itself, when there is none) read
+// before the one in `settings_dir`. "Unable to open talvin.ini file!" only
+// when neither can be read.
+void run_layered_launch(platform_window owner, const char* system_dir, const char* settings_dir,
+                        char* launch_path);

@@ -3,41 +3,14 @@
 // its own.
 #pragma once
 
+#include "launch_files/byte_scan.h"
 #include "launch_files/launch_settings.h"
-#include "platform/platform.h"
-
-// Bytes read at once. Large reads keep the system calls few; the chunk still
-// fits the processor's cache, where the lines are then scanned. The fuzz
-// targets read smaller chunks, so that their inputs cross chunk ends.
-#ifndef LAUNCHER_READ_CHUNK_CAP
-#define LAUNCHER_READ_CHUNK_CAP 65536
-#endif
 
 enum {
     LINE_BUFFER_CAP = 4096, // a line handed out or back is held in a buffer of this size
-    LINE_MAX_CHARS = 4094,  // a longer line arrives as several lines
-    READ_CHUNK_CAP = LAUNCHER_READ_CHUNK_CAP,
 };
 
-static_assert(READ_CHUNK_CAP > LINE_MAX_CHARS + 1, "a cut line and more must fit the chunk");
-
-// A file open for reading as text: CR LF reaches the reader as LF, a lone CR
-// stays, the first Ctrl-Z ends the file, and a read error looks like the end.
-// All zero is a stream not yet read from (with `file` set).
-struct TextStream {
-    platform_file file;
-    unsigned pos; // the next unread byte of `chunk`
-    unsigned len; // the bytes of `chunk` read and before any Ctrl-Z
-    bool at_end;  // nothing more is read: end of file, read error or Ctrl-Z
-    bool failed;  // a working buffer could not be obtained
-    // A Ctrl-Z ended the data read, not yet told to the observer: 1, or 2
-    // when bytes followed it.
-    unsigned char ctrl_z;
-    // The unread part of a line cut by the chunk's end is moved to the front
-    // before the next read. One byte more: a line's text may be ended just
-    // past the last byte read.
-    unsigned char chunk[READ_CHUNK_CAP + 1];
-};
+static_assert(LINE_BUFFER_CAP == LINE_MAX_CHARS + 2, "a line, its line feed and its terminator");
 
 // The line most recently read by next_line, or handed back by a section
 // body, and whether the next call of next_line hands it out again instead of

@@ -4,10 +4,10 @@
 // systems' faces in posix/ and win32/, each split into queries, actions, file
 // reading, appending and signatures (queries.cpp, actions.cpp, file.cpp,
 // append.cpp, crypto.cpp), with the process's entry in main.cpp; the
-// recording fake of the tests (tests/fake/). Only the files under posix/ and
-// win32/ include an OS header; everything else calls these. Sizes follow the Win32 calls they stand
-// for: a procedure that fills a buffer returns the length written, 0 on failure, or the size it
-// would need (terminator included) when the buffer is too small.
+// recording fake of the tests (platform/fake/). Only the files under posix/ and
+// win32/ include an OS header; everything else calls these. Sizes follow the Win32 calls they stand for: a procedure that fills a
+// buffer returns the length written, 0 on failure, or the size it would need
+// (terminator included) when the buffer is too small.
 #pragma once
 
 #include <stddef.h>
@@ -24,6 +24,13 @@ void platform_message_box(platform_window owner, const char* text, const char* c
 // Writes the Windows directory (no trailing separator) into `dest`: the
 // folder that holds the shared settings file.
 unsigned platform_windows_directory(char* dest, unsigned capacity);
+
+// The system folder, whose talvin.ini is read before the one in
+// platform_windows_directory's folder, so that a user's own file adds to the
+// products installed for every account rather than hiding them (the same
+// folder, when the user has none of their own). 0 when there is none
+// (Windows; WINDIR set).
+unsigned platform_system_settings_directory(char* dest, unsigned capacity);
 
 // One short sentence saying why platform_windows_directory gives the folder
 // it gives (for tools that explain a launch). Never null.

@@ -1,16 +1,15 @@
-// What is no launch case: the process command line's argument text, the
-// Windows argument rules the POSIX start splits by, and the reader at its
-// read chunk's edge, whatever the chunk's size.
+// What is no launch case: the process command line's argument text and the
+// Windows argument rules the POSIX start splits by.
 #include "launch/entry.h"
-#include "launch_files/section_reader.h"
 #include "launch/command_line_split.h"
-#include "tests/fake/fake_platform.h"
+#include "platform/fake/fake_platform.h"
+#ifdef _WIN32
+#include "platform/win32/ansi_path.h"
+#endif
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -40,6 +39,15 @@ TEST(ArgumentText, SkipsTheProgramNameAndTheBlanksAfterIt) {
         fake::reset();
         fake::lead_bytes = leads;
         EXPECT_STREQ(argument_text(line.c_str()), expected.c_str()) << line;
+        // The wide command line by the same rule, where no byte leads another.
+        std::wstring wide;
+        for (unsigned char c : line)
+            wide += (wchar_t)c;
+        if (leads.empty()) {
+            EXPECT_EQ(wide.size() - (size_t)(argument_text(wide.c_str()) - wide.c_str()),
+                      expected.size())
+                << line;
+        }
     }
 }
 
@@ -98,28 +106,42 @@ TEST(PathSurvivesSplit, AcceptsOnlyPathsThatComeBackWhole) {
         EXPECT_EQ(path_survives_split(path.c_str()), survives) << path;
 }
 
-// A CR that is the last byte of one read chunk and its LF the first of the
-// next, after lines of 100 bytes, whatever the chunk's size.
-TEST(Reader, FoldsCrLfAcrossReadChunks) {
-    std::string bytes;
-    while (bytes.size() + 200 < READ_CHUNK_CAP)
-        bytes += ";" + std::string(98, 'a') + "\n";
-    size_t lines_before = bytes.size() / 100;
-    std::string last(READ_CHUNK_CAP - 1 - bytes.size(), 'x');
-    bytes += last + "\r\n[n]\n";
-    std::string path = (std::filesystem::temp_directory_path() / "chunk_edge.ini").string();
-    std::ofstream(path, std::ios::binary) << bytes;
-    auto stream = std::make_unique<TextStream>();
-    stream->file = platform_open_for_reading(path.c_str());
-    char line[LINE_BUFFER_CAP];
-    Words lines;
-    while (next_line(stream.get(), line) != nullptr)
-        lines.push_back(line);
-    platform_close(stream->file);
-    std::filesystem::remove(path);
-    ASSERT_EQ(lines.size(), lines_before + 2);
-    EXPECT_EQ(lines[lines_before], last + "\n");
-    EXPECT_EQ(lines[lines_before + 1], "[n]\n");
+#ifdef _WIN32
+// Wide names as Windows hands them out (a user's Windows directory on a
+// server: C:\Users\NAME\WINDOWS), over real folders in code page 1252.
+TEST(AnsiPath, ExactElseShortFormElseNothing) {
+    namespace fs = std::filesystem;
+    fs::path root = fs::temp_directory_path() / "ansi_path";
+    for (const wchar_t* name : {L"M\u00fcller", L"\u0141ukasz", L"Lukasz", L"a long folder name"})
+        fs::create_directories(root / name / "WINDOWS");
+    char dest[256];
+    auto ansi = [&](const fs::path& path, unsigned capacity = sizeof dest) {
+        unsigned length = ansi_path_from_wide(path.wstring().c_str(), dest, capacity);
+        EXPECT_EQ(length, strlen(dest)) << path;
+        return std::string(dest);
+    };
+    // Exact: the code page's own bytes, not its short form.
+    EXPECT_EQ(ansi(root / L"M\u00fcller" / "WINDOWS"), root.string() + "\\M\xfcller\\WINDOWS");
+    // Not in the code page: the short form, never the look-alike "Lukasz".
+    fs::path lukasz = root / L"\u0141ukasz" / "WINDOWS";
+    std::string short_form = ansi(lukasz);
+    EXPECT_TRUE(fs::equivalent(short_form, lukasz)) << short_form;
+    EXPECT_EQ(short_form.find("Lukasz"), std::string::npos);
+    // Exact but too long for the buffer: the short form when it fits.
+    fs::path long_name = root / "a long folder name" / "WINDOWS";
+    unsigned exact_size = (unsigned)long_name.string().size() + 1;
+    EXPECT_TRUE(fs::equivalent(ansi(long_name, exact_size - 1), long_name));
+    EXPECT_EQ(ansi(lukasz, (unsigned)short_form.size()), "");
+    EXPECT_EQ(ansi(root / L"\u0141ukasz" / "none"), ""); // no such folder: no short form
+    // A volume without 8.3 names hands the long name back.
+    auto saved = ansi_path_short_form;
+    ansi_path_short_form = [](const wchar_t* path, wchar_t* out, unsigned long capacity) {
+        return (unsigned long)(wcslen(path) < capacity ? wcslen(wcscpy(out, path)) : 0);
+    };
+    EXPECT_EQ(ansi(lukasz), "");
+    ansi_path_short_form = saved;
+    fs::remove_all(root);
 }
+#endif
 
 } // namespace

@@ -56,13 +56,16 @@ int print_public_key(EVP_PKEY* key) {
 }
 
 // True when a line of `bytes` is exactly "[signature]": the file is signed.
+// The last line counts without its line end too: signing it again would put
+// that header inside the signed part.
 bool has_signature(const char* bytes, size_t size) {
     static const char HEADER[] = "[signature]";
     const size_t length = sizeof HEADER - 1;
-    for (size_t at = 0; at + length < size; at++) {
+    for (size_t at = 0; at + length <= size; at++) {
         if ((at > 0 && bytes[at - 1] != '\n') || memcmp(bytes + at, HEADER, length) != 0) continue;
         const char* after = bytes + at + length;
-        if (after[0] == '\n' || (at + length + 1 < size && after[0] == '\r' && after[1] == '\n'))
+        size_t rest = size - at - length;
+        if (rest == 0 || after[0] == '\n' || (rest > 1 && after[0] == '\r' && after[1] == '\n'))
             return true;
     }
     return false;

@@ -20,6 +20,8 @@ ManifestSupportedOS all
 !define CLASSES "Software\Classes"
 !define MIME_TYPES "${CLASSES}\MIME\Database\Content Type"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\TalvinLauncher"
+!define LINKS "${CLASSES}\talvin"
+!define LINK_DESCRIPTION "URL:Talvin link"
 !define SHCNE_ASSOCCHANGED 0x08000000
 !define SHCNF_IDLIST 0
 
@@ -45,6 +47,8 @@ Section "Launcher" SEC_LAUNCHER
   SetShellVarContext current
   SetOutPath "$INSTDIR"
   File "/oname=launcher.exe" "${LAUNCHER_EXE}"
+  ; What products' installers call to write their sections into talvin.ini.
+  File "/oname=talvin-config.exe" "${CONFIG_EXE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   ; The browser finds the handler from the type it downloads (MIME database
@@ -54,6 +58,10 @@ Section "Launcher" SEC_LAUNCHER
   WriteRegStr HKCU "${CLASSES}\${PROGID}" "" "${DESCRIPTION}"
   WriteRegStr HKCU "${CLASSES}\${PROGID}\shell\open\command" "" '"$INSTDIR\launcher.exe" "%1"'
   WriteRegStr HKCU "${MIME_TYPES}\${MIME_TYPE}" "Extension" "${EXTENSION}"
+  ; talvin: links: the browser hands the whole link over as %1.
+  WriteRegStr HKCU "${LINKS}" "" "${LINK_DESCRIPTION}"
+  WriteRegStr HKCU "${LINKS}" "URL Protocol" ""
+  WriteRegStr HKCU "${LINKS}\shell\open\command" "" '"$INSTDIR\launcher.exe" "%1"'
 
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${APP_NAME}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -80,9 +88,10 @@ SectionEnd
 
 Section "Uninstall"
   SetShellVarContext current
-  ; Only the two files written; the folders go only when nothing else is left
+  ; Only the files written; the folders go only when nothing else is left
   ; in them.
   Delete "$INSTDIR\launcher.exe"
+  Delete "$INSTDIR\talvin-config.exe"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   RMDir "$LOCALAPPDATA\Programs"
@@ -96,6 +105,18 @@ Section "Uninstall"
   DeleteRegKey /ifempty HKCU "${MIME_TYPES}"
   DeleteRegKey /ifempty HKCU "${CLASSES}\MIME\Database"
   DeleteRegKey /ifempty HKCU "${CLASSES}\MIME"
+  ; The scheme only while its command is still the one written here.
+  ReadRegStr $0 HKCU "${LINKS}\shell\open\command" ""
+  StrCpy $1 '"$INSTDIR\launcher.exe" "%1"'
+  ${If} $0 == $1
+    DeleteRegValue HKCU "${LINKS}\shell\open\command" ""
+    !insertmacro RemoveOwnValue "${LINKS}" "" "${LINK_DESCRIPTION}"
+    DeleteRegValue HKCU "${LINKS}" "URL Protocol"
+  ${EndIf}
+  DeleteRegKey /ifempty HKCU "${LINKS}\shell\open\command"
+  DeleteRegKey /ifempty HKCU "${LINKS}\shell\open"
+  DeleteRegKey /ifempty HKCU "${LINKS}\shell"
+  DeleteRegKey /ifempty HKCU "${LINKS}"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
 
   System::Call 'shell32::SHChangeNotify(i ${SHCNE_ASSOCCHANGED}, i ${SHCNF_IDLIST}, p 0, p 0)'

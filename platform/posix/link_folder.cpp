@@ -62,13 +62,3 @@ const char* link_holder_problem(int fd) {
         return "other users may write into the folder that holds it";
     return nullptr;
 }
-
-bool is_link_file_name(const char* name) {
-    if (strlen(name) != LINK_FILE_NAME_LENGTH || strncmp(name, "link-", 5) != 0 ||
-        strcmp(name + 29, ".tvl") != 0)
-        return false;
-    for (int i = 5; i < 29; i++)
-        if (!((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'f')))
-            return false;
-    return true;
-}

@@ -12,6 +12,3 @@ const char* link_folder_problem(int fd);
 // The same of the open folder `fd` that holds it: whoever may rename the
 // folder away could put another in its place.
 const char* link_holder_problem(int fd);
-
-// 1 when `name` is one the launcher gives the files of links.
-bool is_link_file_name(const char* name);

@@ -3,6 +3,8 @@
 // symbolic link, and the files it wrote there over a day ago removed.
 #include "platform/platform.h"
 
+#include "launch/launch_link.h"
+
 #include "platform/posix/file.h"
 #include "platform/posix/link_folder.h"
 

@@ -5,7 +5,6 @@
 
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #ifndef LAUNCHER_SETTINGS_DIR
@@ -26,13 +25,14 @@ unsigned copy_out(const char* text, char* dest, unsigned capacity) {
 
 namespace {
 
-// The settings folder and why it is the one. WINDIR, when set, names it as
-// on Windows. Otherwise each user has a folder of their own, as Windows
-// gives each user a Windows directory: it is used when it holds a
-// talvin.ini (any entry of that name, so that a broken one is reported, not
-// passed over), else the system folder. One file is read, never both.
+// The settings folders and why they are the ones. WINDIR, when set, names
+// the one folder, as on Windows. Otherwise each user has a folder of their
+// own, as Windows gives each user a Windows directory, and the system
+// folder's talvin.ini is read before it, so that a user's own file adds to
+// what was installed for every account instead of hiding it.
 struct SettingsFolder {
     char path[4096];
+    char system[4096]; // empty: WINDIR names the one folder
     const char* reason;
 };
 
@@ -52,7 +52,15 @@ bool absolute(const char* path) {
     return path != nullptr && path[0] == '/';
 }
 
+// The tests' hook: a system folder of their own in place of the one chosen
+// at build time. It lets nobody do more than WINDIR already does.
+const char* system_folder() {
+    const char* hook = getenv("TALVIN_TEST_SYSTEM_FOLDER");
+    return absolute(hook) ? hook : LAUNCHER_SETTINGS_DIR;
+}
+
 void choose_settings_folder(SettingsFolder* folder) {
+    folder->system[0] = '\0';
     const char* windir = getenv("WINDIR");
     if (windir != nullptr && windir[0] != '\0') {
         join(folder->path, sizeof folder->path, windir, "");
@@ -64,27 +72,19 @@ void choose_settings_folder(SettingsFolder* folder) {
     const char* config = getenv("XDG_CONFIG_HOME");
     const char* home = getenv("HOME");
     bool have_user_folder = false;
-    const char* user_reason = "";
     if (absolute(config)) {
         have_user_folder = join(folder->path, sizeof folder->path, config, "/talvin");
-        user_reason = "The user's own talvin.ini is in $XDG_CONFIG_HOME/talvin.";
+        folder->reason = "The system folder's talvin.ini, then the user's own in "
+                         "$XDG_CONFIG_HOME/talvin.";
     } else if (absolute(home)) {
         have_user_folder = join(folder->path, sizeof folder->path, home, "/.config/talvin");
-        user_reason = "The user's own talvin.ini is in $HOME/.config/talvin.";
+        folder->reason = "The system folder's talvin.ini, then the user's own in "
+                         "$HOME/.config/talvin.";
     }
-    if (have_user_folder) {
-        char file[sizeof folder->path];
-        struct stat info;
-        if (join(file, sizeof file, folder->path, "/talvin.ini") && lstat(file, &info) == 0) {
-            folder->reason = user_reason;
-            return;
-        }
-    }
-    join(folder->path, sizeof folder->path, LAUNCHER_SETTINGS_DIR, "");
-    folder->reason = have_user_folder ? "The user's own folder holds no talvin.ini: the "
-                                        "system folder."
-                                      : "No HOME or XDG_CONFIG_HOME names a user's own "
-                                        "folder: the system folder.";
+    join(folder->system, sizeof folder->system, system_folder(), "");
+    if (have_user_folder) return;
+    join(folder->path, sizeof folder->path, system_folder(), "");
+    folder->reason = "No HOME or XDG_CONFIG_HOME names a user's own folder: the system folder.";
 }
 
 } // namespace
@@ -93,6 +93,13 @@ unsigned platform_windows_directory(char* dest, unsigned capacity) {
     SettingsFolder folder;
     choose_settings_folder(&folder);
     return copy_out(folder.path, dest, capacity);
+}
+
+unsigned platform_system_settings_directory(char* dest, unsigned capacity) {
+    SettingsFolder folder;
+    choose_settings_folder(&folder);
+    if (folder.system[0] == '\0') return 0;
+    return copy_out(folder.system, dest, capacity);
 }
 
 const char* platform_settings_directory_reason(void) {

@@ -2,10 +2,14 @@
 // file could not be opened. Nothing here changes a file the launcher uses.
 #include "check/check_face.h"
 
+#include "platform/win32/ansi_path.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 namespace {
 
@@ -92,10 +96,43 @@ int check_readable_by_others(const char*) {
     return 0;
 }
 
+const char* check_argument(int index, const char* given, char* dest, unsigned capacity, char* note,
+                           unsigned note_capacity) {
+    (void)given; // a look-alike where the code page lacks a character
+    int count = 0;
+    wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+    AnsiArgument taken = ANSI_ARGUMENT_NONE_NOT_ANSI;
+    if (words != nullptr && index < count) taken = ansi_argument_text(words[index], dest, capacity);
+    if (words == nullptr || index >= count) dest[0] = '\0';
+    LocalFree(words);
+    bool too_long = taken == ANSI_ARGUMENT_SHORT_TOO_LONG || taken == ANSI_ARGUMENT_NONE_TOO_LONG;
+    char why[120];
+    if (too_long)
+        snprintf(why, sizeof why, "is longer than %u bytes", capacity - 1);
+    else
+        snprintf(why, sizeof why, "holds characters that the ANSI code page (%u) lacks", GetACP());
+    if (taken == ANSI_ARGUMENT_AS_GIVEN)
+        note[0] = '\0';
+    else if (taken == ANSI_ARGUMENT_SHORT_NOT_ANSI || taken == ANSI_ARGUMENT_SHORT_TOO_LONG)
+        check_format(note, note_capacity,
+                     "the path %s: the launcher takes its short form, which names the same file",
+                     why);
+    else
+        check_format(note, note_capacity,
+                     "the path %s and has no short form in that code page within %u bytes (no "
+                     "such file, or no 8.3 names on its volume)",
+                     why, capacity - 1);
+    return dest;
+}
+
 int check_make_settings_folder(const char* path, char* dir, unsigned capacity) {
+    // In a profile whose name the code page lacks, the ANSI call would name
+    // a look-alike folder.
+    wchar_t wide[MAX_PATH + 1];
     char temp[MAX_PATH];
-    DWORD length = GetTempPathA(sizeof temp, temp);
-    if (length == 0 || length >= sizeof temp) return 0;
+    DWORD length = GetTempPathW(MAX_PATH + 1, wide);
+    if (length == 0 || length > MAX_PATH || ansi_path_from_wide(wide, temp, sizeof temp) == 0)
+        return 0;
     for (unsigned attempt = 0; attempt < 100; attempt++) {
         char folder[MAX_PATH * 2];
         snprintf(folder, sizeof folder, "%stalvin-check.%lu.%u", temp, GetCurrentProcessId(),
@@ -120,5 +157,55 @@ void check_remove_settings_folder(const char* dir) {
     snprintf(folder, sizeof folder, "%s", dir);
     size_t length = strlen(folder);
     if (length > 1) folder[length - 1] = '\0';
+    RemoveDirectoryA(folder);
+}
+
+int check_why_link_folder_refused(const char* folder, char* why, unsigned capacity) {
+    DWORD attributes = GetFileAttributesA(folder);
+    const char* problem = nullptr;
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        problem = nullptr; // it would be made
+    else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        problem = "it is not a folder";
+    else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        problem = "it is a link or junction to another folder";
+    snprintf(why, capacity, "%s", problem != nullptr ? problem : "");
+    return problem != nullptr ? 1 : 0;
+}
+
+int check_write_scratch_file(const void* data, unsigned size, char* path, unsigned capacity) {
+    wchar_t wide[MAX_PATH + 1];
+    char temp[MAX_PATH];
+    DWORD length = GetTempPathW(MAX_PATH + 1, wide);
+    if (length == 0 || length > MAX_PATH || ansi_path_from_wide(wide, temp, sizeof temp) == 0)
+        return 0;
+    for (unsigned attempt = 0; attempt < 100; attempt++) {
+        char folder[MAX_PATH * 2];
+        // A name that is its own short form, as the launcher would hand on.
+        snprintf(folder, sizeof folder, "%stc%06lx", temp,
+                 (GetCurrentProcessId() * 100 + attempt) & 0xFFFFFF);
+        if (!CreateDirectoryA(folder, nullptr)) continue;
+        if (snprintf(path, capacity, "%s\\link.tvl", folder) < (int)capacity) {
+            HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+            DWORD written = 0;
+            bool whole = file != INVALID_HANDLE_VALUE &&
+                         WriteFile(file, data, size, &written, nullptr) && written == size;
+            if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+            if (whole) return 1;
+            DeleteFileA(path);
+        }
+        RemoveDirectoryA(folder);
+        return 0;
+    }
+    return 0;
+}
+
+void check_remove_scratch_file(const char* path) {
+    DeleteFileA(path);
+    char folder[MAX_PATH * 4];
+    snprintf(folder, sizeof folder, "%s", path);
+    char* slash = strrchr(folder, '\\');
+    if (slash != nullptr) *slash = '\0';
     RemoveDirectoryA(folder);
 }

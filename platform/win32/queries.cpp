@@ -1,12 +1,39 @@
 // The Win32 answers to the launcher's questions: the settings folder, paths,
 // the current directory, character and memory services. They change nothing,
 // so every Windows face (the launcher's and the checker's) shares them.
+//
+// Every path Windows hands out is asked for in its wide form and given on in
+// the ANSI code page only when it converts exactly, else as its short form
+// (ansi_path.h): the ANSI calls would hand out a look-alike of another
+// folder. 0 when neither fits.
 #include "platform/platform.h"
+
+#include "platform/win32/ansi_path.h"
 
 #include <windows.h>
 
+namespace {
+
+const unsigned WIDE_PATH_CAP = 1024;
+
+// The wide name the ANSI file calls give `path`.
+bool wide_of(const char* path, wchar_t* wide) {
+    return MultiByteToWideChar(CP_ACP, 0, path, -1, wide, WIDE_PATH_CAP) > 0;
+}
+
+} // namespace
+
 unsigned platform_windows_directory(char* dest, unsigned capacity) {
-    return GetWindowsDirectoryA(dest, capacity);
+    // Each user's own on a server where many log on: C:\Users\NAME\WINDOWS.
+    wchar_t wide[WIDE_PATH_CAP];
+    UINT length = GetWindowsDirectoryW(wide, WIDE_PATH_CAP);
+    if (length == 0 || length >= WIDE_PATH_CAP) return 0;
+    return ansi_path_from_wide(wide, dest, capacity);
+}
+
+// Windows gives each user a Windows directory: its talvin.ini is the one file.
+unsigned platform_system_settings_directory(char*, unsigned) {
+    return 0;
 }
 
 const char* platform_settings_directory_reason(void) {
@@ -18,7 +45,11 @@ char platform_path_separator(void) {
 }
 
 unsigned platform_short_path(const char* path, char* dest, unsigned capacity) {
-    return GetShortPathNameA(path, dest, capacity);
+    wchar_t wide[WIDE_PATH_CAP], short_form[WIDE_PATH_CAP];
+    if (!wide_of(path, wide)) return 0;
+    DWORD length = GetShortPathNameW(wide, short_form, WIDE_PATH_CAP);
+    if (length == 0 || length >= WIDE_PATH_CAP) return 0;
+    return ansi_path_from_wide(short_form, dest, capacity);
 }
 
 unsigned platform_full_path(const char* path, char* dest, unsigned capacity) {
@@ -34,11 +65,18 @@ unsigned platform_full_path(const char* path, char* dest, unsigned capacity) {
         CopyMemory(dest, path, length + 1);
         return length;
     }
-    return GetFullPathNameA(path, capacity, dest, nullptr);
+    wchar_t wide[WIDE_PATH_CAP], full[WIDE_PATH_CAP];
+    if (!wide_of(path, wide)) return 0;
+    DWORD length = GetFullPathNameW(wide, WIDE_PATH_CAP, full, nullptr);
+    if (length == 0 || length >= WIDE_PATH_CAP) return 0;
+    return ansi_path_from_wide(full, dest, capacity);
 }
 
 unsigned platform_current_directory(char* dest, unsigned capacity) {
-    return GetCurrentDirectoryA(capacity, dest);
+    wchar_t wide[WIDE_PATH_CAP];
+    DWORD length = GetCurrentDirectoryW(WIDE_PATH_CAP, wide);
+    if (length == 0 || length >= WIDE_PATH_CAP) return 0;
+    return ansi_path_from_wide(wide, dest, capacity);
 }
 
 int platform_file_names_ignore_case(void) {

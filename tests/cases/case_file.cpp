@@ -13,11 +13,12 @@
 
 namespace {
 
-const std::set<std::string> SINGLE = {"launch", "ini",  "args", "start",  "cwd",
-                                      "append", "only", "name", "stderr", "signature"};
-const std::set<std::string> MULTI = {"env", "box", "arg", "link", "gone"};
+const std::set<std::string> SINGLE = {"launch", "ini",  "args",   "start",     "cwd", "append",
+                                      "only",   "name", "stderr", "signature", "exit"};
+const std::set<std::string> MULTI = {"env",   "box",    "arg",  "says",
+                                     "whole", "option", "link", "gone"};
 const std::set<std::string> TWO_PART = {"file",    "mode", "fake",  "setenv", "field",
-                                        "special", "sign", "owner", "age"};
+                                        "special", "sign", "owner", "wrote",  "age"};
 
 } // namespace
 
@@ -160,8 +161,9 @@ static bool read_case_file(const std::string& path, std::vector<Case>* cases, st
 std::string expand(const std::string& text, const Places& p) {
     // Longer names first: $PRODUCT before $PROD.
     const std::pair<const char*, const std::string*> names[] = {
-        {"$DIR", &p.dir}, {"$LAUNCH", &p.launch},   {"$DL", &p.dl},
-        {"$WIN", &p.win}, {"$PRODUCT", &p.product}, {"$PROD", &p.prod}};
+        {"$DIR", &p.dir},           {"$LAUNCH", &p.launch},   {"$DL", &p.dl},
+        {"$WIN", &p.win},           {"$PRODUCT", &p.product}, {"$PROD", &p.prod},
+        {"$SHORT", &p.short_launch}};
     std::string out;
     size_t done = 0;
     for (size_t at = text.find('$'); at != std::string::npos; at = text.find('$', at + 1)) {
@@ -192,6 +194,10 @@ Expected expected_of(const Case& c, const Places& places) {
         if (item.directive == "field") e.fields.push_back({item.directive, item.first, value});
         if (item.directive == "env") e.env.push_back(value);
         if (item.directive == "arg") e.args.push_back(value);
+        if (item.directive == "says") e.says.push_back(value);
+        if (item.directive == "whole") e.wholes.push_back(value);
+        if (item.directive == "option") e.options.push_back(value);
+        if (item.directive == "wrote") e.wrote[item.first] = value;
         if (item.directive == "gone") e.gone.push_back(places.dir + "/" + value);
     }
     // No `arg`: the argument text is one argument, none when it is empty.

@@ -13,8 +13,9 @@ struct Case {
     // launch, ini, args, start, cwd, append, only, name, signature: escapes decoded, places not
     // yet expanded; absent when not given.
     std::map<std::string, std::string> one;
-    // file, env, mode, fake, box, setenv, field, arg, special, link, gone, age, in order.
-    // Two-part directives (all but env, box and arg) keep the part before
+    // file, env, mode, fake, box, setenv, field, arg, special, says, whole,
+    // option, wrote, link, gone, age, in order. Two-part directives (all but env, box, arg, says,
+    // whole, option, link and gone) keep the part before
     // the first blank in `first`.
     struct Item {
         std::string directive, first, value;
@@ -35,6 +36,7 @@ bool unescape(const std::string& in, std::string* out, std::string* error);
 // The places a case's values name, already in the form the runner uses.
 struct Places {
     std::string dir, launch, dl, win, product, prod;
+    std::string short_launch; // $SHORT: the launch file's short form (POSIX: $LAUNCH)
 };
 
 // `text` with every placeholder replaced by its place.
@@ -43,13 +45,17 @@ std::string expand(const std::string& text, const Places& places);
 // What a case expects of a launch, and what it gives the launcher, with its
 // places filled in.
 struct Expected {
-    std::string boxes;                      // "CAPTION: TEXT\n" for each box, in order
-    bool starts = false, appends = false;   // a `start`, an `append` is named
-    std::string start, cwd, append, setenv; // cwd: "" when not named; setenv: "NAME=VALUE\n"
-    std::vector<Case::Item> fields;         // `field NAME VALUE`, values expanded
-    std::vector<std::string> env;           // `env NAME=VALUE` or `env NAME`
-    std::vector<std::string> args;          // the launcher's process arguments
-    std::vector<std::string> gone;          // `gone PATH`: files the launcher removes
+    std::string boxes;                        // "CAPTION: TEXT\n" for each box, in order
+    bool starts = false, appends = false;     // a `start`, an `append` is named
+    std::string start, cwd, append, setenv;   // cwd: "" when not named; setenv: "NAME=VALUE\n"
+    std::vector<Case::Item> fields;           // `field NAME VALUE`, values expanded
+    std::vector<std::string> env;             // `env NAME=VALUE` or `env NAME`
+    std::vector<std::string> args;            // the launcher's process arguments
+    std::vector<std::string> says;            // lines of talvin-check's text report, in order
+    std::vector<std::string> wholes;          // files holding a whole report (.json: the JSON)
+    std::vector<std::string> options;         // talvin-check's options before the launch file
+    std::map<std::string, std::string> wrote; // a file under $DIR and the bytes it must end with
+    std::vector<std::string> gone;            // `gone PATH`: files the launcher removes
 };
 Expected expected_of(const Case& c, const Places& places);
 

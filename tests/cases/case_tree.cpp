@@ -75,8 +75,9 @@ bool write_file(const std::string& path, const std::string& bytes) {
 
 Places unix_places(const std::string& root, const Case& c) {
     std::string name = c.has("name") ? c.get("name") : "game.tvl";
-    return {root,          root + "/dl/" + name,   root + "/dl",
-            root + "/win", root + "/prod/product", root + "/prod"};
+    return {
+        root,           root + "/dl/" + name, root + "/dl", root + "/win", root + "/prod/product",
+        root + "/prod", root + "/dl/" + name};
 }
 
 CaseTree::CaseTree() {
@@ -207,6 +208,14 @@ void CaseTree::check(const Expected& e, std::vector<std::string>* failures,
     } else if (e.appends) {
         if (expected.count(launch_) == 0) expected[launch_] = "33188 "; // created by the append
         expected[launch_] += e.append;
+    }
+    // Files the case's own programs write: their bytes, whatever their mode.
+    for (const auto& [name, bytes] : e.wrote) {
+        auto written = after.find(root_ + "/" + name);
+        std::string got = written == after.end() ? "<nothing>" : written->second;
+        expect(failures, "wrote " + name, got.substr(got.find(' ') + 1), bytes);
+        if (written != after.end()) after.erase(written);
+        expected.erase(root_ + "/" + name);
     }
     for (const auto& [path, value] : after) {
         auto was = expected.find(path);

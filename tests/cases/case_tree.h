@@ -25,9 +25,9 @@ class CaseTree {
     // the case (an owner it may not give).
     bool build(const Case& c, const Places& names, std::string ini_path, std::string* error);
     // Adds to `failures` every change but the expected append to the launch
-    // file; when played as a link and `keeps` (the program is the launcher),
-    // `stored` is the file it wrote (its folder and mode as the launcher
-    // makes them), empty when none.
+    // file and the files the case's programs write (`wrote`); when played as a link and `keeps`
+    // (the program is the launcher), `stored` is the file it wrote (its folder and mode as the
+    // launcher makes them), empty when none.
     void check(const Expected& e, std::vector<std::string>* failures,
                const std::string& stored = "", bool keeps = true) const;
     // Played as a link: its text (`link` with $BASE64, $PADDED and $PCT, the
@@ -35,6 +35,7 @@ class CaseTree {
     // and the launch file's bytes, which are not written to $LAUNCH.
     bool link_play() const { return link_play_; }
     const std::string& link_text() const { return link_text_; }
+    const std::string& link_bytes() const { return link_bytes_; }
     // The one file the launcher wrote in $DIR/run/talvin ($XDG_RUNTIME_DIR
     // is $DIR/run), or "" when there is none or more than one.
     std::string stored_file() const;
@@ -66,6 +67,11 @@ void install_product(const std::string& path, const char* record_product);
 // `text` tell otherwise than case `c`.
 void compare_prediction(const Case& c, const Expected& e, const Places& places, int status,
                         const std::string& text, std::vector<std::string>* failures);
+// Adds to `failures` what talvin-check's `text` report and its `json` tell
+// otherwise than the case's `says` and `whole` (files in `folder`).
+void compare_report(const Expected& e, const Places& places, const std::string& folder,
+                    const std::string& text, const std::string& json,
+                    std::vector<std::string>* failures);
 // The scratch copy of a link's bytes that talvin-check's --json output
 // `text` names, or "".
 std::string checked_as(const std::string& text);

@@ -1,11 +1,14 @@
 // What talvin-check foretold (its --json output), held against a case: the
 // boxes, the command line started and its folder, the block appended with
-// the password masked, the fields and the signature.
+// the password masked, the fields and the signature; and what its text
+// report says.
 #include "case_tree.h"
 
 #include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
+
+#include <sstream>
 
 namespace {
 
@@ -84,8 +87,9 @@ void compare_prediction(const Case& c, const Expected& e, const Places& places, 
 
     std::vector<std::string>& failures = *out;
     bool started = get(json, "outcome") == "start";
-    int wanted_status = started ? 0 : 1;
-    if (!WIFEXITED(status) || (WEXITSTATUS(status) != wanted_status && WEXITSTATUS(status) != 2))
+    // 2: a file it was given cannot be read.
+    int wanted_status = c.has("exit") ? atoi(c.get("exit").c_str()) : started ? 0 : 1;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != wanted_status)
         failures.push_back("exit status " + std::to_string(status));
     std::string boxes;
     for (int i = 0; json.count("boxes." + std::to_string(i) + ".caption"); i++)
@@ -109,6 +113,31 @@ void compare_prediction(const Case& c, const Expected& e, const Places& places, 
     }
     if (c.has("signature"))
         expect(&failures, "signature", signature_report(json), expand(c.get("signature"), places));
+}
+
+void compare_report(const Expected& e, const Places& places, const std::string& folder,
+                    const std::string& text, const std::string& json,
+                    std::vector<std::string>* failures) {
+    // Each `says` is a line of the text report after the line the one before
+    // it matched; blanks before it and a carriage return after it aside.
+    auto trimmed = [](std::string line) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return line.erase(0, line.find_first_not_of(' '));
+    };
+    std::istringstream lines(text);
+    std::string line;
+    for (const std::string& wanted : e.says) {
+        while (std::getline(lines, line) && trimmed(line) != trimmed(wanted)) {
+        }
+        if (!lines)
+            return failures->push_back("the report does not say (after the lines before): " +
+                                       wanted + "\n   the report:\n" + text);
+    }
+    for (const std::string& name : e.wholes) {
+        bool is_json = name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0;
+        if ((is_json ? json : text) != expand(read_file(folder + name), places))
+            failures->push_back("whole report " + name + " differs:\n" + (is_json ? json : text));
+    }
 }
 
 std::string checked_as(const std::string& text) {

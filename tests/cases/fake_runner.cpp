@@ -7,7 +7,7 @@
 #include "launch/entry.h"
 #include "launch_files/launch_settings.h"
 #include "launch_files/section_reader.h"
-#include "tests/fake/fake_platform.h"
+#include "platform/fake/fake_platform.h"
 
 #include <stdio.h>
 #include <stdlib.h>

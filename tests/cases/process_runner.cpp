@@ -14,6 +14,7 @@
 #include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <iconv.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -23,6 +24,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 
 namespace {
@@ -36,6 +38,31 @@ bool checking;           // the program is talvin-check
 std::string windows_name(std::string path) {
     std::replace(path.begin(), path.end(), '/', '\\');
     return "Z:" + path;
+}
+
+// What wine's own short form query (winepath -s) gives the Windows name `path`.
+std::string wine_short_form(const std::string& path) {
+    std::string command =
+        std::string(getenv("LAUNCHER_WRAPPER")) + " winepath -s '" + path + "' 2>/dev/null";
+    std::string text;
+    FILE* out = popen(command.c_str(), "r");
+    for (int c; out != nullptr && (c = fgetc(out)) != EOF;)
+        if (c != '\r' && c != '\n') text += (char)c;
+    if (out != nullptr) pclose(out);
+    return text;
+}
+
+// The case files' UTF-8 `text` in wine's ANSI code page here (1252), whose
+// bytes a Windows program is handed; unchanged where it cannot hold them.
+std::string in_code_page(const std::string& text) {
+    iconv_t convert = iconv_open("CP1252", "UTF-8");
+    std::string out(text.size(), '\0');
+    char* in = const_cast<char*>(text.data());
+    char* to = out.data();
+    size_t in_left = text.size(), out_left = out.size();
+    bool whole = iconv(convert, &in, &in_left, &to, &out_left) != (size_t)-1;
+    iconv_close(convert);
+    return whole ? out.substr(0, out.size() - out_left) : text;
 }
 
 std::string upper(std::string text) {
@@ -59,6 +86,27 @@ std::string traced_boxes(const std::string& trace) {
         boxes += texts[1] + ": " + texts[0] + "\n";
     }
     return boxes;
+}
+
+// The wine prefix's folder of the launch files of links (empty files of
+// earlier cases taken away), or "".
+std::string wine_links_folder() {
+    std::error_code ignored;
+    for (const auto& user : std::filesystem::directory_iterator(
+             std::string(wine_prefix ? wine_prefix : "/nonexistent") + "/drive_c/users", ignored)) {
+        std::string folder = user.path().string() + "/AppData/Local/Talvin/links";
+        if (std::filesystem::is_directory(folder, ignored)) return folder;
+    }
+    return "";
+}
+
+// The one file in `folder`, or "".
+std::string only_file(const std::string& folder) {
+    std::vector<std::string> files;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+        files.push_back(entry.path().string());
+    return files.size() == 1 ? files[0] : "";
 }
 
 std::vector<std::string> words_of(const char* text) {
@@ -109,6 +157,34 @@ std::string expected_args(const std::string& line) {
     return words;
 }
 
+// Runs `argv` in `dir` with standard output to the file `out` and standard
+// error to `err_fd`, or else to the file `err`; then waits for it and every
+// process it left behind (they become this process's children).
+int run(std::vector<char*>& argv, std::vector<char*>& env, const std::string& dir,
+        const std::string& out, int err_fd, const std::string& err,
+        std::vector<std::string>* failures) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        // SIGPIPE at its default action, whatever this runner was given: the
+        // product must find it so too.
+        signal(SIGPIPE, SIG_DFL);
+        int to = O_WRONLY | O_CREAT | O_TRUNC;
+        int in = open("/dev/null", O_RDONLY), o = open(out.c_str(), to, 0600);
+        int e = err_fd >= 0 ? err_fd : open(err.c_str(), to, 0600);
+        if (dup2(in, 0) == 0 && dup2(o, 1) == 1 && dup2(e, 2) == 2 && chdir(dir.c_str()) == 0)
+            execvpe(argv[0], argv.data(), env.data());
+        _exit(127);
+    }
+    if (err_fd >= 0) close(err_fd);
+    running = pid;
+    alarm(getenv("LAUNCHER_WRAPPER") ? 100 : 10);
+    int status = -1, s;
+    for (pid_t done; (done = waitpid(-1, &s, 0)) > 0 || errno == EINTR;)
+        if (done == pid) status = s;
+    if (alarm(0) == 0) failures->push_back("did not end in time");
+    return status;
+}
+
 std::vector<std::string> play(const Case& c) {
     CaseTree tree;
     Places places = unix_places(tree.root(), c);
@@ -126,6 +202,9 @@ std::vector<std::string> play(const Case& c) {
     install_product(unix_places(tree.root(), c).product + (wine_prefix ? ".exe" : ""),
                     record_product);
     if (!tree.build(c, places, ini_path, &error)) return {error};
+    if (wine_prefix != nullptr && c.has("start") &&
+        c.get("start").find("$SHORT") != std::string::npos)
+        places.short_launch = wine_short_form(places.launch);
     // `stderr gone`: standard error is a pipe whose reader has already gone.
     bool stderr_gone = c.has("stderr") && c.get("stderr") == "gone";
     int gone_pipe[2] = {-1, -1};
@@ -137,7 +216,11 @@ std::vector<std::string> play(const Case& c) {
     Expected e = expected_in(c, places, tree);
     std::vector<std::string> argv = words_of(getenv("LAUNCHER_WRAPPER"));
     argv.push_back(program);
-    if (checking) e.args = {"--json", argument_text(e)};
+    if (checking) {
+        e.options.insert(e.options.begin(), "--json");
+        e.options.push_back(argument_text(e));
+        e.args = e.options;
+    }
     argv.insert(argv.end(), e.args.begin(), e.args.end());
     std::map<std::string, std::string> env = {{"PATH", "/usr/bin:/bin"},
                                               {"WINDIR", places.win},
@@ -146,6 +229,8 @@ std::vector<std::string> play(const Case& c) {
                                               {"XDG_RUNTIME_DIR", tree.root() + "/run"},
                                               {"LAUNCHER_TEST_RECORD", rec_name}};
     if (wine_prefix != nullptr && !checking) env["WINEDEBUG"] = "+relay"; // MessageBoxA: see main
+    // Wine reads the process's arguments in the locale's character set.
+    if (wine_prefix != nullptr) env["LC_ALL"] = "C.UTF-8";
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
         if (getenv(name) != nullptr) env[name] = getenv(name);
     for (const std::string& entry : e.env) {
@@ -160,39 +245,42 @@ std::vector<std::string> play(const Case& c) {
         entries.push_back(name + "=" + value);
     std::vector<char*> arg_pointers = pointers_of(argv), env_pointers = pointers_of(entries);
 
-    pid_t pid = fork();
-    if (pid == 0) {
-        // SIGPIPE at its default action, whatever this runner was given: the
-        // product must find it so too.
-        signal(SIGPIPE, SIG_DFL);
-        int to = O_WRONLY | O_CREAT | O_TRUNC;
-        int in = open("/dev/null", O_RDONLY), o = open(out.c_str(), to, 0600);
-        int e = stderr_gone ? gone_pipe[1] : open(err.c_str(), to, 0600);
-        if (dup2(in, 0) == 0 && dup2(o, 1) == 1 && dup2(e, 2) == 2 &&
-            chdir((tree.root() + "/dl").c_str()) == 0)
-            execvpe(arg_pointers[0], arg_pointers.data(), env_pointers.data());
-        _exit(127);
-    }
-    if (stderr_gone) close(gone_pipe[1]);
-    // The launcher, then every process it left behind (they become this
-    // process's children).
-    running = pid;
-    alarm(getenv("LAUNCHER_WRAPPER") ? 100 : 10);
-    int status = -1, s;
-    for (pid_t done; (done = waitpid(-1, &s, 0)) > 0 || errno == EINTR;)
-        if (done == pid) status = s;
     std::vector<std::string> failures;
-    if (alarm(0) == 0) failures.push_back("did not end in time");
+    std::string wine_stored;
+    // A link's file of an earlier case would be taken for this one's.
+    if (!wine_links_folder().empty())
+        for (const auto& entry : std::filesystem::directory_iterator(wine_links_folder()))
+            std::filesystem::remove(entry.path());
+    int status = run(arg_pointers, env_pointers, tree.root() + "/dl", out,
+                     stderr_gone ? gone_pipe[1] : -1, err, &failures);
     // A link's file: the one the launcher wrote, or the checker's scratch copy.
     std::string stored = checking ? checked_as(read_file(out)) : tree.stored_file();
+    if (wine_prefix != nullptr && !checking && tree.link_play()) {
+        // Under the prefix's local application data, not in the case's folder.
+        wine_stored = only_file(wine_links_folder());
+        std::string drive_c = std::string(wine_prefix) + "/drive_c";
+        stored = wine_stored.empty() ? "" : windows_name(wine_stored.substr(drive_c.size()));
+        stored.replace(0, 2, "C:");
+        // The launcher hands the product the short form of the file's path.
+        if (!stored.empty()) stored = wine_short_form(stored);
+    }
     std::vector<std::string> args = e.args;
     e = expected_in(c, places, tree, stored);
     e.args = args;
     // Where names ignore case, the launcher uppercases the command line.
-    if (wine_prefix != nullptr) e.start = upper(e.start);
+    if (wine_prefix != nullptr) e.start = upper(in_code_page(e.start));
     std::string record = read_file(rec);
     if (checking) {
         compare_prediction(c, e, places, status, read_file(out), &failures);
+        if (!e.says.empty() || !e.wholes.empty()) {
+            // The text report too: the same run without --json.
+            std::string json = read_file(out);
+            arg_pointers.erase(std::find_if(arg_pointers.begin(), arg_pointers.end(),
+                                            [](char* a) { return strcmp(a, "--json") == 0; }));
+            run(arg_pointers, env_pointers, tree.root() + "/dl", out, -1, err, &failures);
+            std::string folder = c.where.substr(0, c.where.rfind('/') + 1);
+            compare_report(e, places, folder, read_file(out), json, &failures);
+        }
         expect(&failures, "standard error", read_file(err), "");
         e.appends = false;
     } else {
@@ -221,7 +309,12 @@ std::vector<std::string> play(const Case& c) {
         if (wine_prefix == nullptr)
             expect(&failures, "product's SIGPIPE", recorded(record, "sigpipe"), "default\n");
     }
-    tree.check(e, &failures, stored, !checking);
+    if (!wine_stored.empty()) {
+        expect(&failures, "the link's file", read_file(wine_stored),
+               tree.link_bytes() + (e.appends ? e.append : ""));
+        unlink(wine_stored.c_str());
+    }
+    tree.check(e, &failures, stored, !checking && wine_prefix == nullptr);
     for (const std::string& path : {out, err, rec})
         unlink(path.c_str());
     return failures;

@@ -77,7 +77,7 @@ open_in "$scratch/home1" "$root/usr/share" "$scratch/settings" gio open @FILE
 open_in "$scratch/home2" "$root/usr/share" "$scratch/settings" xdg-open "$name" # relative, as Chromium does
 cmake --install "$build" --prefix "$scratch/home3/.local" >"$scratch/install.log" 2>&1 ||
     { cat "$scratch/install.log"; fail "per-user install"; }
-# A product installed for this user adds its section as README shows.
+# A product installed for this user adds its section as docs/install.md shows.
 mkdir -p "$scratch/home3/talvin" && (umask 077 && cp "$scratch/settings/talvin.ini" "$scratch/home3/talvin/")
 open_in "$scratch/home3" "$scratch/no-data" "" gio open @FILE
 finish

@@ -1,7 +1,7 @@
 // Fuzz target: the entry point's rule that finds the argument text in a
 // process command line, with and without double-byte lead bytes.
 #include "launch/entry.h"
-#include "tests/fake/fake_platform.h"
+#include "platform/fake/fake_platform.h"
 
 #include "tests/fuzz/fuzz_check.h"
 

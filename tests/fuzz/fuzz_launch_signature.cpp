@@ -8,7 +8,7 @@
 #include "launch_files/launch_settings.h"
 #include "launch_files/launch_signature.h"
 #include "launch_files/section_reader.h"
-#include "tests/fake/fake_platform.h"
+#include "platform/fake/fake_platform.h"
 
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/support/p256.h"

@@ -4,7 +4,7 @@
 #include "launch/launch_sequence.h"
 #include "launch_files/launch_settings.h"
 #include "launch_files/section_reader.h"
-#include "tests/fake/fake_platform.h"
+#include "platform/fake/fake_platform.h"
 
 #include "tests/fuzz/fuzz_check.h"
 

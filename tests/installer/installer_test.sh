@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows installer's round trip under wine64 in a fresh prefix: a silent
 # install; a launch file whose name holds blanks opened through the
-# registered open command as the shell would; a silent uninstall that takes
+# registered open command as the shell would, and a talvin: link through
+# the scheme's command; a silent uninstall that takes
 # away all the installer's own keys and files and leaves what others added.
 # Usage: installer_test.sh INSTALLER LAUNCHER_EXE RECORD_PRODUCT_EXE START_COMMAND_EXE
 # (the file type comes from LAUNCH_FILE_EXTENSION, LAUNCH_FILE_MIME_TYPE, LAUNCH_FILE_PROGID).
@@ -27,14 +28,17 @@ w reg add "$classes\\MIME\\Database\\Content Type\\text/x-other" /v Extension /d
 w "$installer" /S
 check "silent install" "$?" 0
 cmp -s "$launcher_exe" "$install_unix/launcher.exe" || fail "launcher.exe is not the one built"
+[ -f "$install_unix/talvin-config.exe" ] || fail "talvin-config.exe is not beside launcher.exe"
 check "type of $ext" "$(value "$classes\\$ext" "Content Type")" "$LAUNCH_FILE_MIME_TYPE"
 check "MIME extension" "$(value "$mime_key" Extension)" "$ext"
 
 # A double click: the open command with %1 replaced by the long path.
 mkdir -p "$drive_c/product" "$drive_c/launch files"
 cp "$record_product" "$drive_c/product/record_product.exe"
-printf '[clicktest]\r\npath=c:\\product\r\ncommand=c:\\product\\record_product.exe\r\n[identification]\r\nuser=tester\r\npassword=pw\r\n' \
-    >"$drive_c/windows/talvin.ini"
+# The product's installer writes its section as products' installers do.
+w "$install_unix/talvin-config.exe" set clicktest --command 'c:\product\record_product.exe' \
+    --path 'c:\product' || fail "talvin-config set"
+printf 'pw\n' | w "$install_unix/talvin-config.exe" identification --user tester || fail "identification"
 launch_text=$'[launch]\r\napp=clicktest\r\nmessages=0\r\n'
 printf '%s' "$launch_text" >"$drive_c/launch files/space game$ext"
 command=$(value "$classes\\$progid\\shell\\open\\command")
@@ -50,6 +54,29 @@ check "product folder" "$(recorded "$drive_c/click.record" cwd)" 'c:\product'
 check "identification appended" "$(cat "$drive_c/launch files/space game$ext")" \
     "$launch_text"$'[identification]\r\nuser=tester\r\npassword=pw\r'
 
+# A talvin: link: the scheme's registered command with %1 replaced by the
+# link, as a browser hands it over; the product gets a new file in the
+# launcher's folder under the local application data.
+links='HKCU\Software\Classes\talvin'
+check "link scheme" "$(value "$links" "URL Protocol")" ""
+w reg query "$links" /v "URL Protocol" >/dev/null 2>&1 || fail "no URL Protocol value"
+check "link description" "$(value "$links")" "URL:Talvin link"
+command=$(value "$links\shell\open\command")
+check "link command" "$command" "\"$install_win\\launcher.exe\" \"%1\""
+link="talvin:$(printf '%s' "$launch_text" | base64 -w0 | tr '+/' '-_' | tr -d =)"
+START_COMMAND_LINE=${command//%1/$link} LAUNCHER_TEST_RECORD='C:\link.record' w "$start_command"
+await_record "$drive_c/link.record"
+argument=$(recorded "$drive_c/link.record" arg)
+links_win="$(w cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')"'\Talvin\links\'
+[[ ${argument,,} == "${links_win,,}"link*.tvl ]] || fail "the product was handed [$argument]"
+check "the link's file" "$(cat "$(winepath -u "$argument" | tr -d '\r')")" \
+    "$launch_text"$'[identification]\r\nuser=tester\r\npassword=pw\r'
+
+# The product's uninstaller takes its section away, and only that.
+w "$install_unix/talvin-config.exe" remove clicktest || fail "talvin-config remove"
+check "talvin.ini after the product's uninstall" "$(tr -d '\r' <"$drive_c/windows/talvin.ini")" \
+    $'[identification]\nuser=tester\npassword=pw'
+
 # Since the install another program took the extension over, and the user
 # left a file in the install folder; then the silent uninstall.
 w reg add "$classes\\$ext" /ve /d Other.Handler /f >/dev/null
@@ -60,7 +87,7 @@ wait_until 60 test ! -e "$install_unix/uninstall.exe" || fail "the uninstaller d
 check "the extension's new handler" "$(value "$classes\\$ext")" Other.Handler
 check "its type" "$(value "$classes\\$ext" "Content Type")" ""
 check "another type" "$(value "$classes\\MIME\\Database\\Content Type\\text/x-other" Extension)" .oth
-for key in "$mime_key" "$classes\\$progid" "$uninstall_key"; do
+for key in "$mime_key" "$classes\\$progid" "$uninstall_key" "$links"; do
     w reg query "$key" >/dev/null 2>&1 && fail "$key is left"
 done
 check "files left" "$(ls "$install_unix")" notes.txt

@@ -1,8 +1,10 @@
-# Usage: cmake -DEXE=launcher.exe -DOBJDUMP=objdump -DMAX_SIZE=65536 -P check_shipped_exe.cmake
+# Usage: cmake -DEXE=launcher.exe -DOBJDUMP=objdump -DMAX_SIZE=65536 -DVERSION=1.0.0
+#        -P check_shipped_exe.cmake
 #
 # Checks the shipped 32-bit Windows program as a file: small, stripped, a GUI
-# program (no console window opens), and needing no DLL beyond those every
-# Windows has, so it runs from wherever it is copied.
+# program (no console window opens), needing no DLL beyond those every
+# Windows has, so it runs from wherever it is copied, and carrying what
+# Windows shows of a program (version, names, icon) and its manifest.
 cmake_minimum_required(VERSION 3.25)
 set(allowed_dlls kernel32.dll user32.dll msvcrt.dll)
 set(problems "")
@@ -26,6 +28,49 @@ if(NOT headers MATCHES "\n\tsymbols stripped\n" OR NOT symbols MATCHES "\nno sym
 endif()
 if(NOT headers MATCHES "\nSubsystem[ \t]+00000002")
   string(APPEND problems "\n  not a GUI program")
+endif()
+
+# The resource types present (objdump's type table: ID 0x000003 ...), then
+# what they must say: the version's strings are UTF-16, the manifest UTF-8.
+string(REGEX MATCHALL "\n[0-9a-f]+   Entry: ID: 0x0000[0-9a-f][0-9a-f]" types "${headers}")
+foreach(type IN ITEMS "03;icon" "0e;icon group" "10;version resource" "18;manifest")
+  list(GET type 0 id)
+  list(GET type 1 what)
+  if(NOT types MATCHES "ID: 0x0000${id}")
+    string(APPEND problems "\n  no ${what}")
+  endif()
+endforeach()
+file(READ "${EXE}" bytes HEX)
+# Sets `found` to whether the exe holds `text`, in UTF-16 when `wide`.
+function(holds text wide)
+  string(HEX "${text}" hex)
+  if(wide)
+    string(REGEX REPLACE "(..)" "\\100" hex "${hex}")
+  endif()
+  string(FIND "${bytes}" "${hex}" at)
+  set(found FALSE PARENT_SCOPE)
+  if(at GREATER_EQUAL 0)
+    set(found TRUE PARENT_SCOPE)
+  endif()
+endfunction()
+foreach(wanted "FileDescription" "Talvin Launcher" "ProductVersion" "${VERSION}")
+  holds("${wanted}" TRUE)
+  if(NOT found)
+    string(APPEND problems "\n  the version resource lacks \"${wanted}\"")
+  endif()
+endforeach()
+foreach(wanted "Microsoft.Windows.Common-Controls\" version=\"6.0.0.0"
+               "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}" "PerMonitorV2")
+  holds("${wanted}" FALSE)
+  if(NOT found)
+    string(APPEND problems "\n  the manifest lacks ${wanted}")
+  endif()
+endforeach()
+# Virtualized reads of the Windows directory find the talvin.ini of old
+# installers: no execution level is asked for.
+holds("<requestedExecutionLevel" FALSE)
+if(found)
+  string(APPEND problems "\n  the manifest asks for an execution level")
 endif()
 
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Usage: talvin_sign_test.sh TALVIN_SIGN
+# Usage: signing_test.sh TALVIN_SIGN TALVIN_VERIFY
 # talvin-sign checked by the openssl command line: the public key it prints is
 # openssl's, its signature verifies over the bytes before the section, a last
-# line without its line end gets CR LF (signed), a signed file is refused,
-# and --link prints the signed file as a talvin: link.
+# line without its line end gets CR LF (signed), and a signed, over-long or
+# missing file is refused unchanged; --link prints the signed file as a
+# talvin: link. talvin-verify checked against openssl's
+# signatures: it holds, one byte changed does not, bad arguments and input
+# over the cap cannot be checked.
 source "$(dirname "$0")/../lib.sh"
-sign=$1 work=$scratch
+sign=$1 verify=$2 work=$scratch
 
 openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$work/key.pem" 2>/dev/null
 openssl pkey -in "$work/key.pem" -pubout -out "$work/public.pem"
@@ -24,9 +27,19 @@ tr -d '\r\n' <"$work/section" | cut -c 18- | base64 -d >"$work/signature.der"
 openssl dgst -sha256 -verify "$work/public.pem" -signature "$work/signature.der" "$work/signed_part" \
     >/dev/null || fail "openssl does not verify the signature"
 
-cp "$work/game.tvl" "$work/before"
-"$sign" --key "$work/key.pem" "$work/game.tvl" 2>/dev/null && fail "a signed file was signed again"
-cmp -s "$work/before" "$work/game.tvl" || fail "a refused file was changed"
+# refused FILE WHY: talvin-sign fails on FILE and leaves it as it was.
+refused() {
+    [ -e "$1" ] && cp "$1" "$work/before" || : >"$work/before"
+    "$sign" --key "$work/key.pem" "$1" 2>/dev/null && fail "$2: signed"
+    [ ! -e "$1" ] || cmp -s "$work/before" "$1" || fail "$2: the file was changed"
+}
+refused "$work/game.tvl" "signed with CR LF"
+printf 'a\n[signature]\necdsa=x\n' >"$work/lf.tvl" && refused "$work/lf.tvl" "signed with LF"
+printf '[signature]' >"$work/last.tvl" && refused "$work/last.tvl" "a signature header ending the file"
+head -c $((1048576 - 255)) /dev/zero >"$work/big.tvl" && refused "$work/big.tvl" "over the size"
+refused "$work/absent.tvl" "a missing file"
+head -c $((1048576 - 256)) /dev/zero >"$work/full.tvl"
+"$sign" --key "$work/key.pem" "$work/full.tvl" || fail "a file of the largest size was refused"
 # --link: the link of the signed file, base64url unpadded; one over the
 # launcher's 4096 characters is refused before the file changes.
 printf '[launch]\r\napp=client\r\n' >"$work/linked.tvl"
@@ -42,4 +55,21 @@ cp "$work/long.tvl" "$work/before"
 cmp -s "$work/before" "$work/long.tvl" && [ ! -s "$work/long.out" ] || fail "a file too long for a link was changed"
 openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-384 -out "$work/p384.pem" 2>/dev/null
 "$sign" --key "$work/p384.pem" --public >/dev/null 2>&1 && fail "a P-384 key was taken"
+
+# talvin-verify KEY SIGNATURE: the point and r, s in hexadecimal (openssl's in capitals).
+hex() { od -An -v -tx1 | tr -d ' \n'; }
+key=$(openssl pkey -in "$work/key.pem" -pubout -outform DER | tail -c 64 | hex)
+rs=$(openssl asn1parse -inform DER -in "$work/signature.der" | sed -n 's/.*INTEGER *://p' |
+    while read -r n; do printf '%64s' "$n" | tr ' ' 0; done)
+verdict() { "$verify" "$@"; echo $?; }
+check "signed part" "$(verdict "$key" "$rs" <"$work/signed_part")" 0
+check "a byte changed" "$(sed 's/client/clienu/' "$work/signed_part" | verdict "$key" "$rs")" 1
+check "a digit that is not one" "$(verdict "${key%?}g" "$rs" </dev/null)" 2
+check "a digit short" "$(verdict "${key%?}" "$rs" </dev/null)" 2
+check "no signature" "$(verdict "$key" </dev/null)" 2
+check "over 1 MiB" "$(head -c 1048577 /dev/zero | verdict "$key" "$rs")" 2
+head -c 1048576 /dev/zero >"$work/mib"
+rs=$(openssl dgst -sha256 -sign "$work/key.pem" "$work/mib" | openssl asn1parse -inform DER |
+    sed -n 's/.*INTEGER *://p' | while read -r n; do printf '%64s' "$n" | tr ' ' 0; done)
+check "1 MiB" "$(verdict "$key" "$rs" <"$work/mib")" 0
 finish

@@ -1,11 +1,10 @@
-#include "tests/fake/fake_platform.h"
+#include "platform/fake/fake_platform.h"
 
 #include <stdlib.h>
 #include <string.h>
 
 namespace fake {
 
-std::vector<std::string> calls;
 std::vector<MessageBox> message_boxes;
 std::vector<Started> started;
 std::vector<std::string> directories;
@@ -27,7 +26,6 @@ long memory_outstanding;
 bool crypto_unavailable;
 
 void reset() {
-    calls.clear();
     message_boxes.clear();
     started.clear();
     directories.clear();
@@ -76,14 +74,16 @@ bool is_absolute(const char* path) {
 using namespace fake;
 
 void platform_message_box(platform_window owner, const char* text, const char* caption) {
-    calls.push_back("message_box");
     message_boxes.push_back({owner, text, caption});
 }
 
 unsigned platform_windows_directory(char* dest, unsigned capacity) {
-    calls.push_back("windows_directory");
     if (windows_directory_fails) return 0;
     return copy_out(windows_directory, dest, capacity);
+}
+
+unsigned platform_system_settings_directory(char*, unsigned) {
+    return 0;
 }
 
 const char* platform_settings_directory_reason(void) {
@@ -95,20 +95,17 @@ char platform_path_separator(void) {
 }
 
 unsigned platform_short_path(const char*, char* dest, unsigned capacity) {
-    calls.push_back("short_path");
     if (short_path.empty()) return 0;
     return copy_out(short_path, dest, capacity);
 }
 
 unsigned platform_full_path(const char* path, char* dest, unsigned capacity) {
-    calls.push_back("full_path");
     if (is_absolute(path)) return copy_out(path, dest, capacity);
     if (current_directory.empty()) return 0;
     return copy_out(current_directory + "/" + path, dest, capacity);
 }
 
 int platform_change_directory(const char* path) {
-    calls.push_back("change_directory");
     directories.push_back(path);
     if (change_directory_fails) return 0;
     current_directory = path;
@@ -116,7 +113,6 @@ int platform_change_directory(const char* path) {
 }
 
 unsigned platform_current_directory(char* dest, unsigned capacity) {
-    calls.push_back("current_directory");
     if (!read_back_given || directories.empty()) return copy_out(current_directory, dest, capacity);
     if (!read_back.empty()) return copy_out(read_back, dest, capacity);
     copy_out("Q:\\failed", dest, capacity);
@@ -124,13 +120,11 @@ unsigned platform_current_directory(char* dest, unsigned capacity) {
 }
 
 int platform_set_environment(const char* name, const char* value) {
-    calls.push_back("set_environment");
     environment.push_back({name, value});
     return 1;
 }
 
 unsigned platform_start_program(const char* command_line, int show_state) {
-    calls.push_back("start_program");
     started.push_back({command_line, show_state});
     return start_result;
 }
@@ -161,7 +155,6 @@ int system_verify_p256(const unsigned char public_key[64], const void* message, 
 
 int platform_verify_p256(const unsigned char public_key[64], const void* message, size_t size,
                          const unsigned char signature[64]) {
-    calls.push_back("verify_signature");
     if (crypto_unavailable) return -1;
     return system_verify_p256(public_key, message, size, signature);
 }

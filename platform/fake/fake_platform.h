@@ -24,7 +24,6 @@ struct Started {
 };
 
 // What the launcher did, in order.
-extern std::vector<std::string> calls; // "message_box", "change_directory", ...
 extern std::vector<MessageBox> message_boxes;
 extern std::vector<Started> started;
 extern std::vector<std::string> directories; // every directory changed to

@@ -1,0 +1,220 @@
+// Rewriting the settings file on POSIX: flock on the file itself, a new file
+// made beside it with mkstemp, fsync, then rename (or link, which never
+// replaces, for a file made from nothing) and fsync of the folder.
+#include "platform/settings_write.h"
+
+#include "platform/posix/file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+int last_error = 0;
+
+bool fail() {
+    last_error = errno;
+    return false;
+}
+
+// The folder part of `path` ("." when it has none) into `dest`.
+bool folder_of(const char* path, char* dest, size_t capacity) {
+    const char* slash = strrchr(path, '/');
+    size_t length = slash == nullptr ? 0 : slash == path ? 1 : (size_t)(slash - path);
+    if (length + 2 > capacity) return false;
+    if (length == 0) {
+        memcpy(dest, ".", 2);
+    } else {
+        memcpy(dest, path, length);
+        dest[length] = '\0';
+    }
+    return true;
+}
+
+// A rename lasts only once the folder that records it has reached the disk.
+bool flush_folder(const char* path) {
+    char folder[PATH_MAX];
+    if (!folder_of(path, folder, sizeof folder)) return false;
+    int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return fail();
+    bool flushed = fsync(fd) == 0 || fail();
+    close(fd);
+    return flushed;
+}
+
+} // namespace
+
+SettingsPathKind platform_settings_path(const char* path, char* dest, unsigned capacity) {
+    struct stat info;
+    if (lstat(path, &info) != 0) {
+        if (strlen(path) + 1 > capacity) return SETTINGS_PATH_TOO_LONG;
+        strcpy(dest, path);
+        return SETTINGS_PATH_ABSENT;
+    }
+    if (!S_ISLNK(info.st_mode)) {
+        if (strlen(path) + 1 > capacity) return SETTINGS_PATH_TOO_LONG;
+        strcpy(dest, path);
+        return SETTINGS_PATH_FILE;
+    }
+    char real[PATH_MAX];
+    if (realpath(path, real) == nullptr) return SETTINGS_PATH_BROKEN_LINK;
+    if (strlen(real) + 1 > capacity) return SETTINGS_PATH_TOO_LONG;
+    strcpy(dest, real);
+    return SETTINGS_PATH_FILE;
+}
+
+platform_file platform_lock_settings(const char* path) {
+    for (;;) {
+        int fd = open_regular(path, O_RDONLY);
+        if (fd < 0) {
+            fail();
+            return PLATFORM_NO_FILE;
+        }
+        int locked;
+        while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        // Open again while the old file was replaced under the waiting lock.
+        if (locked == 0 && platform_same_file(fd, path)) {
+            // The descriptor is used only for reading: nonblocking no more.
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            return (platform_file)fd;
+        }
+        if (locked != 0) fail();
+        close(fd);
+        if (locked != 0) return PLATFORM_NO_FILE;
+    }
+}
+
+void platform_unlock_settings(platform_file held) {
+    close((int)held); // the lock goes with the last descriptor
+}
+
+int platform_same_file(platform_file held, const char* path) {
+    struct stat a, b;
+    return fstat((int)held, &a) == 0 && stat(path, &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
+platform_file platform_create_beside(const char* path, char* temp, unsigned capacity) {
+    char folder[PATH_MAX];
+    const char* slash = strrchr(path, '/');
+    const char* name = slash != nullptr ? slash + 1 : path;
+    if (!folder_of(path, folder, sizeof folder) ||
+        snprintf(temp, capacity, "%s/.%s.XXXXXX", folder, name) >= (int)capacity) {
+        errno = ENAMETOOLONG;
+        fail();
+        return PLATFORM_NO_FILE;
+    }
+    int fd = mkostemp(temp, O_CLOEXEC); // mode 0600
+    if (fd < 0) fail();
+    return fd < 0 ? PLATFORM_NO_FILE : (platform_file)fd;
+}
+
+int platform_write(platform_file file, const void* data, size_t size) {
+    return write_all((int)file, data, size) || fail();
+}
+
+int platform_flush(platform_file file) {
+    return fsync((int)file) == 0 || fail();
+}
+
+int platform_set_access(platform_file file, platform_file model, unsigned mode) {
+    struct stat info;
+    if (model == PLATFORM_NO_FILE) return fchmod((int)file, (mode_t)mode) == 0 || fail();
+    if (fstat((int)model, &info) != 0) return fail();
+    // The owner first: a change of owner may clear the set-id bits.
+    if ((info.st_uid != geteuid() || info.st_gid != getegid()) &&
+        fchown((int)file, info.st_uid, info.st_gid) != 0)
+        return fail();
+    return fchmod((int)file, info.st_mode & 07777) == 0 || fail();
+}
+
+int platform_rename_into_place(const char* temp, const char* path, platform_file* held) {
+    if (*held != PLATFORM_NO_FILE) {
+        if (rename(temp, path) != 0) return fail();
+    } else {
+        // link never replaces: a file another writer made first stays.
+        if (link(temp, path) != 0) return fail();
+        unlink(temp);
+    }
+    return flush_folder(path);
+}
+
+void platform_remove_file(const char* path) {
+    unlink(path);
+}
+
+int platform_make_private_folder(const char* file) {
+    char folder[PATH_MAX];
+    if (!folder_of(file, folder, sizeof folder)) return 0;
+    struct stat info;
+    if (stat(folder, &info) == 0) return S_ISDIR(info.st_mode);
+    // Each missing folder from the top down.
+    for (char* p = folder + 1;; p++) {
+        if (*p != '/' && *p != '\0') continue;
+        char kept = *p;
+        *p = '\0';
+        if (mkdir(folder, 0700) != 0 && errno != EEXIST) return fail();
+        *p = kept;
+        if (kept == '\0') return 1;
+    }
+}
+
+int platform_is_folder(const char* path) {
+    struct stat info;
+    return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+long platform_read_secret(const char* prompt, char* dest, unsigned capacity) {
+    struct termios saved;
+    bool terminal = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (terminal) {
+        struct termios quiet = saved;
+        quiet.c_lflag &= (tcflag_t) ~(ECHO | ECHONL);
+        write_all(STDERR_FILENO, prompt, strlen(prompt));
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    // One byte at a time: nothing after the line is taken from the input.
+    size_t length = 0;
+    bool ended = false, fits = true;
+    char c;
+    ssize_t n;
+    while ((n = read(STDIN_FILENO, &c, 1)) != 0) {
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (c == '\n') {
+            ended = true;
+            break;
+        }
+        if (length + 1 < capacity)
+            dest[length++] = c;
+        else
+            fits = false;
+    }
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        write_all(STDERR_FILENO, "\n", 1);
+    }
+    if (length > 0 && dest[length - 1] == '\r') length--;
+    dest[length] = '\0';
+    if (!fits || (length == 0 && !ended)) return -1;
+    return (long)length;
+}
+
+const char* platform_text_line_end(void) {
+    return "\n";
+}
+
+const char* platform_write_error(void) {
+    return strerror(last_error);
+}

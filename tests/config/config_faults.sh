@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Usage: config_faults.sh TALVIN_CONFIG (with CONFIG_WINE_PREFIX: the
+# Windows program under wine, up to the filesystems of POSIX)
+# talvin-config's writes under faults; each must leave the old file or the
+# new one, whole: 32 writers at once, a writer killed at each step of its
+# write (its own test hook), another program's change before the rename, a
+# full and a read-only filesystem (small tmpfs mounts: root only, else
+# skipped), a symbolic link in place of the file, and the password kept out
+# of the output and every other file.
+source "$(dirname "$0")/../lib.sh"
+config=$1 f=$scratch/talvin.ini at=$scratch/talvin.ini
+cfg() { "$config" "$@"; }
+if [ -n "${CONFIG_WINE_PREFIX:-}" ]; then
+    "$(dirname "$0")/../support/wine_run.sh" "$CONFIG_WINE_PREFIX" cmd /c exit >/dev/null 2>&1
+    export WINEPREFIX=$CONFIG_WINE_PREFIX WINEDEBUG=-all at=Z:$f
+    cfg() { timeout 120 wine "$config" "$@"; }
+fi
+old=$'; kept\r\n[a]\r\ncommand=/a\r\n[b]\r\ncommand=/b\r\n'
+new=$'; kept\r\n[a]\r\ncommand=/bin/true\r\n[b]\r\ncommand=/b\r\n'
+reset() { printf '%s' "$old" >"$f" && chmod 600 "$f"; }
+holds() { cmp -s "$1" <(printf '%s' "$2"); }
+
+reset
+for i in $(seq 32); do cfg --file "$at" set "p$i" --command /bin/true & done
+wait
+for i in $(seq 32); do grep -qx "\[p$i\]"$'\r' "$f" || fail "concurrent writers: p$i was lost"; done
+cmp -s -n ${#old} "$f" <(printf '%s' "$old") || fail "concurrent writers: the sections there before changed"
+
+for step in 1 2 3 4 5 6; do
+    reset
+    TALVIN_CONFIG_TEST_STEP=$step cfg --file "$at" set a --command /bin/true
+    check "killed at step $step: status" "$?" 137
+    holds "$f" "$old" || holds "$f" "$new" || fail "killed at step $step: torn file"
+    rm -f "$scratch"/.talvin.ini.*
+done
+reset
+TALVIN_CONFIG_TEST_STEP=5:change cfg --file "$at" set a --command /bin/true 2>/dev/null
+check "changed by another program: status" "$?" 1
+holds "$f" "$old; changed by another program"$'\n' || fail "changed by another program: overwritten"
+[ -z "${CONFIG_WINE_PREFIX:-}" ] || finish
+
+mkdir "$scratch/elsewhere" && reset && mv "$f" "$scratch/elsewhere/" && ln -s elsewhere/talvin.ini "$f"
+cfg --file "$at" set a --command /bin/true
+[ -L "$f" ] && holds "$scratch/elsewhere/talvin.ini" "$new" || fail "the link was not followed"
+rm "$f" && reset
+
+printf 'Pw-7d1f\n' | cfg --file "$at" identification --user ann >"$scratch/out" 2>&1
+cfg --file "$at" show >>"$scratch/out" 2>&1
+grep -q Pw-7d1f "$f" || fail "the password was not written"
+grep -rlq Pw-7d1f "$scratch" --exclude=talvin.ini && fail "the password is in $(grep -rl Pw-7d1f "$scratch")"
+
+# A filesystem whose room or writing ends mid-write.
+mnt=$scratch/mnt
+mkdir "$mnt"
+if [ "$(id -u)" = 0 ] && mount -t tmpfs -o size=64k tmpfs "$mnt" 2>/dev/null; then
+    { printf '%s' "$old"; head -c 40000 /dev/zero | tr '\0' ';'; } >"$mnt/talvin.ini"
+    chmod 600 "$mnt/talvin.ini" && cp "$mnt/talvin.ini" "$scratch/before"
+    "$config" --file "$mnt/talvin.ini" set a --command /bin/true 2>/dev/null
+    check "full filesystem: status" "$?" 1
+    cmp -s "$mnt/talvin.ini" "$scratch/before" || fail "full filesystem: the file changed"
+    check "full filesystem: files left" "$(ls -A "$mnt")" talvin.ini
+    mount -o remount,ro "$mnt" && "$config" --file "$mnt/talvin.ini" set a --command /bin/true 2>/dev/null
+    check "read-only filesystem: status" "$?" 1
+    cmp -s "$mnt/talvin.ini" "$scratch/before" || fail "read-only filesystem: the file changed"
+    umount "$mnt"
+else
+    echo "skipped: the full and read-only filesystems need root and tmpfs"
+fi
+finish
