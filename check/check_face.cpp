@@ -97,3 +97,23 @@ int platform_append(const char* path, const void* data, unsigned size) {
     r.append_size = size;
     return 1;
 }
+
+unsigned platform_store_link_file(const char* folder, const void* data, unsigned size, char* dest,
+                                  unsigned capacity) {
+    CheckRecord& r = check_record;
+    r.link_asked = 1;
+    r.link_size = size;
+    copy_text(r.link_folder, sizeof r.link_folder, folder);
+    if (check_why_link_folder_refused(folder, r.link_refused, sizeof r.link_refused)) return 0;
+    // The launcher's own folder is left as it is: the bytes are read from a
+    // scratch copy instead.
+    if (!check_write_scratch_file(data, size, r.link_file, sizeof r.link_file)) {
+        check_format(r.link_refused, sizeof r.link_refused,
+                     "talvin-check cannot write a scratch copy");
+        return 0;
+    }
+    size_t length = strlen(r.link_file);
+    if (length + 1 > capacity) return (unsigned)(length + 1);
+    memcpy(dest, r.link_file, length + 1);
+    return (unsigned)length;
+}

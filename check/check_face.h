@@ -35,6 +35,13 @@ struct CheckRecord {
     char append_path[CHECK_TEXT_CAP];
     char append_bytes[CHECK_TEXT_CAP];
     unsigned append_size;
+    // A link's bytes: where the launcher would keep them, and where the
+    // checker wrote them to read them (removed when the check ends).
+    int link_asked; // 1 when the launcher asked for its file to be written
+    char link_folder[CHECK_TEXT_CAP];
+    char link_refused[CHECK_TEXT_CAP]; // why the folder would not be used; empty when it would
+    char link_file[CHECK_TEXT_CAP];
+    unsigned link_size;
 };
 
 extern CheckRecord check_record;
@@ -78,3 +85,13 @@ const char* check_argument(int index, const char* given, char* dest, unsigned ca
 // check_remove_settings_folder.
 int check_make_settings_folder(const char* path, char* dir, unsigned capacity);
 void check_remove_settings_folder(const char* dir);
+
+// Why the launcher would not keep a link's file in `folder`, in a few words,
+// into `why` (empty when it would, with a note when it would first create
+// the folder): returns 1 when it would refuse the folder.
+int check_why_link_folder_refused(const char* folder, char* why, unsigned capacity);
+
+// Writes `size` bytes into a new file in a private scratch folder and its
+// path into `path`; 0 when it cannot. Undone by check_remove_scratch_file.
+int check_write_scratch_file(const void* data, unsigned size, char* path, unsigned capacity);
+void check_remove_scratch_file(const char* path);

@@ -8,7 +8,7 @@
 
 namespace {
 
-const char USAGE[] = "usage: talvin-check [--settings FILE] [--json] LAUNCH_FILE\n";
+const char USAGE[] = "usage: talvin-check [--settings FILE] [--json] LAUNCH_FILE|LINK\n";
 
 } // namespace
 
@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
         check_print_json(&run);
     else
         check_print_text(&run);
+    check_end(&run);
     if (run.could_not_read) return 2;
     return run.would_start ? 0 : 1;
 }

@@ -62,7 +62,37 @@ bool has_signed_part(const SignatureCheck& check) {
     return check.verdict != SIGNATURE_ABSENT && check.verdict != SIGNATURE_UNREADABLE;
 }
 
+const char* link_verdict_code(LinkVerdict verdict) {
+    switch (verdict) {
+    case LINK_DECODED:
+        return "decoded";
+    case LINK_TOO_LONG:
+        return "too-long";
+    case LINK_NOT_BASE64URL:
+        return "not-base64url";
+    case LINK_EMPTY:
+        return "empty";
+    case LINK_NOT_STORED:
+        return "not-stored";
+    }
+    return "";
+}
+
 // --- Text
+
+void put_link(const CheckRun* run) {
+    const CheckRecord& r = check_record;
+    printf("Link:          %u characters, ", run->decoded.length);
+    if (run->decoded.verdict == LINK_DECODED)
+        printf("%u bytes of a launch file, which the launcher would write into a new file in\n"
+               "               %s (read here from a scratch copy)\n",
+               run->decoded.size, r.link_folder);
+    else if (run->decoded.verdict == LINK_NOT_STORED && r.link_asked)
+        printf("%u bytes, which the launcher could not keep in %s\n", run->decoded.size,
+               r.link_folder);
+    else
+        printf("refused (%s)\n", link_verdict_code(run->decoded.verdict));
+}
 
 // Why no signature is asked of this launch file.
 void put_not_required() {
@@ -195,7 +225,10 @@ void put_json_where(int file, unsigned line) {
 void check_print_text(const CheckRun* run) {
     const CheckRecord& record = check_record;
     const CheckReport& report = check_report;
-    printf("Launch file:   %s\n", launch_file_shown(run));
+    if (run->is_link)
+        put_link(run);
+    else
+        printf("Launch file:   %s\n", launch_file_shown(run));
     const char* settings = settings_file_shown(run);
     printf("Settings file: %s%s\n               %s\n", settings != nullptr ? settings : "none",
            check_report.opened[CHECK_FILE_SETTINGS] ? "" : " (not read)", run->settings_reason);
@@ -263,6 +296,18 @@ void check_print_json(const CheckRun* run) {
     const CheckReport& report = check_report;
     printf("{\n  \"format\": 1,\n  \"launch_file\": ");
     put_json(launch_file_shown(run));
+    printf(",\n  \"link\": ");
+    if (run->is_link) {
+        const CheckRecord& r = check_record;
+        printf("{\"length\": %u, \"verdict\": \"%s\", \"bytes\": %u, \"folder\": ",
+               run->decoded.length, link_verdict_code(run->decoded.verdict), run->decoded.size);
+        put_json_or_null(r.link_asked ? r.link_folder : nullptr);
+        printf(", \"checked_as\": ");
+        put_json_or_null(r.link_file[0] != '\0' ? r.link_file : nullptr);
+        printf("}");
+    } else {
+        printf("null");
+    }
     printf(",\n  \"settings_file\": {\"path\": ");
     put_json_or_null(settings_file_shown(run));
     printf(", \"reason\": ");

@@ -54,9 +54,56 @@ void explain_not_installed(char* why) {
         why[0] = '\0';
 }
 
+// What was wrong with a link the launcher refuses.
+void explain_link(const CheckRun* run, char* why) {
+    const DecodedLink& link = run->decoded;
+    const char* text = run->argument[0] == '"' ? run->argument + 1 : run->argument;
+    unsigned char c = (unsigned char)text[link.bad_at];
+    switch (link.verdict) {
+    case LINK_TOO_LONG:
+        check_format(why, CHECK_WHY_CAP, "the link is %u characters long; at most %u are taken",
+                     (unsigned)strcspn(text, "\""), LINK_LENGTH_LIMIT);
+        break;
+    case LINK_NOT_BASE64URL:
+        if (c == '"')
+            check_format(why, CHECK_WHY_CAP, "text follows the link's closing double quote");
+        else if (c == '\0' || c == '=' || c == '%')
+            check_format(why, CHECK_WHY_CAP,
+                         "its base64url text has a length that no encoding gives (a lone last "
+                         "character, or padding that does not complete the last four)");
+        else
+            check_format(why, CHECK_WHY_CAP,
+                         "character %u of the link, byte 0x%02X, is not base64url (A-Z a-z 0-9 "
+                         "- _), nor padding at its end",
+                         link.bad_at + 1, c);
+        break;
+    case LINK_EMPTY:
+        check_format(why, CHECK_WHY_CAP, "nothing follows \"talvin:\"");
+        break;
+    case LINK_NOT_STORED:
+        if (check_record.link_asked)
+            check_format(why, CHECK_WHY_CAP, "the folder %s cannot be used: %s",
+                         check_record.link_folder, check_record.link_refused);
+        else
+            check_format(why, CHECK_WHY_CAP,
+                         "there is no folder for it (no XDG_RUNTIME_DIR, XDG_CACHE_HOME or HOME "
+                         "names one), or its path would not fit %u bytes or reach the product "
+                         "whole",
+                         LAUNCH_PATH_CAP - 1);
+        break;
+    case LINK_DECODED:
+        why[0] = '\0';
+        break;
+    }
+}
+
 void explain_box(const CheckRun* run, const CheckBox& box, char* why) {
     const CheckReport& r = check_report;
-    if (strcmp(box.text, "Unable to open launch file!") == 0) {
+    if (run->is_link && strcmp(box.caption, "Launcher") == 0 &&
+        run->decoded.verdict != LINK_DECODED &&
+        strcmp(box.text, link_refusal(run->decoded.verdict)) == 0) {
+        explain_link(run, why);
+    } else if (strcmp(box.text, "Unable to open launch file!") == 0) {
         explain_launch_file(run, why);
     } else if (strcmp(box.text, "Unable to open talvin.ini file!") == 0) {
         if (!r.tried[CHECK_FILE_SETTINGS] && !r.tried[CHECK_FILE_SYSTEM]) {
@@ -151,7 +198,10 @@ void check_run(CheckRun* run) {
         }
         char launch_path[LAUNCH_PATH_CAP] = "";
         if (strlen(run->argument) < sizeof launch_path) strcpy(launch_path, run->argument);
-        run_launch(nullptr, settings_dir, launch_path);
+        if (is_link(run->argument))
+            launch_from_link(nullptr, "", settings_dir, run->argument);
+        else
+            run_launch(nullptr, settings_dir, launch_path);
         if (settings_dir[0] != '\0' && !named_so) check_remove_settings_folder(settings_dir);
     } else {
         check_format(run->settings_reason, CHECK_WHY_CAP, "%s",
@@ -167,6 +217,13 @@ void check_run(CheckRun* run) {
         launch_from_argument_text(nullptr, run->argument);
     }
     launch_observer = nullptr;
+    run->is_link = is_link(run->argument);
+    if (run->is_link) {
+        decode_link(run->argument, &run->decoded);
+        // The launcher would also refuse a link whose file cannot be kept.
+        if (run->decoded.verdict == LINK_DECODED && check_record.link_file[0] == '\0')
+            run->decoded.verdict = LINK_NOT_STORED;
+    }
 
     const CheckReport& r = check_report;
     run->would_start = check_record.started && check_record.start_result > 31;
@@ -187,4 +244,8 @@ void check_run(CheckRun* run) {
     for (unsigned i = 0; i < check_record.box_count && i < CHECK_BOXES_CAP; i++)
         explain_box(run, check_record.boxes[i], run->box_why[i]);
     warn_after(run);
+}
+
+void check_end(const CheckRun*) {
+    if (check_record.link_file[0] != '\0') check_remove_scratch_file(check_record.link_file);
 }

@@ -5,6 +5,7 @@
 #include "check/check_report.h"
 #include "launch_files/launch_signature.h"
 #include "check/check_face.h"
+#include "launch/launch_link.h"
 #include "launch/launch_sequence.h"
 
 enum { CHECK_WHY_CAP = 600 };
@@ -22,11 +23,16 @@ struct CheckRun {
     // requires one; only when the launch file was read.
     int signature_checked;
     SignatureCheck signature;
+    int is_link;         // the argument is a talvin: link
+    DecodedLink decoded; // what it decodes to
 };
 
 // Runs the check of `run->argument` and fills `run`, check_record and
 // check_report.
 void check_run(CheckRun* run);
+
+// Removes what the check wrote for itself (a link's scratch copy).
+void check_end(const CheckRun* run);
 
 // Prints the result as text or as one JSON object on standard output.
 void check_print_text(const CheckRun* run);

@@ -1,5 +1,6 @@
 #include "launch/entry.h"
 
+#include "launch/launch_link.h"
 #include "launch/launch_sequence.h"
 
 #include <string.h>
@@ -56,15 +57,19 @@ void settings_folder(unsigned (*query)(char*, unsigned), char* dir) {
 } // namespace
 
 void launch_from_argument_text(platform_window owner, const char* arguments) {
-    char launch_path[LAUNCH_PATH_CAP] = "";
-    size_t length = strlen(arguments);
-    if (length < sizeof launch_path) memcpy(launch_path, arguments, length + 1);
-
     // Without a Windows directory there is no settings directory: the current
     // one may be the browser's download folder, so it is never used instead.
     char settings_dir[SETTINGS_DIR_CAP];
     char system_dir[SETTINGS_DIR_CAP];
     settings_folder(platform_windows_directory, settings_dir);
     settings_folder(platform_system_settings_directory, system_dir);
+    // A link has a limit and a buffer of its own; paths keep theirs.
+    if (is_link(arguments)) {
+        launch_from_link(owner, system_dir, settings_dir, arguments);
+        return;
+    }
+    char launch_path[LAUNCH_PATH_CAP] = "";
+    size_t length = strlen(arguments);
+    if (length < sizeof launch_path) memcpy(launch_path, arguments, length + 1);
     run_layered_launch(owner, system_dir, settings_dir, launch_path);
 }

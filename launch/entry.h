@@ -16,7 +16,8 @@ const char* argument_text(const char* command_line);
 // look-alikes of the characters its code page lacks).
 const wchar_t* argument_text(const wchar_t* command_line);
 
-// Copies `arguments` into the launch path buffer (text longer than 255 bytes
+// A talvin: link goes to launch_from_link. Other text is the launch path:
+// copies `arguments` into the launch path buffer (text longer than 255 bytes
 // is refused, not cut, so it never names another file), finds the settings
 // directory and runs the launch sequence with `owner`.
 void launch_from_argument_text(platform_window owner, const char* arguments);

@@ -107,3 +107,23 @@ int platform_append(const char* path, const void* data, unsigned size);
 // when the system's cryptography cannot be had.
 int platform_verify_p256(const unsigned char public_key[64], const void* message, size_t size,
                          const unsigned char signature[64]);
+
+// The launch files of links. The launcher writes each link's bytes into a
+// new file of its own, named "link-" and 24 lowercase hexadecimal digits
+// (from the time and the process) followed by ".tvl", in a folder that only
+// this user can read.
+enum { LINK_FILE_NAME_LENGTH = 33 };
+
+// Writes the name of that folder (no trailing separator) into `dest`;
+// nothing is created or checked. 0 when the user has none.
+unsigned platform_link_folder(char* dest, unsigned capacity);
+
+// Creates `folder` when it is missing and checks that only this user can
+// use it (refused: a symbolic link, another user's folder, one that others
+// may write into); removes the launcher's own files there that were last
+// written more than a day ago; then writes the `size` bytes at `data` into
+// a new file there, created without following a link, and writes its path
+// into `dest`. Returns the path's length, 0 on failure (no file is left
+// behind), or the size needed when `dest` is too small (nothing is written).
+unsigned platform_store_link_file(const char* folder, const void* data, unsigned size, char* dest,
+                                  unsigned capacity);

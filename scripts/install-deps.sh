@@ -23,6 +23,7 @@ if [ "${1:-build}" = "all" ]; then
     xvfb xdotool x11-utils zenity imagemagick tesseract-ocr
     shared-mime-info desktop-file-utils xdg-utils libfile-mimeinfo-perl libglib2.0-bin
     dpkg-dev file lintian man-db groff-base
+    firefox-esr chromium python3
   )
 fi
 

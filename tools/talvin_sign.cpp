@@ -1,5 +1,6 @@
 // talvin-sign: signs launch files for a product that takes only signed ones.
 //   talvin-sign --key KEY.pem LAUNCH_FILE   appends the signature section
+//   talvin-sign --key KEY.pem --link LAUNCH_FILE   also prints the file's talvin: link
 //   talvin-sign --key KEY.pem --public      prints the public key for talvin.ini
 // KEY.pem is a P-256 private key (openssl genpkey -algorithm EC
 // -pkeyopt ec_paramgen_curve:P-256). Exit status 0 done, 1 failed, 2 usage.
@@ -12,7 +13,10 @@
 
 namespace {
 
-enum { LAUNCH_FILE_CAP = 1048576 - 256 }; // room for the section in the launcher's 1 MiB
+enum {
+    LAUNCH_FILE_CAP = 1048576 - 256, // room for the section in the launcher's 1 MiB
+    LINK_LENGTH_LIMIT = 4096,        // the launcher takes links of up to 4096 characters
+};
 
 int fail(const char* what, const char* name) {
     fprintf(stderr, "talvin-sign: %s: %s\n", name, what);
@@ -67,8 +71,21 @@ bool has_signature(const char* bytes, size_t size) {
     return false;
 }
 
-int sign_file(EVP_PKEY* key, const char* path) {
-    static char bytes[LAUNCH_FILE_CAP + 3];
+// "talvin:" and the base64url of `size` bytes, unpadded, on standard
+// output; false (nothing printed) when the link would be over the limit.
+bool print_link(const unsigned char* bytes, size_t size) {
+    static char text[4 * (LAUNCH_FILE_CAP + 256) / 3 + 8];
+    put_base64(text, bytes, size);
+    size_t length = strcspn(text, "=");
+    if (sizeof "talvin:" - 1 + length > LINK_LENGTH_LIMIT) return false;
+    for (size_t i = 0; i < length; i++)
+        text[i] = text[i] == '+' ? '-' : text[i] == '/' ? '_' : text[i];
+    printf("talvin:%.*s\n", (int)length, text);
+    return true;
+}
+
+int sign_file(EVP_PKEY* key, const char* path, bool link) {
+    static char bytes[LAUNCH_FILE_CAP + 256];
     FILE* file = fopen(path, "rb");
     if (file == nullptr) return fail("cannot be read", path);
     size_t size = fread(bytes, 1, LAUNCH_FILE_CAP + 1, file);
@@ -99,9 +116,13 @@ int sign_file(EVP_PKEY* key, const char* path) {
         snprintf(section, sizeof section, "%.*s[signature]\r\necdsa=", (int)added, bytes + size);
     put_base64(section + length, der, der_size);
     strcat(section, "\r\n");
+    size_t section_size = strlen(section);
+    // The link is checked before the file changes: one too long is refused whole.
+    memcpy(bytes + size, section, section_size);
+    if (link && !print_link((const unsigned char*)bytes, size + section_size))
+        return fail("signed, it would make a link over 4096 characters (not signed)", path);
     file = fopen(path, "ab");
     if (file == nullptr) return fail("cannot be written", path);
-    size_t section_size = strlen(section);
     failed = fwrite(section, 1, section_size, file) != section_size;
     if (fclose(file) != 0 || failed) return fail("cannot be written", path);
     return 0;
@@ -110,14 +131,16 @@ int sign_file(EVP_PKEY* key, const char* path) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4 || strcmp(argv[1], "--key") != 0) {
-        fprintf(stderr, "usage: talvin-sign --key KEY.pem LAUNCH_FILE\n"
+    bool link = argc == 5 && strcmp(argv[3], "--link") == 0;
+    if ((argc != 4 && !link) || strcmp(argv[1], "--key") != 0) {
+        fprintf(stderr, "usage: talvin-sign --key KEY.pem [--link] LAUNCH_FILE\n"
                         "       talvin-sign --key KEY.pem --public\n");
         return 2;
     }
     EVP_PKEY* key = read_key(argv[2]);
     if (key == nullptr) return fail("not a P-256 private key in PEM", argv[2]);
-    int status = strcmp(argv[3], "--public") == 0 ? print_public_key(key) : sign_file(key, argv[3]);
+    int status = !link && strcmp(argv[3], "--public") == 0 ? print_public_key(key)
+                                                           : sign_file(key, argv[argc - 1], link);
     EVP_PKEY_free(key);
     return status;
 }

@@ -1,4 +1,4 @@
-# Install step: writes the .desktop file for the program under the install
+# Install step: writes the .desktop files (launch files, talvin: links) for the program under the install
 # prefix, then, for an install straight onto this machine (no DESTDIR, as
 # with `cmake --install build --prefix ~/.local`), updates the MIME and
 # desktop databases there as dpkg's triggers would for the package.
@@ -12,8 +12,9 @@ if(NOT program MATCHES "^[A-Za-z0-9/._+-]+$")
 endif()
 set(LAUNCHER_PROGRAM "${program}")
 configure_file("${LAUNCHER_DESKTOP_TEMPLATE}" "${LAUNCHER_DESKTOP_FILE}" @ONLY)
+configure_file("${LAUNCHER_LINKS_TEMPLATE}" "${LAUNCHER_LINKS_FILE}" @ONLY)
 file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/share/applications" TYPE FILE
-     FILES "${LAUNCHER_DESKTOP_FILE}")
+     FILES "${LAUNCHER_DESKTOP_FILE}" "${LAUNCHER_LINKS_FILE}")
 
 if("$ENV{DESTDIR}" STREQUAL "")
   find_program(update_mime update-mime-database)

@@ -27,6 +27,8 @@ ManifestSupportedOS all
 !define CLASSES "Software\Classes"
 !define MIME_TYPES "${CLASSES}\MIME\Database\Content Type"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\TalvinLauncher"
+!define LINKS "${CLASSES}\talvin"
+!define LINK_DESCRIPTION "URL:Talvin link"
 !define SHCNE_ASSOCCHANGED 0x08000000
 !define SHCNF_IDLIST 0
 
@@ -63,6 +65,10 @@ Section "Launcher" SEC_LAUNCHER
   WriteRegStr HKCU "${CLASSES}\${PROGID}" "" "${DESCRIPTION}"
   WriteRegStr HKCU "${CLASSES}\${PROGID}\shell\open\command" "" '"$INSTDIR\launcher.exe" "%1"'
   WriteRegStr HKCU "${MIME_TYPES}\${MIME_TYPE}" "Extension" "${EXTENSION}"
+  ; talvin: links: the browser hands the whole link over as %1.
+  WriteRegStr HKCU "${LINKS}" "" "${LINK_DESCRIPTION}"
+  WriteRegStr HKCU "${LINKS}" "URL Protocol" ""
+  WriteRegStr HKCU "${LINKS}\shell\open\command" "" '"$INSTDIR\launcher.exe" "%1"'
 
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${APP_NAME}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -106,6 +112,18 @@ Section "Uninstall"
   DeleteRegKey /ifempty HKCU "${MIME_TYPES}"
   DeleteRegKey /ifempty HKCU "${CLASSES}\MIME\Database"
   DeleteRegKey /ifempty HKCU "${CLASSES}\MIME"
+  ; The scheme only while its command is still the one written here.
+  ReadRegStr $0 HKCU "${LINKS}\shell\open\command" ""
+  StrCpy $1 '"$INSTDIR\launcher.exe" "%1"'
+  ${If} $0 == $1
+    DeleteRegValue HKCU "${LINKS}\shell\open\command" ""
+    !insertmacro RemoveOwnValue "${LINKS}" "" "${LINK_DESCRIPTION}"
+    DeleteRegValue HKCU "${LINKS}" "URL Protocol"
+  ${EndIf}
+  DeleteRegKey /ifempty HKCU "${LINKS}\shell\open\command"
+  DeleteRegKey /ifempty HKCU "${LINKS}\shell\open"
+  DeleteRegKey /ifempty HKCU "${LINKS}\shell"
+  DeleteRegKey /ifempty HKCU "${LINKS}"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
 
   System::Call 'shell32::SHChangeNotify(i ${SHCNE_ASSOCCHANGED}, i ${SHCNF_IDLIST}, p 0, p 0)'

@@ -4,6 +4,7 @@
 #include "check/check_face.h"
 
 #include "platform/posix/file.h"
+#include "platform/posix/link_folder.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -175,5 +176,63 @@ void check_remove_settings_folder(const char* dir) {
     if (!FITS(folder, sizeof folder, "%s", dir)) return;
     size_t length = strlen(folder);
     if (length > 1) folder[length - 1] = '\0';
+    rmdir(folder);
+}
+
+int check_why_link_folder_refused(const char* folder, char* why, unsigned capacity) {
+    char parent[4096];
+    const char* slash = strrchr(folder, '/');
+    size_t length = slash == nullptr || slash == folder ? 1 : (size_t)(slash - folder);
+    const char* problem = "the folder that holds it cannot be opened";
+    int parent_fd = -1;
+    if (length < sizeof parent) {
+        memcpy(parent, folder, length);
+        parent[length] = '\0';
+        parent_fd = open(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (parent_fd >= 0) {
+        problem = link_holder_problem(parent_fd);
+        close(parent_fd);
+    } else if (errno == ENOENT) {
+        problem = nullptr; // the cache folder would be made
+    }
+    if (problem == nullptr) {
+        int fd = open_link_folder(folder);
+        if (fd >= 0)
+            problem = link_folder_problem(fd);
+        else if (errno != ENOENT)
+            problem = errno == ENOTDIR || errno == ELOOP ? "it is a symbolic link or no folder"
+                                                         : "it cannot be opened";
+        if (fd >= 0) close(fd);
+    }
+    check_format(why, capacity, "%s", problem != nullptr ? problem : "");
+    return problem != nullptr ? 1 : 0;
+}
+
+int check_write_scratch_file(const void* data, unsigned size, char* path, unsigned capacity) {
+    const char* tmp = getenv("TMPDIR");
+    char folder[2048];
+    if (!FITS(folder, sizeof folder, "%s/talvin-check.XXXXXX",
+              tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") ||
+        mkdtemp(folder) == nullptr)
+        return 0;
+    if (!FITS(path, capacity, "%s/link.tvl", folder)) {
+        rmdir(folder);
+        return 0;
+    }
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    bool written = fd >= 0 && write_all(fd, data, size);
+    if (fd >= 0) close(fd);
+    if (!written) check_remove_scratch_file(path);
+    return written ? 1 : 0;
+}
+
+void check_remove_scratch_file(const char* path) {
+    unlink(path);
+    char folder[4096];
+    if (!FITS(folder, sizeof folder, "%s", path)) return;
+    char* slash = strrchr(folder, '/');
+    if (slash == nullptr) return;
+    *slash = '\0';
     rmdir(folder);
 }

@@ -159,3 +159,53 @@ void check_remove_settings_folder(const char* dir) {
     if (length > 1) folder[length - 1] = '\0';
     RemoveDirectoryA(folder);
 }
+
+int check_why_link_folder_refused(const char* folder, char* why, unsigned capacity) {
+    DWORD attributes = GetFileAttributesA(folder);
+    const char* problem = nullptr;
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        problem = nullptr; // it would be made
+    else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        problem = "it is not a folder";
+    else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        problem = "it is a link or junction to another folder";
+    snprintf(why, capacity, "%s", problem != nullptr ? problem : "");
+    return problem != nullptr ? 1 : 0;
+}
+
+int check_write_scratch_file(const void* data, unsigned size, char* path, unsigned capacity) {
+    wchar_t wide[MAX_PATH + 1];
+    char temp[MAX_PATH];
+    DWORD length = GetTempPathW(MAX_PATH + 1, wide);
+    if (length == 0 || length > MAX_PATH || ansi_path_from_wide(wide, temp, sizeof temp) == 0)
+        return 0;
+    for (unsigned attempt = 0; attempt < 100; attempt++) {
+        char folder[MAX_PATH * 2];
+        // A name that is its own short form, as the launcher would hand on.
+        snprintf(folder, sizeof folder, "%stc%06lx", temp,
+                 (GetCurrentProcessId() * 100 + attempt) & 0xFFFFFF);
+        if (!CreateDirectoryA(folder, nullptr)) continue;
+        if (snprintf(path, capacity, "%s\\link.tvl", folder) < (int)capacity) {
+            HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+            DWORD written = 0;
+            bool whole = file != INVALID_HANDLE_VALUE &&
+                         WriteFile(file, data, size, &written, nullptr) && written == size;
+            if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+            if (whole) return 1;
+            DeleteFileA(path);
+        }
+        RemoveDirectoryA(folder);
+        return 0;
+    }
+    return 0;
+}
+
+void check_remove_scratch_file(const char* path) {
+    DeleteFileA(path);
+    char folder[MAX_PATH * 4];
+    snprintf(folder, sizeof folder, "%s", path);
+    char* slash = strrchr(folder, '\\');
+    if (slash != nullptr) *slash = '\0';
+    RemoveDirectoryA(folder);
+}

@@ -15,9 +15,10 @@ namespace {
 
 const std::set<std::string> SINGLE = {"launch", "ini",  "args",   "start",     "cwd", "append",
                                       "only",   "name", "stderr", "signature", "exit"};
-const std::set<std::string> MULTI = {"env", "box", "arg", "says", "whole", "option"};
+const std::set<std::string> MULTI = {"env",   "box",    "arg",  "says",
+                                     "whole", "option", "link", "gone"};
 const std::set<std::string> TWO_PART = {"file",    "mode", "fake",  "setenv", "field",
-                                        "special", "sign", "owner", "wrote"};
+                                        "special", "sign", "owner", "wrote",  "age"};
 
 } // namespace
 
@@ -197,6 +198,7 @@ Expected expected_of(const Case& c, const Places& places) {
         if (item.directive == "whole") e.wholes.push_back(value);
         if (item.directive == "option") e.options.push_back(value);
         if (item.directive == "wrote") e.wrote[item.first] = value;
+        if (item.directive == "gone") e.gone.push_back(places.dir + "/" + value);
     }
     // No `arg`: the argument text is one argument, none when it is empty.
     std::string args = c.has("args") ? expand(c.get("args"), places) : places.launch;
@@ -231,7 +233,23 @@ int play_case_files(const char* runner, int count, char** files,
             printf("%s\n", error.c_str());
             failed++;
         }
+        // Each `link` plays the case once more, its launch file given as that
+        // link; `args` that name its base64url is played as a link only.
+        std::vector<Case> plays;
         for (const Case& c : cases) {
+            plays.push_back(c);
+            if (c.has("args") && c.get("args").find("$BASE64") + c.get("args").find("$PADDED") +
+                                         c.get("args").find("$PCT") !=
+                                     3 * std::string::npos)
+                plays.back().as_link = c.get("args");
+            for (const Case::Item& item : c.many) {
+                if (item.directive != "link") continue;
+                plays.push_back(c);
+                plays.back().as_link = item.value;
+                plays.back().name += " (link " + item.value + ")";
+            }
+        }
+        for (const Case& c : plays) {
             if (!c.runs_on(runner) || !case_selected(c)) continue;
             played++;
             std::vector<std::string> failures = play(c);

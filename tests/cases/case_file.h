@@ -14,13 +14,15 @@ struct Case {
     // yet expanded; absent when not given.
     std::map<std::string, std::string> one;
     // file, env, mode, fake, box, setenv, field, arg, special, says, whole,
-    // option, wrote, in order. Two-part directives (all but env, box, arg, says,
-    // whole and option) keep the part before
+    // option, wrote, link, gone, age, in order. Two-part directives (all but env, box, arg, says,
+    // whole, option, link and gone) keep the part before
     // the first blank in `first`.
     struct Item {
         std::string directive, first, value;
     };
     std::vector<Item> many;
+    // Played as a link: the `link` template the launch file's bytes go into.
+    std::string as_link;
 
     bool has(const std::string& directive) const { return one.count(directive) != 0; }
     const std::string& get(const std::string& directive) const { return one.at(directive); }
@@ -53,6 +55,7 @@ struct Expected {
     std::vector<std::string> wholes;          // files holding a whole report (.json: the JSON)
     std::vector<std::string> options;         // talvin-check's options before the launch file
     std::map<std::string, std::string> wrote; // a file under $DIR and the bytes it must end with
+    std::vector<std::string> gone;            // `gone PATH`: files the launcher removes
 };
 Expected expected_of(const Case& c, const Places& places);
 

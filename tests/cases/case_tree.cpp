@@ -2,6 +2,8 @@
 
 #include "signing.h"
 
+#include "tests/support/p256.h"
+
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -9,6 +11,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -83,6 +86,7 @@ CaseTree::CaseTree() {
     root_ = name;
     for (const char* dir : {"/dl", "/win", "/prod", "/home"})
         mkdir((root_ + dir).c_str(), 0755);
+    mkdir((root_ + "/run").c_str(), 0700); // $XDG_RUNTIME_DIR
 }
 
 CaseTree::~CaseTree() {
@@ -100,8 +104,27 @@ bool CaseTree::build(const Case& c, const Places& names, std::string ini_path, s
     launch_ = places.launch;
     if (ini_path.empty()) ini_path = places.win + "/talvin.ini";
     bool ok = true;
-    if (c.has("launch"))
-        ok = write_file(places.launch, signed_launch(expand(c.get("launch"), names), c, names));
+    link_play_ = !c.as_link.empty();
+    std::string launch =
+        c.has("launch") ? signed_launch(expand(c.get("launch"), names), c, names) : "";
+    if (link_play_) {
+        link_bytes_ = launch;
+        std::string padded = base64((const unsigned char*)launch.data(), launch.size());
+        for (char& ch : padded)
+            ch = ch == '+' ? '-' : ch == '/' ? '_' : ch;
+        std::string bare = padded.substr(0, padded.find('='));
+        std::string percent = bare;
+        for (size_t i = bare.size(); i < padded.size(); i++)
+            percent += "%3D";
+        link_text_ = c.as_link;
+        for (const auto& [name, value] : {std::pair<std::string, std::string>{"$BASE64", bare},
+                                          {"$PADDED", padded},
+                                          {"$PCT", percent}})
+            for (size_t at; (at = link_text_.find(name)) != std::string::npos;)
+                link_text_.replace(at, name.size(), value);
+    } else if (c.has("launch")) {
+        ok = write_file(places.launch, launch);
+    }
     if (c.has("ini")) ok = ok && write_file(ini_path, expand(c.get("ini"), names));
     for (const Case::Item& item : c.many) {
         std::string path = places.dir + "/" + item.first;
@@ -129,6 +152,14 @@ bool CaseTree::build(const Case& c, const Places& names, std::string ini_path, s
         if (item.directive == "mode")
             ok = ok && chmod((places.dir + "/" + item.first).c_str(),
                              (mode_t)strtoul(item.value.c_str(), nullptr, 8)) == 0;
+    // `age PATH HOURS`: last written that long ago (a link itself, not what it names).
+    for (const Case::Item& item : c.many) {
+        if (item.directive != "age") continue;
+        struct timespec times[2] = {{time(nullptr) - (time_t)(atof(item.value.c_str()) * 3600), 0}};
+        times[1] = times[0];
+        ok = ok && utimensat(AT_FDCWD, (places.dir + "/" + item.first).c_str(), times,
+                             AT_SYMLINK_NOFOLLOW) == 0;
+    }
     if (!ok) *error = "the case's files cannot be made";
     before_ = snapshot();
     return ok;
@@ -148,10 +179,33 @@ std::map<std::string, std::string> CaseTree::snapshot() const {
     return entries;
 }
 
-void CaseTree::check(const Expected& e, std::vector<std::string>* failures) const {
+std::string CaseTree::stored_file() const {
+    std::vector<std::string> found;
+    for (const auto& [path, value] : snapshot())
+        if (before_.count(path) == 0 && value.compare(0, 6, "33152 ") == 0 &&
+            fs::path(path).filename().string().compare(0, 5, "link-") == 0)
+            found.push_back(path);
+    return found.size() == 1 ? found[0] : "";
+}
+
+void CaseTree::check(const Expected& e, std::vector<std::string>* failures,
+                     const std::string& stored, bool keeps) const {
     std::map<std::string, std::string> after = snapshot();
     std::map<std::string, std::string> expected = before_;
-    if (e.appends) {
+    // A link the launcher does not refuse is kept in a file of its own,
+    // mode 0600, in a folder of mode 0700.
+    if (link_play_ && keeps && e.boxes.find("talvin: link") == std::string::npos) {
+        if (stored.empty()) failures->push_back("no file of the link's bytes, mode 0600");
+        // Its folder, and the folders made for it, are the user's alone.
+        fs::path folder = fs::path(stored).parent_path();
+        for (bool first = true; !stored.empty() && (first || expected.count(folder) == 0);
+             folder = folder.parent_path(), first = false)
+            expected[folder.string()] = "16832 ";
+        if (!stored.empty())
+            expected[stored] = "33152 " + link_bytes_ + (e.appends ? e.append : "");
+        for (const std::string& path : e.gone)
+            expected.erase(path);
+    } else if (e.appends) {
         if (expected.count(launch_) == 0) expected[launch_] = "33188 "; // created by the append
         expected[launch_] += e.append;
     }
@@ -173,6 +227,17 @@ void CaseTree::check(const Expected& e, std::vector<std::string>* failures) cons
     }
     for (const auto& [path, value] : expected)
         if (after.count(path) == 0) failures->push_back("removed " + path);
+}
+
+Expected expected_in(const Case& c, Places places, const CaseTree& tree,
+                     const std::string& stored) {
+    if (tree.link_play()) places.launch = stored;
+    Expected e = expected_of(c, places);
+    bool words = false; // `arg` words are passed as they are
+    for (const Case::Item& item : c.many)
+        words = words || item.directive == "arg";
+    if (tree.link_play() && !words) e.args = {tree.link_text()};
+    return e;
 }
 
 void install_product(const std::string& path, const char* record_product) {

@@ -25,8 +25,20 @@ class CaseTree {
     // the case (an owner it may not give).
     bool build(const Case& c, const Places& names, std::string ini_path, std::string* error);
     // Adds to `failures` every change but the expected append to the launch
-    // file and the files the case's programs write (`wrote`).
-    void check(const Expected& e, std::vector<std::string>* failures) const;
+    // file and the files the case's programs write (`wrote`); when played as a link and `keeps`
+    // (the program is the launcher), `stored` is the file it wrote (its folder and mode as the
+    // launcher makes them), empty when none.
+    void check(const Expected& e, std::vector<std::string>* failures,
+               const std::string& stored = "", bool keeps = true) const;
+    // Played as a link: its text (`link` with $BASE64, $PADDED and $PCT, the
+    // launch file's bytes in base64url unpadded, padded with = or with %3D),
+    // and the launch file's bytes, which are not written to $LAUNCH.
+    bool link_play() const { return link_play_; }
+    const std::string& link_text() const { return link_text_; }
+    const std::string& link_bytes() const { return link_bytes_; }
+    // The one file the launcher wrote in $DIR/run/talvin ($XDG_RUNTIME_DIR
+    // is $DIR/run), or "" when there is none or more than one.
+    std::string stored_file() const;
 
   private:
     std::map<std::string, std::string> snapshot() const;
@@ -34,7 +46,14 @@ class CaseTree {
     std::map<std::string, std::string> before_;
     std::string launch_;    // the launch file's unix path
     std::vector<int> held_; // FIFOs that a writer holds open
+    bool link_play_ = false;
+    std::string link_text_, link_bytes_;
 };
+
+// The case's expectations in `tree`: a link's text is its argument, and the
+// file the launcher stored (`stored`, once known) is $LAUNCH.
+Expected expected_in(const Case& c, Places places, const CaseTree& tree,
+                     const std::string& stored = "");
 
 // The unix places of case `c` in `root` (the launch file $DL/game.tvl unless
 // the case names it).
@@ -53,6 +72,9 @@ void compare_prediction(const Case& c, const Expected& e, const Places& places, 
 void compare_report(const Expected& e, const Places& places, const std::string& folder,
                     const std::string& text, const std::string& json,
                     std::vector<std::string>* failures);
+// The scratch copy of a link's bytes that talvin-check's --json output
+// `text` names, or "".
+std::string checked_as(const std::string& text);
 // Adds a failure to `failures` when `got` is not `wanted`.
 void expect(std::vector<std::string>* failures, const std::string& what, const std::string& got,
             const std::string& wanted);

@@ -139,3 +139,10 @@ void compare_report(const Expected& e, const Places& places, const std::string& 
             failures->push_back("whole report " + name + " differs:\n" + (is_json ? json : text));
     }
 }
+
+std::string checked_as(const std::string& text) {
+    Flat json;
+    const char* p = text.c_str();
+    std::string path = flatten(p, "", &json) ? get(json, "link.checked_as") : "";
+    return path == "<none>" || path == "null" ? "" : path;
+}

@@ -65,9 +65,11 @@ std::vector<std::string> play(const Case& c) {
             return {"unknown fake answer " + item.first};
     if (chdir(places.dl.c_str()) != 0) return {"no download folder"};
 
-    Expected e = expected_of(c, places);
+    setenv("XDG_RUNTIME_DIR", (places.dir + "/run").c_str(), 1);
     platform_window owner = &tree;
-    launch_from_argument_text(owner, argument_text(e).c_str());
+    launch_from_argument_text(owner, argument_text(expected_in(c, places, tree)).c_str());
+    std::string stored = tree.stored_file();
+    Expected e = expected_in(c, places, tree, stored);
 
     std::string boxes, setenv, started;
     for (const fake::MessageBox& box : fake::message_boxes)
@@ -84,7 +86,7 @@ std::vector<std::string> play(const Case& c) {
     for (const Case::Item& field : e.fields)
         expect(&failures, "field " + field.first, field_named(field.first), field.value);
     if (fake::memory_outstanding != 0) failures.push_back("working memory not given back");
-    tree.check(e, &failures);
+    tree.check(e, &failures, stored);
     return failures;
 }
 

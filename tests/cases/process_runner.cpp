@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 
 namespace {
@@ -85,6 +86,27 @@ std::string traced_boxes(const std::string& trace) {
         boxes += texts[1] + ": " + texts[0] + "\n";
     }
     return boxes;
+}
+
+// The wine prefix's folder of the launch files of links (empty files of
+// earlier cases taken away), or "".
+std::string wine_links_folder() {
+    std::error_code ignored;
+    for (const auto& user : std::filesystem::directory_iterator(
+             std::string(wine_prefix ? wine_prefix : "/nonexistent") + "/drive_c/users", ignored)) {
+        std::string folder = user.path().string() + "/AppData/Local/Talvin/links";
+        if (std::filesystem::is_directory(folder, ignored)) return folder;
+    }
+    return "";
+}
+
+// The one file in `folder`, or "".
+std::string only_file(const std::string& folder) {
+    std::vector<std::string> files;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+        files.push_back(entry.path().string());
+    return files.size() == 1 ? files[0] : "";
 }
 
 std::vector<std::string> words_of(const char* text) {
@@ -191,7 +213,7 @@ std::vector<std::string> play(const Case& c) {
     if (stderr_gone) close(gone_pipe[0]);
     std::string out = tree.root() + ".out", err = tree.root() + ".err";
 
-    Expected e = expected_of(c, places);
+    Expected e = expected_in(c, places, tree);
     std::vector<std::string> argv = words_of(getenv("LAUNCHER_WRAPPER"));
     argv.push_back(program);
     if (checking) {
@@ -204,6 +226,7 @@ std::vector<std::string> play(const Case& c) {
                                               {"WINDIR", places.win},
                                               {"HOME", places.dir + "/home"},
                                               {"LC_ALL", "C"},
+                                              {"XDG_RUNTIME_DIR", tree.root() + "/run"},
                                               {"LAUNCHER_TEST_RECORD", rec_name}};
     if (wine_prefix != nullptr && !checking) env["WINEDEBUG"] = "+relay"; // MessageBoxA: see main
     // Wine reads the process's arguments in the locale's character set.
@@ -223,8 +246,27 @@ std::vector<std::string> play(const Case& c) {
     std::vector<char*> arg_pointers = pointers_of(argv), env_pointers = pointers_of(entries);
 
     std::vector<std::string> failures;
+    std::string wine_stored;
+    // A link's file of an earlier case would be taken for this one's.
+    if (!wine_links_folder().empty())
+        for (const auto& entry : std::filesystem::directory_iterator(wine_links_folder()))
+            std::filesystem::remove(entry.path());
     int status = run(arg_pointers, env_pointers, tree.root() + "/dl", out,
                      stderr_gone ? gone_pipe[1] : -1, err, &failures);
+    // A link's file: the one the launcher wrote, or the checker's scratch copy.
+    std::string stored = checking ? checked_as(read_file(out)) : tree.stored_file();
+    if (wine_prefix != nullptr && !checking && tree.link_play()) {
+        // Under the prefix's local application data, not in the case's folder.
+        wine_stored = only_file(wine_links_folder());
+        std::string drive_c = std::string(wine_prefix) + "/drive_c";
+        stored = wine_stored.empty() ? "" : windows_name(wine_stored.substr(drive_c.size()));
+        stored.replace(0, 2, "C:");
+        // The launcher hands the product the short form of the file's path.
+        if (!stored.empty()) stored = wine_short_form(stored);
+    }
+    std::vector<std::string> args = e.args;
+    e = expected_in(c, places, tree, stored);
+    e.args = args;
     // Where names ignore case, the launcher uppercases the command line.
     if (wine_prefix != nullptr) e.start = upper(in_code_page(e.start));
     std::string record = read_file(rec);
@@ -267,7 +309,12 @@ std::vector<std::string> play(const Case& c) {
         if (wine_prefix == nullptr)
             expect(&failures, "product's SIGPIPE", recorded(record, "sigpipe"), "default\n");
     }
-    tree.check(e, &failures);
+    if (!wine_stored.empty()) {
+        expect(&failures, "the link's file", read_file(wine_stored),
+               tree.link_bytes() + (e.appends ? e.append : ""));
+        unlink(wine_stored.c_str());
+    }
+    tree.check(e, &failures, stored, !checking && wine_prefix == nullptr);
     for (const std::string& path : {out, err, rec})
         unlink(path.c_str());
     return failures;

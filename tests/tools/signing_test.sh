@@ -3,7 +3,8 @@
 # talvin-sign checked by the openssl command line: the public key it prints is
 # openssl's, its signature verifies over the bytes before the section, a last
 # line without its line end gets CR LF (signed), and a signed, over-long or
-# missing file is refused unchanged. talvin-verify checked against openssl's
+# missing file is refused unchanged; --link prints the signed file as a
+# talvin: link. talvin-verify checked against openssl's
 # signatures: it holds, one byte changed does not, bad arguments and input
 # over the cap cannot be checked.
 source "$(dirname "$0")/../lib.sh"
@@ -39,6 +40,19 @@ head -c $((1048576 - 255)) /dev/zero >"$work/big.tvl" && refused "$work/big.tvl"
 refused "$work/absent.tvl" "a missing file"
 head -c $((1048576 - 256)) /dev/zero >"$work/full.tvl"
 "$sign" --key "$work/key.pem" "$work/full.tvl" || fail "a file of the largest size was refused"
+# --link: the link of the signed file, base64url unpadded; one over the
+# launcher's 4096 characters is refused before the file changes.
+printf '[launch]\r\napp=client\r\n' >"$work/linked.tvl"
+link=$("$sign" --key "$work/key.pem" --link "$work/linked.tvl") || fail "--link failed"
+[[ $link =~ ^talvin:[A-Za-z0-9_-]+$ ]] || fail "not a base64url link: $link"
+b64=$(tr -- '-_' '+/' <<<"${link#talvin:}")
+while [ $((${#b64} % 4)) -ne 0 ]; do b64+="="; done
+cmp -s <(base64 -d <<<"$b64") "$work/linked.tvl" || fail "the link is not the signed file"
+{ printf '[launch]\r\napp=client\r\n;'; head -c 3100 /dev/zero | tr '\0' x; } >"$work/long.tvl"
+cp "$work/long.tvl" "$work/before"
+"$sign" --key "$work/key.pem" --link "$work/long.tvl" >"$work/long.out" 2>/dev/null &&
+    fail "a link over 4096 characters was made"
+cmp -s "$work/before" "$work/long.tvl" && [ ! -s "$work/long.out" ] || fail "a file too long for a link was changed"
 openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-384 -out "$work/p384.pem" 2>/dev/null
 "$sign" --key "$work/p384.pem" --public >/dev/null 2>&1 && fail "a P-384 key was taken"
 
