@@ -5,7 +5,6 @@
 
 #include "launch/launch_link.h"
 
-#include <stdio.h>
 #include <string.h>
 #include <windows.h>
 
@@ -15,6 +14,21 @@ const ULONGLONG A_DAY = 24ull * 60 * 60 * 10000000; // in 100 ns
 
 ULONGLONG as_number(FILETIME time) {
     return ((ULONGLONG)time.dwHighDateTime << 32) | time.dwLowDateTime;
+}
+
+// `folder`, a backslash and `name` into `dest`, which the callers size for
+// both (no formatting: the C library's printf would double the program).
+void join(char* dest, const char* folder, const char* name) {
+    size_t length = strlen(folder);
+    memcpy(dest, folder, length);
+    dest[length] = '\\';
+    memcpy(dest + length + 1, name, strlen(name) + 1);
+}
+
+// `digits` hexadecimal digits of `value`, lower case, at `dest`.
+void put_hex(char* dest, ULONGLONG value, int digits) {
+    for (int i = digits - 1; i >= 0; i--, value >>= 4)
+        dest[i] = "0123456789abcdef"[value & 15];
 }
 
 // A folder that is not a link or junction; made when missing.
@@ -41,7 +55,7 @@ bool private_folder(const char* folder) {
 // more than a day ago: a product may still be reading a younger one.
 void remove_old_files(const char* folder) {
     char pattern[MAX_PATH * 2 + 16];
-    snprintf(pattern, sizeof pattern, "%s\\link-*.tvl", folder);
+    join(pattern, folder, "link-*.tvl");
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE) return;
@@ -55,7 +69,7 @@ void remove_old_files(const char* folder) {
             as_number(found.ftLastWriteTime) + A_DAY >= now)
             continue;
         char path[MAX_PATH * 2 + 40];
-        snprintf(path, sizeof path, "%s\\%s", folder, found.cFileName);
+        join(path, folder, found.cFileName);
         DeleteFileA(path);
     } while (FindNextFileA(search, &found));
     FindClose(search);
@@ -74,9 +88,9 @@ unsigned platform_store_link_file(const char* folder, const void* data, unsigned
     GetSystemTimeAsFileTime(&now);
     ULONGLONG stamp = as_number(now);
     for (unsigned attempt = 0; attempt < 64; attempt++) {
-        char name[LINK_FILE_NAME_LENGTH + 1];
-        snprintf(name, sizeof name, "link-%016llx%08lx.tvl", stamp + attempt,
-                 GetCurrentProcessId());
+        char name[LINK_FILE_NAME_LENGTH + 1] = "link-0123456789abcdef01234567.tvl";
+        put_hex(name + 5, stamp + attempt, 16);
+        put_hex(name + 21, GetCurrentProcessId(), 8);
         memcpy(dest, folder, folder_length);
         dest[folder_length] = '\\';
         memcpy(dest + folder_length + 1, name, sizeof name);
