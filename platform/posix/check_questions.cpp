@@ -93,6 +93,14 @@ unsigned predict_from_search_path(const char* name, char* why, unsigned capacity
     return error == EACCES ? 5 : 2;
 }
 
+// A new private folder of the checker's own under $TMPDIR (else /tmp).
+bool make_scratch_folder(char* folder, unsigned capacity) {
+    const char* tmp = getenv("TMPDIR");
+    return FITS(folder, capacity, "%s/talvin-check.XXXXXX",
+                tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") &&
+           mkdtemp(folder) != nullptr;
+}
+
 } // namespace
 
 unsigned check_predict_program(const char* program, const char* directory, char* why,
@@ -153,12 +161,8 @@ int check_make_settings_folder(const char* path, char* dir, unsigned capacity) {
     if (!(path[0] == '/' ? FITS(target, sizeof target, "%s", path)
                          : FITS(target, sizeof target, "%s/%s", current, path)))
         return 0;
-    const char* tmp = getenv("TMPDIR");
     char folder[2048];
-    if (!FITS(folder, sizeof folder, "%s/talvin-check.XXXXXX",
-              tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") ||
-        mkdtemp(folder) == nullptr)
-        return 0;
+    if (!make_scratch_folder(folder, sizeof folder)) return 0;
     char link[2100];
     snprintf(link, sizeof link, "%s/talvin.ini", folder);
     if (symlink(target, link) != 0 || !FITS(dir, capacity, "%s/", folder)) {
@@ -210,12 +214,8 @@ int check_why_link_folder_refused(const char* folder, char* why, unsigned capaci
 }
 
 int check_write_scratch_file(const void* data, unsigned size, char* path, unsigned capacity) {
-    const char* tmp = getenv("TMPDIR");
     char folder[2048];
-    if (!FITS(folder, sizeof folder, "%s/talvin-check.XXXXXX",
-              tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") ||
-        mkdtemp(folder) == nullptr)
-        return 0;
+    if (!make_scratch_folder(folder, sizeof folder)) return 0;
     if (!FITS(path, capacity, "%s/link.tvl", folder)) {
         rmdir(folder);
         return 0;

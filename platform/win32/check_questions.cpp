@@ -57,6 +57,15 @@ unsigned predict_file(const char* program, char* why, unsigned capacity) {
     return START_OK;
 }
 
+// The temporary folder, with its trailing backslash, in its exact ANSI or
+// short form: in a profile whose name the code page lacks, the ANSI call
+// would name a look-alike folder.
+bool temp_folder(char (&temp)[MAX_PATH]) {
+    wchar_t wide[MAX_PATH + 1];
+    DWORD length = GetTempPathW(MAX_PATH + 1, wide);
+    return length != 0 && length <= MAX_PATH && ansi_path_from_wide(wide, temp, sizeof temp) != 0;
+}
+
 } // namespace
 
 unsigned check_predict_program(const char* program, const char* directory, char* why,
@@ -126,13 +135,8 @@ const char* check_argument(int index, const char* given, char* dest, unsigned ca
 }
 
 int check_make_settings_folder(const char* path, char* dir, unsigned capacity) {
-    // In a profile whose name the code page lacks, the ANSI call would name
-    // a look-alike folder.
-    wchar_t wide[MAX_PATH + 1];
     char temp[MAX_PATH];
-    DWORD length = GetTempPathW(MAX_PATH + 1, wide);
-    if (length == 0 || length > MAX_PATH || ansi_path_from_wide(wide, temp, sizeof temp) == 0)
-        return 0;
+    if (!temp_folder(temp)) return 0;
     for (unsigned attempt = 0; attempt < 100; attempt++) {
         char folder[MAX_PATH * 2];
         snprintf(folder, sizeof folder, "%stalvin-check.%lu.%u", temp, GetCurrentProcessId(),
@@ -174,11 +178,8 @@ int check_why_link_folder_refused(const char* folder, char* why, unsigned capaci
 }
 
 int check_write_scratch_file(const void* data, unsigned size, char* path, unsigned capacity) {
-    wchar_t wide[MAX_PATH + 1];
     char temp[MAX_PATH];
-    DWORD length = GetTempPathW(MAX_PATH + 1, wide);
-    if (length == 0 || length > MAX_PATH || ansi_path_from_wide(wide, temp, sizeof temp) == 0)
-        return 0;
+    if (!temp_folder(temp)) return 0;
     for (unsigned attempt = 0; attempt < 100; attempt++) {
         char folder[MAX_PATH * 2];
         // A name that is its own short form, as the launcher would hand on.
