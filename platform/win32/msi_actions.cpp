@@ -7,9 +7,12 @@
 //
 // RemoveOwnValues reads its records from CustomActionData:
 //   KEY|NAME|DATA;KEY|NAME|DATA;...
-// KEY under HKEY_CURRENT_USER, NAME empty for the default value. When a
-// value goes, its key goes if nothing is left in it, and so on upwards, never
-// above Software\<name>.
+// KEY under HKEY_CURRENT_USER, NAME empty for the default value. A record
+// whose KEY starts with '+' goes only with the record before it that has
+// none: a link scheme's "URL Protocol" holds nothing of the package's own,
+// and belongs to whichever program's command the scheme holds by then. When
+// a value goes, its key goes if nothing is left in it, and so on upwards,
+// never above Software\<name>.
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
@@ -53,14 +56,15 @@ void remove_empty_keys(char* path) {
     }
 }
 
-void remove_own_value(char* path, const char* name, const char* data) {
+bool remove_own_value(char* path, const char* name, const char* data) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) !=
         ERROR_SUCCESS)
-        return;
+        return false;
     bool removed = holds(key, name, data) && RegDeleteValueA(key, name) == ERROR_SUCCESS;
     RegCloseKey(key);
     if (removed) remove_empty_keys(path);
+    return removed;
 }
 
 void notify_shell() {
@@ -74,6 +78,7 @@ extern "C" __declspec(dllexport) UINT __stdcall RemoveOwnValues(MSIHANDLE instal
     DWORD length = sizeof records;
     if (MsiGetPropertyA(install, "CustomActionData", records, &length) != ERROR_SUCCESS)
         return ERROR_SUCCESS;
+    bool head_removed = false;
     for (char* record = records; *record;) {
         char* end = strchr(record, ';');
         char* next = end ? end + 1 : record + strlen(record);
@@ -83,7 +88,10 @@ extern "C" __declspec(dllexport) UINT __stdcall RemoveOwnValues(MSIHANDLE instal
         if (data) {
             *name++ = 0;
             *data++ = 0;
-            remove_own_value(record, name, data);
+            if (*record != '+')
+                head_removed = remove_own_value(record, name, data);
+            else if (head_removed)
+                remove_own_value(record + 1, name, data);
         }
         record = next;
     }

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Windows Installer package under wine64 in a fresh prefix: refused per
 # machine; a silent install of an older version, then of this one over it in
-# place; a launch file opened through the registered command; a downgrade
-# refused; a silent uninstall that takes back its own keys and files and
-# leaves what others changed; refused beside the setup program's install.
+# place; a launch file and a talvin: link opened through the registered
+# commands; a downgrade refused; a silent uninstall that takes back its own
+# keys and files and leaves what others changed (the extension, then the
+# link scheme taken over); refused beside the setup program's install.
 # What wine cannot show is read back from the package's tables.
 # Usage: msi_test.sh OLD_MSI MSI SETUP_PROGRAM LAUNCHER_EXE RECORD_PRODUCT_EXE START_COMMAND_EXE
 source "$(dirname "$0")/windows_lib.sh"
@@ -43,9 +44,17 @@ check "downgrade" "$?" "$refused"
 take_over
 msiexec /x "$code"
 check "silent uninstall" "$?" 0
-check_uninstalled "$programs\\$code"
+check_uninstalled "$programs\\$code" "$links_key"
 
+# Another program took the talvin: scheme over: its command and "URL
+# Protocol" stay.
 rm "$install_unix/notes.txt"
+msiexec /i 'C:\packages\new.msi'
+w reg add "$links_key\\shell\\open\\command" /ve /d other.exe /f >/dev/null
+msiexec /x "$code"
+check "the scheme's new command" "$(value "$links_key\\shell\\open\\command")" other.exe
+w reg query "$links_key" /v "URL Protocol" >/dev/null 2>&1 || fail "URL Protocol was taken away"
+
 w "$setup_program" /S
 msiexec /i 'C:\packages\new.msi'
 check "install over the setup program's" "$?" "$refused"

@@ -7,6 +7,7 @@ ext=$LAUNCH_FILE_EXTENSION progid=$LAUNCH_FILE_PROGID
 classes='HKCU\Software\Classes'
 mime_key="$classes\\MIME\\Database\\Content Type\\$LAUNCH_FILE_MIME_TYPE"
 other_mime_key="$classes\\MIME\\Database\\Content Type\\text/x-other"
+links_key="$classes\\talvin"
 make_wine_prefix "$scratch/prefix" || { fail "wineboot"; finish; }
 w() { timeout 120 wine "$@"; }
 # value KEY NAME: one value's data ("" for the default), or nothing.
@@ -31,7 +32,10 @@ check_installed() {
 
 # open_launch_file RECORD_PRODUCT_EXE START_COMMAND_EXE: a product installed
 # and uninstalled by talvin-config.exe; between, a double click, the open
-# command with %1 replaced by the long path of a name with blanks.
+# command with %1 replaced by the long path of a name with blanks, and a
+# talvin: link, the scheme's command with %1 replaced by the link as a
+# browser hands it over (the product gets a new file in the launcher's
+# folder under the local application data).
 open_launch_file() {
     mkdir -p "$drive_c/product" "$drive_c/launch files"
     cp "$1" "$drive_c/product/record_product.exe"
@@ -54,6 +58,20 @@ open_launch_file() {
         fail "the product's argument [$argument] does not name the launch file"
     check "product folder" "$(recorded "$drive_c/click.record" cwd)" 'c:\product'
     check "identification appended" "$(cat "$drive_c/launch files/space game$ext")" \
+        "$launch_text"$'[identification]\r\nuser=tester\r\npassword=pw\r'
+
+    w reg query "$links_key" /v "URL Protocol" >/dev/null 2>&1 || fail "no URL Protocol value"
+    check "link scheme" "$(value "$links_key" "URL Protocol")" ""
+    check "link description" "$(value "$links_key")" "URL:Talvin link"
+    command=$(value "$links_key\\shell\\open\\command")
+    check "link command" "$command" "\"$install_win\\launcher.exe\" \"%1\""
+    local link="talvin:$(printf '%s' "$launch_text" | base64 -w0 | tr '+/' '-_' | tr -d =)"
+    START_COMMAND_LINE=${command//%1/$link} LAUNCHER_TEST_RECORD='C:\link.record' w "$2"
+    await_record "$drive_c/link.record"
+    argument=$(recorded "$drive_c/link.record" arg)
+    local links_win="$(w cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')"'\Talvin\links\'
+    [[ ${argument,,} == "${links_win,,}"link*.tvl ]] || fail "the product was handed [$argument]"
+    check "the link's file" "$(cat "$(winepath -u "$argument" | tr -d '\r')")" \
         "$launch_text"$'[identification]\r\nuser=tester\r\npassword=pw\r'
     # The product's uninstaller takes its section away, and only that.
     w "$install_unix/talvin-config.exe" remove clicktest || fail "talvin-config remove"
