@@ -1,20 +1,49 @@
 #!/usr/bin/env bash
-# The POSIX program on a desktop, under a private X server: a box a person
-# sees (with zenity, and with xmessage alone), read back from a screenshot
-# and dismissed with Return; and a launch file opened through the desktop's
-# MIME database (gio open, and xdg-open as a browser does) after installing
-# the Debian package into a scratch folder (lintian-clean), then after a
-# per-user install whose product's section is in the user's own talvin.ini
-# (no WINDIR in that session).
-# Usage: desktop_test.sh BUILD_DIR RECORD_PRODUCT MIME_TYPE EXTENSION ARTIFACTS
+# The POSIX program on a desktop, under a private X server, installed from
+# the Debian package (lintian-clean, registered as dpkg's triggers would):
+# a box a person sees (with zenity, and with xmessage alone), read back from
+# a screenshot and dismissed with Return; a launch file opened through the
+# MIME database (gio open, and xdg-open as a browser does); a talvin: link
+# that talvin-sign made, served on 127.0.0.1 and clicked in Firefox ESR and
+# in Chromium (the scheme allowed without a prompt: Firefox's handlers.json,
+# Chromium's AutoLaunchProtocolsFromOrigins policy), checked by the
+# package's own talvin-verify; after a per-user install, a file and a link
+# through gio open with the user's own talvin.ini; a link launched twice at
+# once (two files, two products).
+# Usage: desktop_test.sh BUILD_DIR RECORD_PRODUCT EXTENSION ARTIFACTS
 source "$(dirname "$0")/../lib.sh"
-build=$1 record_product=$(realpath "$2") mime_type=$3 extension=$4 artifacts=$5
+build=$1 record_product=$(realpath "$2") extension=$3 artifacts=$4
 need_tools Xvfb xdotool import convert tesseract zenity xmessage cpack dpkg-deb lintian gio xdg-open \
-    update-mime-database update-desktop-database
-mkdir -p "$artifacts" "$scratch/settings" "$scratch/signed" "$scratch/only-xmessage" "$scratch/product"
+    python3 desktop-file-validate update-mime-database update-desktop-database
+policy=/etc/chromium/policies/managed/talvin-links-test.json
+trap 'rm -f "$policy"; cleanup' EXIT
+mkdir -p "$artifacts" "$scratch/settings" "$scratch/only-xmessage" "$scratch/product" "$scratch/site"
 ln -s "$(command -v xmessage)" "$scratch/only-xmessage/xmessage"
 start_xvfb
-printf '[sample]\npath=%s\ncommand=%s\n' "$scratch/product" "$record_product" >"$scratch/settings/talvin.ini"
+
+root=$scratch/root
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/package" >"$scratch/cpack.log" 2>&1 &&
+    dpkg -x "$scratch"/package/*.deb "$root" || { cat "$scratch/cpack.log"; fail "package"; finish; }
+lintian --fail-on error,warning "$scratch"/package/*.deb >"$scratch/lintian.log" 2>&1 &&
+    ! grep -q '^[EW]:' "$scratch/lintian.log" || fail "lintian: $(cat "$scratch/lintian.log")"
+desktop-file-validate "$root"/usr/share/applications/*.desktop || fail "desktop-file-validate"
+# The unpacked program stands in for /usr/bin's.
+sed -i "s|^Exec=/usr/bin/talvin-launcher |Exec=$root/usr/bin/talvin-launcher |" \
+    "$root"/usr/share/applications/talvin-launcher*.desktop
+update-mime-database "$root/usr/share/mime" && update-desktop-database "$root/usr/share/applications"
+
+# [signed] takes only files its publisher signed; the page serves its link.
+openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$scratch/key.pem" 2>/dev/null
+printf '[sample]\npath=%s\ncommand=%s\n[signed]\npath=%s\ncommand=%s\npublickey1=%s\n[identification]\nuser=guest\npassword=secret\n' \
+    "$scratch/product" "$record_product" "$scratch/product" "$record_product" \
+    "$("$root/usr/bin/talvin-sign" --key "$scratch/key.pem" --public)" >"$scratch/settings/talvin.ini"
+printf '[launch]\r\napp=signed\r\nproduct=Sample\r\nmessages=0\r\n' >"$scratch/game.tvl"
+link=$("$root/usr/bin/talvin-sign" --key "$scratch/key.pem" --link "$scratch/game.tvl")
+{ cat "$scratch/game.tvl"; printf '[identification]\r\nuser=guest\r\npassword=secret\r\n'; } >"$scratch/expected"
+printf '<!doctype html><title>Play</title><style>a{display:block;position:fixed;inset:0;font-size:60px}</style>
+<a href="%s">Play</a>\n' "$link" >"$scratch/site/index.html"
+start_group server python3 -m http.server --bind 127.0.0.1 --directory "$scratch/site" 0 \
+    >"$scratch/server.log" 2>&1
 
 # A downloaded file's text, shown as it is: markup, ampersand, format, dash.
 text='-n & <b>bold</b> 100%s sure'
@@ -23,7 +52,7 @@ flat() { tr -d ' \n' <<<"$1" | tr , .; } # as the recogniser may space it
 for helper in zenity xmessage; do
     search_path=$PATH
     [ $helper = zenity ] || search_path=$scratch/only-xmessage
-    start_group pid env PATH="$search_path" WINDIR="$scratch/settings" "$build/launcher" \
+    start_group pid env PATH="$search_path" WINDIR="$scratch/settings" "$root/usr/bin/talvin-launcher" \
         "$scratch/absent.tvl" 2>"$scratch/$helper.err"
     window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Product not installed!$' | head -1)
     [ -n "$window" ] || { fail "$helper: no box within 20 s"; continue; }
@@ -36,48 +65,120 @@ for helper in zenity xmessage; do
     check "$helper: standard error" "$(cat "$scratch/$helper.err")" "Product not installed!: $text"
 done
 
-name="game night, Tom's (1)$extension"
-# open_in HOME DATA_DIRS WINDIR HOW...: a fresh user's desktop, seeing only
-# the scratch folders, opens a downloaded launch file from its download folder.
-open_in() {
-    local home=$1 data=$2 windir=${3:+WINDIR=$3} record=$1/record
-    shift 3
-    set -- "${@/@FILE/$home/Downloads/$name}"
-    mkdir -p "$home/Downloads" "$home/.local/share"
-    printf '[launch]\napp=sample\n' >"$home/Downloads/$name"
-    (cd "$home/Downloads" && timeout 10 env -i PATH=/usr/bin:/bin HOME="$home" DISPLAY="$DISPLAY" \
-        XDG_DATA_HOME="$home/.local/share" XDG_DATA_DIRS="$data" XDG_CONFIG_HOME="$home" \
-        $windir LAUNCHER_TEST_RECORD="$record" "$@") || fail "$*: failed"
-    await_record "$record" && sleep 0.2
-    check "$*: product's argument" "$(recorded "$record" arg)" "$home/Downloads/$name"
-    check "$*: product's folder" "$(recorded "$record" cwd)" "$scratch/product"
-    rm -f "$record"
+# session_env HOME DATA_DIRS [WINDIR]: a fresh user's desktop session that
+# sees only DATA_DIRS, in the array `session`.
+session_env() {
+    local home=$1
+    mkdir -p "$home/run" "$home/Downloads" "$home/.local/share" && chmod 700 "$home/run"
+    session=(env -i PATH=/usr/bin:/bin HOME="$home" DISPLAY="$DISPLAY" LANG=C.UTF-8 XDG_DATA_DIRS="$2"
+        XDG_DATA_HOME="$home/.local/share" XDG_CONFIG_HOME="$home/.config" XDG_RUNTIME_DIR="$home/run"
+        ${3:+WINDIR=$3} LAUNCHER_TEST_RECORD="$home/record")
 }
+name="game night, Tom's (1)$extension"
+# open_file HOW...: the session opens a downloaded launch file from its
+# download folder (@FILE: its whole path).
+open_file() {
+    printf '[launch]\napp=sample\n' >"$home/Downloads/$name"
+    (cd "$home/Downloads" && timeout 10 "${session[@]}" "${@/@FILE/$home/Downloads/$name}") ||
+        fail "$*: failed"
+    await_record "$home/record" && sleep 0.2
+    check "$*: product's argument" "$(recorded "$home/record" arg)" "$home/Downloads/$name"
+    check "$*: product's folder" "$(recorded "$home/record" cwd)" "$scratch/product"
+    rm -f "$home/record"
+}
+# launched WHAT [RECORD]: the product was handed a new file in the private
+# folder holding the link's bytes and the block.
+launched() {
+    local what=$1 record=${2:-$home/record} arg before=$failures
+    await_record "$record" && sleep 0.2
+    arg=$(recorded "$record" arg)
+    [[ $arg == "$home/run/talvin/link-"*.tvl ]] || fail "$what: the product was handed [$arg]"
+    cmp -s "$arg" "$scratch/expected" || fail "$what: $arg holds $(od -c "$arg" | head -5)"
+    check "$what: product's folder" "$(recorded "$record" cwd)" "$scratch/product"
+    check "$what: modes" "$(stat -c %a "$home/run/talvin" "$arg" | tr '\n' ' ')" "700 600 "
+    [ "$failures" -eq "$before" ]
+}
+home=$scratch/home1 && session_env "$home" "$root/usr/share" "$scratch/settings"
+open_file gio open @FILE
+home=$scratch/home2 && session_env "$home" "$root/usr/share" "$scratch/settings"
+open_file xdg-open "$name" # relative, as Chromium does
 
-root=$scratch/root
-cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/package" >"$scratch/cpack.log" 2>&1 &&
-    dpkg -x "$scratch"/package/*.deb "$root" || { cat "$scratch/cpack.log"; fail "package"; finish; }
-lintian --fail-on error,warning "$scratch"/package/*.deb >"$scratch/lintian.log" 2>&1 &&
-    ! grep -q '^[EW]:' "$scratch/lintian.log" || fail "lintian: $(cat "$scratch/lintian.log")"
-# The package's static launcher checks a signed file through the package's
-# own talvin-verify (usr/libexec/talvin), signed by the package's talvin-sign.
-openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$scratch/key.pem" 2>/dev/null
-printf '[signed]\npath=%s\ncommand=%s\npublickey1=%s\n' "$scratch/product" "$record_product" \
-    "$("$root/usr/bin/talvin-sign" --key "$scratch/key.pem" --public)" >"$scratch/signed/talvin.ini"
-printf '[launch]\napp=signed\nmessages=0\n' >"$scratch/signed.tvl"
-"$root/usr/bin/talvin-sign" --key "$scratch/key.pem" "$scratch/signed.tvl"
-WINDIR="$scratch/signed" LAUNCHER_TEST_RECORD="$scratch/signed.record" \
-    "$root/usr/bin/talvin-launcher" "$scratch/signed.tvl" 2>"$scratch/signed.err"
-await_record "$scratch/signed.record"
-check "signed: standard error" "$(cat "$scratch/signed.err")" ""
-# Registered there as dpkg's triggers would; the unpacked program stands in.
-sed -i "s|^Exec=/usr/bin/talvin-launcher |Exec=$root/usr/bin/talvin-launcher |" "$root/usr/share/applications/talvin-launcher.desktop"
-update-mime-database "$root/usr/share/mime" && update-desktop-database "$root/usr/share/applications"
-open_in "$scratch/home1" "$root/usr/share" "$scratch/settings" gio open @FILE
-open_in "$scratch/home2" "$root/usr/share" "$scratch/settings" xdg-open "$name" # relative, as Chromium does
-cmake --install "$build" --prefix "$scratch/home3/.local" >"$scratch/install.log" 2>&1 ||
+# page_window: the browser's window that shows the page.
+page_window() {
+    local id
+    for id in $(xdotool search --name Play 2>/dev/null); do
+        [[ $(xdotool getwindowname "$id") == Play* ]] && window=$id && return 0
+    done
+    return 1
+}
+# click WHAT: clicks the page's link once the browser shows it (the link
+# fills the page); a screenshot of a failure goes to ARTIFACTS.
+click() {
+    window=
+    wait_until 90 page_window || { fail "$1: the page did not show within 90 s"; return 1; }
+    sleep 2
+    timeout 5 xdotool windowfocus --sync "$window" 2>/dev/null
+    timeout 5 xdotool mousemove --sync 300 300 click 1
+}
+shot() { import -window root "$artifacts/$1.png" 2>/dev/null; }
+wait_until 10 grep -q ' port [0-9]' "$scratch/server.log" || { fail "no web server"; finish; }
+page=http://127.0.0.1:$(sed -n 's/.* port \([0-9]*\).*/\1/p' "$scratch/server.log" | head -1)/
+if command -v firefox-esr >/dev/null; then
+    home=$scratch/firefox profile=$scratch/firefox/profile
+    mkdir -p "$profile"
+    # The scheme's handler is the system's, asked for no more.
+    printf '{"defaultHandlersVersion":{},"mimeTypes":{},"schemes":{"talvin":{"action":4,"ask":false}}}\n' \
+        >"$profile/handlers.json"
+    printf 'user_pref("%s", %s);\n' security.external_protocol_requires_permission false \
+        network.protocol-handler.external.talvin true browser.shell.checkDefaultBrowser false \
+        datareporting.policy.dataSubmissionEnabled false toolkit.telemetry.reportingpolicy.firstRun false \
+        browser.aboutwelcome.enabled false >"$profile/user.js"
+    session_env "$home" "$root/usr/share" "$scratch/settings"
+    start_group firefox "${session[@]}" firefox-esr --no-remote --profile "$profile" "$page" \
+        >"$home/browser.log" 2>&1
+    click firefox && launched firefox || shot firefox
+    kill -TERM -- "-$firefox" 2>/dev/null
+else
+    fail "firefox-esr is missing"
+fi
+if command -v chromium >/dev/null && mkdir -p "$(dirname "$policy")" 2>/dev/null &&
+    printf '{"AutoLaunchProtocolsFromOrigins": [{"protocol": "talvin", "allowed_origins": ["%s"]}]}\n' \
+        "${page%/}" >"$policy"; then
+    home=$scratch/chromium
+    session_env "$home" "$root/usr/share" "$scratch/settings"
+    start_group chromium "${session[@]}" chromium --no-sandbox --disable-gpu --disable-quic \
+        --no-first-run --no-default-browser-check --disable-background-networking \
+        --disable-component-update --disable-sync --password-store=basic \
+        --user-data-dir="$home/profile" "$page" >"$home/browser.log" 2>&1
+    click chromium && launched chromium || shot chromium
+    kill -TERM -- "-$chromium" 2>/dev/null
+elif command -v chromium >/dev/null; then
+    echo "SKIP chromium: its policy cannot be installed in $(dirname "$policy") (not root)"
+else
+    fail "chromium is missing"
+fi
+
+# Per user, no WINDIR: the products installed for this user are in the
+# user's own talvin.ini (docs/install.md); gio open finds the handlers the
+# install registered.
+home=$scratch/home3 && session_env "$home" "$scratch/no-data"
+cmake --install "$build" --prefix "$home/.local" >"$scratch/install.log" 2>&1 ||
     { cat "$scratch/install.log"; fail "per-user install"; }
-# A product installed for this user adds its section as docs/install.md shows.
-mkdir -p "$scratch/home3/talvin" && (umask 077 && cp "$scratch/settings/talvin.ini" "$scratch/home3/talvin/")
-open_in "$scratch/home3" "$scratch/no-data" "" gio open @FILE
+mkdir -p "$home/.config/talvin" && (umask 077 && cp "$scratch/settings/talvin.ini" "$home/.config/talvin/")
+open_file gio open @FILE
+(timeout 10 "${session[@]}" gio open "$link") || fail "gio open of the link failed"
+launched "gio open"
+
+# Two launches of one link at once: two files, two products.
+home=$scratch/twice twice=()
+mkdir -p "$home/run" && chmod 700 "$home/run"
+for n in 1 2; do
+    XDG_RUNTIME_DIR="$home/run" WINDIR="$scratch/settings" LAUNCHER_TEST_RECORD="$home/record$n" \
+        "$root/usr/bin/talvin-launcher" "$link" 2>>"$home/err" &
+    twice+=($!)
+done
+wait "${twice[@]}"
+for n in 1 2; do launched "twice, $n" "$home/record$n"; done
+check "twice: files" "$(ls "$home/run/talvin" | wc -l)" 2
+check "twice: boxes" "$(cat "$home/err")" ""
 finish
