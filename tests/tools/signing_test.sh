@@ -66,7 +66,7 @@ verdict() { "$verify" "$@"; echo $?; }
 check "signed part" "$(verdict "$key" "$rs" <"$work/signed_part")" 0
 check "a byte changed" "$(sed 's/client/clienu/' "$work/signed_part" | verdict "$key" "$rs")" 1
 check "a digit that is not one" "$(verdict "${key%?}g" "$rs" </dev/null)" 2
-check "a digit short" "$(verdict "${key%?}" "$rs" </dev/null)" 2
+check "a digit too many" "$(verdict "${key}0" "$rs" </dev/null)" 2
 check "no signature" "$(verdict "$key" </dev/null)" 2
 check "over 1 MiB" "$(head -c 1048577 /dev/zero | verdict "$key" "$rs")" 2
 head -c 1048576 /dev/zero >"$work/mib"
