@@ -2,9 +2,9 @@
 # Usage: signing_test.sh TALVIN_SIGN TALVIN_VERIFY
 # talvin-sign checked by the openssl command line: the public key it prints is
 # openssl's, its signature verifies over the bytes before the section, a last
-# line without its line end gets CR LF (signed), and a signed, over-long or
-# missing file is refused unchanged; --link prints the signed file as a
-# talvin: link. talvin-verify checked against openssl's
+# line without its line end gets CR LF (signed), one with it gets none, and a
+# signed, over-long or missing file is refused unchanged; --link prints the
+# signed file as a talvin: link. talvin-verify checked against openssl's
 # signatures: it holds, one byte changed does not, bad arguments and input
 # over the cap cannot be checked.
 source "$(dirname "$0")/../lib.sh"
@@ -48,6 +48,7 @@ link=$("$sign" --key "$work/key.pem" --link "$work/linked.tvl") || fail "--link 
 b64=$(tr -- '-_' '+/' <<<"${link#talvin:}")
 while [ $((${#b64} % 4)) -ne 0 ]; do b64+="="; done
 cmp -s <(base64 -d <<<"$b64") "$work/linked.tvl" || fail "the link is not the signed file"
+cmp -s <(head -c 33 "$work/linked.tvl") <(printf '[launch]\r\napp=client\r\n[signature]') || fail "a line end added after one"
 { printf '[launch]\r\napp=client\r\n;'; head -c 3100 /dev/zero | tr '\0' x; } >"$work/long.tvl"
 cp "$work/long.tvl" "$work/before"
 "$sign" --key "$work/key.pem" --link "$work/long.tvl" >"$work/long.out" 2>/dev/null &&
@@ -65,7 +66,7 @@ verdict() { "$verify" "$@"; echo $?; }
 check "signed part" "$(verdict "$key" "$rs" <"$work/signed_part")" 0
 check "a byte changed" "$(sed 's/client/clienu/' "$work/signed_part" | verdict "$key" "$rs")" 1
 check "a digit that is not one" "$(verdict "${key%?}g" "$rs" </dev/null)" 2
-check "a digit short" "$(verdict "${key%?}" "$rs" </dev/null)" 2
+check "a digit too many" "$(verdict "${key}0" "$rs" </dev/null)" 2
 check "no signature" "$(verdict "$key" </dev/null)" 2
 check "over 1 MiB" "$(head -c 1048577 /dev/zero | verdict "$key" "$rs")" 2
 head -c 1048576 /dev/zero >"$work/mib"
