@@ -33,6 +33,7 @@ const char* program;
 const char* record_product;
 const char* wine_prefix; // null: the POSIX program
 bool checking;           // the program is talvin-check
+bool sigchld_ignored;    // `sigchld ignored`: the program starts with SIGCHLD ignored
 
 // The Windows name of a unix path: wine's drive Z: is the root.
 std::string windows_name(std::string path) {
@@ -168,6 +169,7 @@ int run(std::vector<char*>& argv, std::vector<char*>& env, const std::string& di
         // SIGPIPE at its default action, whatever this runner was given: the
         // product must find it so too.
         signal(SIGPIPE, SIG_DFL);
+        if (sigchld_ignored) signal(SIGCHLD, SIG_IGN);
         int to = O_WRONLY | O_CREAT | O_TRUNC;
         int in = open("/dev/null", O_RDONLY), o = open(out.c_str(), to, 0600);
         int e = err_fd >= 0 ? err_fd : open(err.c_str(), to, 0600);
@@ -214,6 +216,7 @@ std::vector<std::string> play(const Case& c) {
     std::string out = tree.root() + ".out", err = tree.root() + ".err";
 
     Expected e = expected_in(c, places, tree);
+    sigchld_ignored = c.has("sigchld");
     std::vector<std::string> argv = words_of(getenv("LAUNCHER_WRAPPER"));
     argv.push_back(program);
     if (checking) {
@@ -307,7 +310,9 @@ std::vector<std::string> play(const Case& c) {
         expect(&failures, "product's folder", wine_prefix ? upper(got) : got,
                wine_prefix ? upper(cwd) : cwd);
         if (wine_prefix == nullptr)
-            expect(&failures, "product's SIGPIPE", recorded(record, "sigpipe"), "default\n");
+            expect(&failures, "product's SIGPIPE and SIGCHLD",
+                   recorded(record, "sigpipe") + recorded(record, "sigchld"),
+                   sigchld_ignored ? "default\nignored\n" : "default\ndefault\n");
     }
     if (!wine_stored.empty()) {
         expect(&failures, "the link's file", read_file(wine_stored),

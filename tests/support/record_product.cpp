@@ -1,8 +1,8 @@
 // The stand-in product: it records its current directory, its arguments
-// after the program name and, on POSIX, how SIGPIPE was inherited, to the
-// file named by LAUNCHER_TEST_RECORD: one "TAG LENGTH:BYTES" line each (cwd,
-// arg, sigpipe), so any byte shows. It is written under another name and
-// then renamed, so that whoever waits for it never reads half a record.
+// after the program name and, on POSIX, how SIGPIPE and SIGCHLD were
+// inherited, to the file named by LAUNCHER_TEST_RECORD: one "TAG LENGTH:BYTES"
+// line each (cwd, arg, sigpipe, sigchld), so any byte shows. It is written under
+// another name and then renamed, so that whoever waits for it never reads half a record.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string>
@@ -31,9 +31,11 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; i++)
         put(out, "arg", argv[i]);
 #ifndef _WIN32
-    struct sigaction pipe_action; // as inherited: "default" or "ignored"
+    struct sigaction pipe_action, child_action; // as inherited: "default" or "ignored"
     sigaction(SIGPIPE, nullptr, &pipe_action);
     put(out, "sigpipe", pipe_action.sa_handler == SIG_IGN ? "ignored" : "default");
+    sigaction(SIGCHLD, nullptr, &child_action);
+    put(out, "sigchld", child_action.sa_handler == SIG_IGN ? "ignored" : "default");
 #endif
     remove(record); // Windows renames onto no existing file
     return fclose(out) == 0 && rename(part.c_str(), record) == 0 ? 0 : 1;
