@@ -7,6 +7,12 @@
 # full and a read-only filesystem (small tmpfs mounts: root only, else
 # skipped), a symbolic link in place of the file, and the password kept out
 # of the output and every other file.
+# As root, in a mount namespace of its own: its tmpfs goes with it, even
+# when it is killed before it can unmount.
+if [ "$(id -u)" = 0 ] && [ -z "${CONFIG_WINE_PREFIX:-}${FAULTS_UNSHARED:-}" ] &&
+    unshare --mount --propagation private true 2>/dev/null; then
+    FAULTS_UNSHARED=1 exec unshare --mount --propagation private "$0" "$@"
+fi
 source "$(dirname "$0")/../lib.sh"
 config=$1 f=$scratch/talvin.ini at=$scratch/talvin.ini
 cfg() { "$config" "$@"; }
