@@ -63,10 +63,8 @@ bool start_verifier(char** args, int input, pid_t* pid) {
     return started;
 }
 
-} // namespace
-
-int platform_verify_p256(const unsigned char public_key[64], const void* message, size_t size,
-                         const unsigned char signature[64]) {
+int verify_in_helper(const unsigned char public_key[64], const void* message, size_t size,
+                     const unsigned char signature[64]) {
     char key_hex[129], signature_hex[129];
     put_hex(public_key, key_hex);
     put_hex(signature, signature_hex);
@@ -87,4 +85,19 @@ int platform_verify_p256(const unsigned char public_key[64], const void* message
     // A helper that stopped reading early has not checked the whole message.
     if (!WIFEXITED(status) || !written) return -1;
     return WEXITSTATUS(status) == 0 ? 1 : WEXITSTATUS(status) == 1 ? 0 : -1;
+}
+
+} // namespace
+
+int platform_verify_p256(const unsigned char public_key[64], const void* message, size_t size,
+                         const unsigned char signature[64]) {
+    // A parent that ignores SIGCHLD hands that down: the helper would then
+    // be reaped unseen, and waitpid could not tell its verdict. The product
+    // started later finds SIGCHLD as the launcher was given it.
+    struct sigaction reap = {}, previous;
+    reap.sa_handler = SIG_DFL;
+    sigaction(SIGCHLD, &reap, &previous);
+    int verdict = verify_in_helper(public_key, message, size, signature);
+    sigaction(SIGCHLD, &previous, nullptr);
+    return verdict;
 }
