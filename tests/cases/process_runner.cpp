@@ -34,6 +34,7 @@ const char* record_product;
 const char* wine_prefix; // null: the POSIX program
 bool checking;           // the program is talvin-check
 bool sigchld_ignored;    // `sigchld ignored`: the program starts with SIGCHLD ignored
+bool stdin_closed;       // `stdin closed`: it starts without a standard input
 
 // The Windows name of a unix path: wine's drive Z: is the root.
 std::string windows_name(std::string path) {
@@ -173,7 +174,8 @@ int run(std::vector<char*>& argv, std::vector<char*>& env, const std::string& di
         int to = O_WRONLY | O_CREAT | O_TRUNC;
         int in = open("/dev/null", O_RDONLY), o = open(out.c_str(), to, 0600);
         int e = err_fd >= 0 ? err_fd : open(err.c_str(), to, 0600);
-        if (dup2(in, 0) == 0 && dup2(o, 1) == 1 && dup2(e, 2) == 2 && chdir(dir.c_str()) == 0)
+        if (dup2(in, 0) == 0 && dup2(o, 1) == 1 && dup2(e, 2) == 2 && chdir(dir.c_str()) == 0 &&
+            (!stdin_closed || close(0) == 0))
             execvpe(argv[0], argv.data(), env.data());
         _exit(127);
     }
@@ -217,6 +219,7 @@ std::vector<std::string> play(const Case& c) {
 
     Expected e = expected_in(c, places, tree);
     sigchld_ignored = c.has("sigchld");
+    stdin_closed = c.has("stdin");
     std::vector<std::string> argv = words_of(getenv("LAUNCHER_WRAPPER"));
     argv.push_back(program);
     if (checking) {
