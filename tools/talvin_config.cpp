@@ -148,9 +148,8 @@ void warn_missing(const Request& r) {
         fprintf(stderr, "talvin-config: warning: the path %s is no folder (yet)\n", r.path);
     char text[SETTING_WORD_CAP];
     char* args[SETTING_WORD_CAP / 2];
-    if (split_command_line(r.program, text, sizeof text, args, (int)(sizeof args / sizeof *args)) <
-        1)
-        return;
+    const int max_args = (int)(sizeof args / sizeof *args);
+    if (split_command_line(r.program, text, sizeof text, args, max_args) < 1) return;
     char why[600];
     unsigned result = check_predict_program(args[0], r.path, why, sizeof why);
     if (result == 2 || result == 3) fprintf(stderr, "talvin-config: warning: %s (yet)\n", why);
