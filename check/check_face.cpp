@@ -47,9 +47,7 @@ int platform_change_directory(const char* path) {
     return 1;
 }
 
-int platform_set_environment(const char*, const char*) {
-    return 1;
-}
+void platform_set_environment(const char*, const char*) {}
 
 namespace {
 
@@ -87,7 +85,7 @@ unsigned platform_start_program(const char* command_line, int) {
     return r.start_result;
 }
 
-int platform_append(const char* path, const void* data, unsigned size) {
+void platform_append(const char* path, const void* data, unsigned size) {
     CheckRecord& r = check_record;
     r.appended = 1;
     copy_text(r.append_path, sizeof r.append_path, path);
@@ -95,7 +93,6 @@ int platform_append(const char* path, const void* data, unsigned size) {
     memcpy(r.append_bytes, data, size);
     r.append_bytes[size] = '\0';
     r.append_size = size;
-    return 1;
 }
 
 unsigned platform_store_link_file(const char* folder, const void* data, unsigned size, char* dest,

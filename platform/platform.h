@@ -53,8 +53,8 @@ int platform_change_directory(const char* path);
 unsigned platform_current_directory(char* dest, unsigned capacity);
 
 // Sets the environment entry `name` to `value` for this process and the
-// programs it starts; returns 1 on success, 0 on failure.
-int platform_set_environment(const char* name, const char* value);
+// programs it starts. A failure is not reported: the start goes on.
+void platform_set_environment(const char* name, const char* value);
 
 // Starts the program named at the head of `command_line` with the rest as
 // its arguments, without waiting for it. Returns a value above 31 on
@@ -96,8 +96,8 @@ long platform_read(platform_file file, void* dest, unsigned capacity);
 void platform_close(platform_file file);
 
 // Appends `size` bytes to the end of `path` in one write, creating the file
-// when it does not exist. Returns 1 when every byte was written, else 0.
-int platform_append(const char* path, const void* data, unsigned size);
+// when it does not exist. A failure is not reported: the start goes on.
+void platform_append(const char* path, const void* data, unsigned size);
 
 // Signatures, by the operating system's own cryptography, loaded only when
 // a signature must be checked. Checks that `signature` (r then s, 32 bytes

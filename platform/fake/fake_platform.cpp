@@ -119,9 +119,8 @@ unsigned platform_current_directory(char* dest, unsigned capacity) {
     return 0;
 }
 
-int platform_set_environment(const char* name, const char* value) {
+void platform_set_environment(const char* name, const char* value) {
     environment.push_back({name, value});
-    return 1;
 }
 
 unsigned platform_start_program(const char* command_line, int show_state) {

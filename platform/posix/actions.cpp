@@ -187,8 +187,8 @@ int platform_change_directory(const char* path) {
     return chdir(path) == 0;
 }
 
-int platform_set_environment(const char* name, const char* value) {
-    return setenv(name, value, 1) == 0;
+void platform_set_environment(const char* name, const char* value) {
+    setenv(name, value, 1);
 }
 
 unsigned platform_start_program(const char* command_line, int) {

@@ -7,10 +7,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-int platform_append(const char* path, const void* data, unsigned size) {
+void platform_append(const char* path, const void* data, unsigned size) {
     int fd = open_regular(path, O_WRONLY | O_CREAT | O_APPEND);
-    if (fd < 0) return 0;
-    bool written = write_all(fd, data, size);
+    if (fd < 0) return;
+    write_all(fd, data, size);
     close(fd);
-    return written;
 }

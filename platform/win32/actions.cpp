@@ -12,8 +12,8 @@ int platform_change_directory(const char* path) {
     return SetCurrentDirectoryA(path) != 0;
 }
 
-int platform_set_environment(const char* name, const char* value) {
-    return SetEnvironmentVariableA(name, value) != 0;
+void platform_set_environment(const char* name, const char* value) {
+    SetEnvironmentVariableA(name, value);
 }
 
 unsigned platform_start_program(const char* command_line, int show_state) {
