@@ -5,9 +5,9 @@
 // reading, appending and signatures (queries.cpp, actions.cpp, file.cpp,
 // append.cpp, crypto.cpp), with the process's entry in main.cpp; the
 // recording fake of the tests (platform/fake/). Only the files under posix/ and
-// win32/ include an OS header; everything else calls these. Sizes follow the Win32 calls they stand for: a procedure that fills a
-// buffer returns the length written, 0 on failure, or the size it would need
-// (terminator included) when the buffer is too small.
+// win32/ include an OS header; everything else calls these. Sizes follow the Win32 calls they stand
+// for: a procedure that fills a buffer returns the length written, 0 on failure, or the size it
+// would need (terminator included) when the buffer is too small.
 #pragma once
 
 #include <stddef.h>
