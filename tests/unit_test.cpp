@@ -28,7 +28,7 @@ TEST(ArgumentText, SkipsTheProgramNameAndTheBlanksAfterIt) {
         {"", "", ""},
         {"\"unterminated name C:\\x.go", "", ""},
         {"\"\"C:\\x.go", "C:\\x.go", ""},
-        {"na\xe9me\xff.exe x.go", "x.go", ""},
+        {"na\xe9me\xff.exe !x.go", "!x.go", ""},
         {"a.exe x.go  trailing  ", "x.go  trailing  ", ""},
         // A lead byte takes its trail byte along, a quote too; none at the very end.
         {"\"ab\x81\"cd\" rest", "rest", "\x81"},
