@@ -40,8 +40,9 @@ for step in 1 2 3 4 5 6; do
     rm -f "$scratch"/.talvin.ini.*
 done
 reset
-TALVIN_CONFIG_TEST_STEP=5:change cfg --file "$at" set a --command /bin/true 2>/dev/null
+TALVIN_CONFIG_TEST_STEP=5:change cfg --file "$at" set a --command /bin/true 2>"$scratch/err"
 check "changed by another program: status" "$?" 1
+grep -q "another program changed it" "$scratch/err" || fail "changed by another program: not said"
 holds "$f" "$old; changed by another program"$'\n' || fail "changed by another program: overwritten"
 [ -z "${CONFIG_WINE_PREFIX:-}" ] || finish
 
