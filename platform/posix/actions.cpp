@@ -93,14 +93,6 @@ bool graphical_session() {
     return (x != nullptr && x[0] != '\0') || (wayland != nullptr && wayland[0] != '\0');
 }
 
-// The exit status of a helper, or -1 when it did not exit by itself.
-int wait_for(pid_t pid) {
-    int status;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // Starts the helper program args[0] from PATH with `input` (unless -1) as
 // its standard input and its standard error silenced: the launcher has
 // written the message there already, and a helper's warnings are no part
@@ -174,13 +166,9 @@ void platform_message_box(platform_window, const char* text, const char* caption
     write_all(2, text, strlen(text));
     write_all(2, "\n", 1);
     if (!graphical_session()) return;
-    // A parent that ignores SIGCHLD would hand that down, and waitpid could
-    // then not tell how the helper ended.
-    struct sigaction reap = {}, previous;
-    reap.sa_handler = SIG_DFL;
-    sigaction(SIGCHLD, &reap, &previous);
+    struct sigaction given = reap_helpers();
     if (!show_with_zenity(text, caption)) show_with_xmessage(text, caption);
-    sigaction(SIGCHLD, &previous, nullptr);
+    restore_sigchld(given);
 }
 
 int platform_change_directory(const char* path) {

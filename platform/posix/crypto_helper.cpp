@@ -7,12 +7,10 @@
 
 #include "platform/posix/file.h"
 
-#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <string.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -79,25 +77,18 @@ int verify_in_helper(const unsigned char public_key[64], const void* message, si
     close(pipe_ends[1]);
     if (!started) return -1;
 
-    int status;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return -1;
+    int code = wait_for(pid);
     // A helper that stopped reading early has not checked the whole message.
-    if (!WIFEXITED(status) || !written) return -1;
-    return WEXITSTATUS(status) == 0 ? 1 : WEXITSTATUS(status) == 1 ? 0 : -1;
+    if (code < 0 || !written) return -1;
+    return code == 0 ? 1 : code == 1 ? 0 : -1;
 }
 
 } // namespace
 
 int platform_verify_p256(const unsigned char public_key[64], const void* message, size_t size,
                          const unsigned char signature[64]) {
-    // A parent that ignores SIGCHLD hands that down: the helper would then
-    // be reaped unseen, and waitpid could not tell its verdict. The product
-    // started later finds SIGCHLD as the launcher was given it.
-    struct sigaction reap = {}, previous;
-    reap.sa_handler = SIG_DFL;
-    sigaction(SIGCHLD, &reap, &previous);
+    struct sigaction given = reap_helpers();
     int verdict = verify_in_helper(public_key, message, size, signature);
-    sigaction(SIGCHLD, &previous, nullptr);
+    restore_sigchld(given);
     return verdict;
 }

@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 // Opens without blocking (a FIFO would wait for a writer) and checks the type
@@ -75,6 +76,24 @@ bool write_all(int fd, const void* data, size_t size) {
     }
     sigaction(SIGPIPE, &previous, nullptr);
     return size == 0;
+}
+
+struct sigaction reap_helpers() {
+    struct sigaction reap = {}, given;
+    reap.sa_handler = SIG_DFL;
+    sigaction(SIGCHLD, &reap, &given);
+    return given;
+}
+
+void restore_sigchld(const struct sigaction& given) {
+    sigaction(SIGCHLD, &given, nullptr);
+}
+
+int wait_for(pid_t pid) {
+    int status;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 platform_file platform_open_for_reading(const char* path) {

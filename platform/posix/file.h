@@ -1,8 +1,11 @@
 // What the POSIX faces share: opening regular files, writing to a reader
-// that may have gone, and finding a program through PATH.
+// that may have gone, finding a program through PATH, and waiting for the
+// helpers the launcher starts.
 #pragma once
 
+#include <signal.h>
 #include <stddef.h>
+#include <sys/types.h>
 
 // Opens `path` with `flags` when it is a regular file, without blocking (a
 // FIFO would wait for a writer); returns the descriptor or -1.
@@ -26,3 +29,14 @@ int search_path(const char* name, int (*attempt)(const char* candidate, void* co
 // not end the launcher: SIGPIPE is ignored while writing, then the
 // disposition the launcher was given is put back for the product to inherit.
 bool write_all(int fd, const void* data, size_t size);
+
+// Puts SIGCHLD at its default while the launcher starts and waits for a
+// helper: a parent that ignores it hands that down, and a helper would then
+// be reaped unseen, so that waitpid could not tell how it ended. Returns the
+// disposition the launcher was given, which restore_sigchld puts back for
+// the product to inherit.
+struct sigaction reap_helpers();
+void restore_sigchld(const struct sigaction& given);
+
+// The exit status of the helper `pid`, or -1 when it did not exit by itself.
+int wait_for(pid_t pid);
