@@ -128,18 +128,14 @@ void apply_section_body(const char* section, TextStream* stream, SettingSource s
                 while (p < piece.end && is_delimiter(*p))
                     p++;
                 LineKind kind = p < piece.end ? kind_of(*p) : NO_TOKEN;
-                if (kind == HEADER) {
-                    put_back(stream, piece);
-                    read_line(stream);
-                    line_pushed_back = true; // the file loop reads this header next
-                    return;
+                if (kind == KEY) {
+                    unsigned char* end = piece.zero != nullptr ? piece.zero : piece.end;
+                    *end = '\0'; // over its CR or line feed, or past the data
+                    apply_key_line(section, (char*)p, (char*)end, words, source);
                 }
-                if (kind != KEY) continue;
-                unsigned char* end = piece.zero != nullptr ? piece.zero : piece.end;
-                *end = '\0'; // over its CR or line feed, or past the data
-                apply_key_line(section, (char*)p, (char*)end, words, source);
-                continue;
+                if (kind != HEADER) continue;
             }
+            // A header too is read below, where it is handed back to the file loop.
             put_back(stream, piece);
         }
         size_t line_length;

@@ -1,5 +1,5 @@
 // Launch cases as data: the parser of tests/cases/*.cases files (the format
-// is in README.md, "How a case file reads").
+// is in docs/testing.md, "How a case file reads").
 #pragma once
 
 #include <map>

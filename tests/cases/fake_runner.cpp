@@ -13,6 +13,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 namespace {
 
 // The record's fields by the names cases give them.
@@ -45,7 +47,13 @@ bool set_answer(const std::string& name, const std::string& value) {
     return false;
 }
 
-std::vector<std::string> play(const Case& c) {
+// The descriptors this process holds open.
+size_t open_files() {
+    auto fds = std::filesystem::directory_iterator("/proc/self/fd");
+    return (size_t)std::distance(begin(fds), end(fds));
+}
+
+std::vector<std::string> play_once(const Case& c) {
     std::vector<std::string> failures;
     CaseTree tree;
     Places places = unix_places(tree.root(), c);
@@ -87,6 +95,14 @@ std::vector<std::string> play(const Case& c) {
         expect(&failures, "field " + field.first, field_named(field.first), field.value);
     if (fake::memory_outstanding != 0) failures.push_back("working memory not given back");
     tree.check(e, &failures, stored);
+    return failures;
+}
+
+// Once the case's folder is gone, the launcher must hold no file open.
+std::vector<std::string> play(const Case& c) {
+    size_t open_before = open_files();
+    std::vector<std::string> failures = play_once(c);
+    if (open_files() != open_before) failures.push_back("a file left open");
     return failures;
 }
 

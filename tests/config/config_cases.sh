@@ -1,19 +1,7 @@
 #!/usr/bin/env bash
 # Usage: config_cases.sh TALVIN_CONFIG LAUNCHER RECORD_PRODUCT FILE.cases
-# Plays talvin-config's cases: the file before, the command, the file after
-# byte for byte, the exit status, standard output and error. With
-# CONFIG_WINE_PREFIX set, TALVIN_CONFIG is the Windows program, run under
-# wine on the cases not marked "only posix".
-#
-# A case is "case NAME" and indented directives: "before BYTES" (printf %b;
-# none: no file), "mode OCTAL" (of the file before; 600), "env NAME=VALUE",
-# "stdin BYTES", "run WORDS" (shell words; $F is the file, $DIR the case's
-# folder, $PRODUCT a copy of the test product), "status N" (0), "after
-# BYTES" (absent: the file as before), "after-mode OCTAL [PATH]", "output BYTES"
-# (absent: nothing), "error TEXT" (a part of standard error; absent:
-# nothing), "launch APP CWD" (the launcher then starts the product of
-# section APP in folder CWD), "only posix". Directives may share a line,
-# each after " | ". $F, $DIR and $PRODUCT are filled into every value.
+# Plays talvin-config's cases (their format: docs/testing.md). With
+# CONFIG_WINE_PREFIX set, TALVIN_CONFIG is the Windows program under wine.
 source "$(dirname "$0")/../lib.sh"
 config=$1 launcher=$2 product=$3 cases=$4
 wine_prefix=${CONFIG_WINE_PREFIX:-}
