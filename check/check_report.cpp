@@ -15,8 +15,8 @@ namespace {
 const char* const FILE_NAMES[] = {"the launch file", "talvin.ini", "the system talvin.ini"};
 const char* const KIND_NAMES[] = {"", "a [launch]", "the product's", "an [identification]"};
 
-// The names a misspelt key or section is compared with; the table itself
-// says which kinds of section know each.
+// The names a misspelt key is compared with: every key some section knows
+// (the table itself says which).
 const char* const KEY_NAMES[] = {"product",        "server",   "missing",         "app",
                                  "title",          "messages", "handlesmessages", "wndclass",
                                  "closeotherapps", "wndname",  "passlaunch",      "path",
@@ -29,7 +29,7 @@ bool line_ended = true;
 bool line_split = false; // the line being read arrives in pieces
 char section[CHECK_VALUE_CAP];
 unsigned section_line = 0;
-bool section_warned = false;
+bool section_warned; // set at each header
 
 // The kinds of section that know `key`, one bit per SectionKind, asked of
 // the key table on a copy of the record.
@@ -190,7 +190,7 @@ void warn_no_effect(const char* key, SectionKind kind) {
     unsigned kinds = kinds_knowing(key);
     if (kinds == 0) {
         const char* near = nearest(key, KEY_NAMES, sizeof KEY_NAMES / sizeof *KEY_NAMES);
-        if (near != nullptr && kinds_knowing(near) != 0)
+        if (near != nullptr)
             check_warn(file, line_number, "unknown-key",
                        "no section knows the key \"%s\" (did you mean \"%s\"?)", key, near);
         else

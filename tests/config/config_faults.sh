@@ -54,6 +54,10 @@ rm "$f" && reset
 printf 'Pw-7d1f\n' | cfg --file "$at" identification --user ann >"$scratch/out" 2>&1
 cfg --file "$at" show >>"$scratch/out" 2>&1
 grep -rlq Pw-7d1f "$scratch" --exclude=talvin.ini && fail "the password is in $(grep -rl Pw-7d1f "$scratch")"
+# Typed at a terminal: asked for, not shown, and taken once echo is off.
+{ sleep 1; printf 'Pw-tty\n'; sleep 0.5; } | script -qec "$config --file $at identification --user ann" /dev/null >"$scratch/tty"
+check "at a terminal" "$({ cat "$scratch/tty"; grep password "$f"; } | tr -d '\r' | tr '\n' '~')" \
+    "Password: ~password=Pw-tty~"
 
 # The new file keeps the old one's mode and group (one that cannot write:
 # the launcher reads it).
