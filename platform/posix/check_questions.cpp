@@ -176,11 +176,7 @@ int check_make_settings_folder(const char* path, char* dir, unsigned capacity) {
 void check_remove_settings_folder(const char* dir) {
     char link[4200];
     if (FITS(link, sizeof link, "%stalvin.ini", dir)) unlink(link);
-    char folder[4200];
-    if (!FITS(folder, sizeof folder, "%s", dir)) return;
-    size_t length = strlen(folder);
-    if (length > 1) folder[length - 1] = '\0';
-    rmdir(folder);
+    rmdir(dir); // its trailing slash names the folder all the same
 }
 
 int check_why_link_folder_refused(const char* folder, char* why, unsigned capacity) {
