@@ -50,6 +50,8 @@ mkdir "$scratch/elsewhere" && reset && mv "$f" "$scratch/elsewhere/" && ln -s el
 cfg --file "$at" set a --command /bin/true
 [ -L "$f" ] && holds "$scratch/elsewhere/talvin.ini" "$new" || fail "the link was not followed"
 rm "$f" && reset
+# Started without a standard input, the file may be opened as descriptor 0.
+cfg --file "$at" set a --command /bin/true <&- && holds "$f" "$new" || fail "no standard input: not written"
 
 printf 'Pw-7d1f\n' | cfg --file "$at" identification --user ann >"$scratch/out" 2>&1
 cfg --file "$at" show >>"$scratch/out" 2>&1

@@ -42,13 +42,14 @@ head -c $((1048576 - 256)) /dev/zero >"$work/full.tvl"
 "$sign" --key "$work/key.pem" "$work/full.tvl" || fail "a file of the largest size was refused"
 # --link: the link of the signed file, base64url unpadded; one over the
 # launcher's 4096 characters is refused before the file changes.
-printf '[launch]\r\napp=client\r\n' >"$work/linked.tvl"
+# Its base64 holds both '+' and '/', which a link writes as '-' and '_'.
+printf '[launch]\r\napp=client\r\n;\xff\x83\xe0\r\n' >"$work/linked.tvl"
 link=$("$sign" --key "$work/key.pem" --link "$work/linked.tvl") || fail "--link failed"
 [[ $link =~ ^talvin:[A-Za-z0-9_-]+$ ]] || fail "not a base64url link: $link"
 b64=$(tr -- '-_' '+/' <<<"${link#talvin:}")
 while [ $((${#b64} % 4)) -ne 0 ]; do b64+="="; done
 cmp -s <(base64 -d <<<"$b64") "$work/linked.tvl" || fail "the link is not the signed file"
-cmp -s <(head -c 33 "$work/linked.tvl") <(printf '[launch]\r\napp=client\r\n[signature]') || fail "a line end added after one"
+cmp -s <(head -c 39 "$work/linked.tvl") <(printf '[launch]\r\napp=client\r\n;\xff\x83\xe0\r\n[signature]') || fail "a line end added after one"
 { printf '[launch]\r\napp=client\r\n;'; head -c 3100 /dev/zero | tr '\0' x; } >"$work/long.tvl"
 cp "$work/long.tvl" "$work/before"
 "$sign" --key "$work/key.pem" --link "$work/long.tvl" >"$work/long.out" 2>/dev/null &&
