@@ -152,14 +152,9 @@ void apply_section_body(const char* section, TextStream* stream, SettingSource s
 }
 
 // A section that cannot change the settings: its lines are passed over up to
-// the next header, which is handed back as apply_section_body would.
+// the next header, which is handed back as apply_section_body would. Its own
+// header was the line just read, so no line is handed back yet.
 void pass_section_body(TextStream* stream) {
-    if (line_pushed_back) {
-        const char* end;
-        const char* token = first_token(line_buffer, &end);
-        if (token != nullptr && *token == '[') return; // still handed back
-        line_pushed_back = false;
-    }
     if (pass_to_section_header(stream)) {
         read_line(stream);
         line_pushed_back = true;
