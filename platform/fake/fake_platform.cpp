@@ -139,8 +139,10 @@ int platform_is_lead_byte(unsigned char byte) {
 void* platform_take_memory(size_t size) {
     if (++memory_requests == fail_memory_at) return nullptr;
     void* block = malloc(size);
-    if (block != nullptr) memory_outstanding++;
-    return block;
+    if (block == nullptr) return nullptr;
+    memory_outstanding++;
+    // Never zero, as memory the system hands out need not be.
+    return memset(block, 0xa5, size);
 }
 
 void platform_give_memory(void* block) {
