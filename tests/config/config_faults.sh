@@ -50,6 +50,11 @@ mkdir "$scratch/elsewhere" && reset && mv "$f" "$scratch/elsewhere/" && ln -s el
 cfg --file "$at" set a --command /bin/true
 [ -L "$f" ] && holds "$scratch/elsewhere/talvin.ini" "$new" || fail "the link was not followed"
 rm "$f" && reset
+# Larger than 8 MiB: refused, unchanged.
+head -c 8388609 /dev/zero | tr '\0' ';' >"$f" && cp "$f" "$scratch/big"
+cfg --file "$at" set a --command /bin/true 2>"$scratch/err"
+check "over 8 MiB" "$?:$(cmp -s "$f" "$scratch/big" && grep -c 'larger than 8 MiB' "$scratch/err")" 2:1
+reset
 # Started without a standard input, the file may be opened as descriptor 0.
 cfg --file "$at" set a --command /bin/true <&- && holds "$f" "$new" || fail "no standard input: not written"
 
