@@ -46,6 +46,11 @@ grep -q "another program changed it" "$scratch/err" || fail "changed by another 
 holds "$f" "$old; changed by another program"$'\n' || fail "changed by another program: overwritten"
 [ -z "${CONFIG_WINE_PREFIX:-}" ] || finish
 
+# Writers that make the file from nothing at once: one makes it, the rest write into it.
+rm -f "$f" && for i in $(seq 8); do cfg --file "$at" set "n$i" --command /bin/true & done
+wait
+for i in $(seq 8); do grep -q "^\[n$i\]" "$f" || fail "made at once: n$i was lost"; done
+
 mkdir "$scratch/elsewhere" && reset && mv "$f" "$scratch/elsewhere/" && ln -s elsewhere/talvin.ini "$f"
 cfg --file "$at" set a --command /bin/true
 [ -L "$f" ] && holds "$scratch/elsewhere/talvin.ini" "$new" || fail "the link was not followed"
