@@ -25,9 +25,9 @@ char* next_line(TextStream* stream, char* dest);
 
 // Applies the key lines of one section, whose header next_line has just
 // read, up to the next header line (handed back through line_buffer and
-// line_pushed_back) or the end of the file. The
-// lines of a section that cannot change the settings are only passed over,
-// unless an observer must be told of every line.
+// line_pushed_back) or the end of the file. The lines of a section that
+// cannot change the settings are only passed over, unless an observer must
+// be told of every line.
 void parse_section_body(const char* section, TextStream* stream, SettingSource source);
 
 // Reads the whole file at `path`. Returns 1 when it could be opened and read,
