@@ -8,6 +8,7 @@ namespace {
 
 const char HEADER[] = "[signature]";
 const char SIGNATURE_KEY[] = "ecdsa=";
+const unsigned char CTRL_Z = 0x1A;
 
 // The DER header of every P-256 SubjectPublicKeyInfo, up to the
 // uncompressed point's x and y.
@@ -105,17 +106,20 @@ size_t find_header(Bytes file) {
     return file.size;
 }
 
-// One line "NAME=VALUE" CR LF as the launcher writes it: no LF or zero byte in
-// the value, which fits a field of `capacity`. Moves `*at` past it.
+// One line "NAME=VALUE" CR LF as the launcher writes it: the value fits a
+// field of `capacity` and holds no byte a value read from talvin.ini cannot
+// hold (a zero byte, a Ctrl-Z, which would hide what follows from every
+// reader, a CR or LF but in the line end). Moves `*at` past it.
 bool read_block_line(Bytes file, size_t* at, const char* name, size_t capacity) {
     if (!starts_with(file, *at, name)) return false;
     size_t value = *at + strlen(name);
-    for (size_t p = value; p < file.size && p - value <= capacity; p++) {
-        if (file.at[p] == '\0') return false;
-        if (file.at[p] != '\n') continue;
-        if (p == value || file.at[p - 1] != '\r') return false;
-        *at = p + 1;
-        return true;
+    for (size_t p = value; p < file.size && p - value < capacity; p++) {
+        if (starts_with(file, p, "\r\n")) {
+            *at = p + 2;
+            return true;
+        }
+        unsigned char c = file.at[p];
+        if (c == '\0' || c == CTRL_Z || c == '\r' || c == '\n') return false;
     }
     return false;
 }
