@@ -202,7 +202,14 @@ void check_run(CheckRun* run) {
             launch_from_link(nullptr, "", settings_dir, run->argument);
         else
             run_launch(nullptr, settings_dir, launch_path);
-        if (settings_dir[0] != '\0' && !named_so) check_remove_settings_folder(settings_dir);
+        if (settings_dir[0] != '\0' && !named_so) {
+            check_remove_settings_folder(settings_dir);
+            // The reader saw the scratch name, gone now: lines and reasons
+            // name the file given.
+            if (check_report.tried[CHECK_FILE_SETTINGS])
+                check_copy(check_report.files[CHECK_FILE_SETTINGS], CHECK_PATH_CAP,
+                           run->settings_option);
+        }
     } else {
         check_format(run->settings_reason, CHECK_WHY_CAP, "%s",
                      platform_settings_directory_reason());
