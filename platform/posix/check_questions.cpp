@@ -8,6 +8,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -19,75 +20,268 @@
 
 namespace {
 
-const int INTERPRETER_MISSING = -1;
 const unsigned START_OK = 33;
+// Files the kernel takes in turn for one start: the program, then each
+// "#!" interpreter, the last of which must be a binary (4 levels of scripts
+// naming scripts).
+const int EXEC_FILES_MAX = 6;
+const size_t HEAD_SIZE = 256; // the bytes the kernel reads to choose a format
 
-// What starting the program file at `path` would fail with, as an errno
-// value (0: it would start); INTERPRETER_MISSING when the file is there but
-// the program named on its "#!" line is not.
-int start_error(const char* path) {
+#if defined(__x86_64__)
+const unsigned NATIVE_MACHINE = 62, NATIVE_CLASS = 2, COMPAT_MACHINE = 3; // x86-64; i386
+#elif defined(__i386__)
+const unsigned NATIVE_MACHINE = 3, NATIVE_CLASS = 1, COMPAT_MACHINE = 0;
+#elif defined(__aarch64__)
+const unsigned NATIVE_MACHINE = 183, NATIVE_CLASS = 2, COMPAT_MACHINE = 0;
+#else
+const unsigned NATIVE_MACHINE = 0, NATIVE_CLASS = 0, COMPAT_MACHINE = 0; // not judged
+#endif
+
+// 1 when the kernel runs 32-bit programs beside its own: built in
+// (/proc/sys/abi/vsyscall32 is there) and not turned off at boot.
+bool compat_enabled() {
+    if (access("/proc/sys/abi/vsyscall32", F_OK) != 0) return false;
+    char line[4096] = "";
+    int fd = open("/proc/cmdline", O_RDONLY | O_CLOEXEC);
+    ssize_t n = fd >= 0 ? read(fd, line, sizeof line - 1) : -1;
+    if (fd >= 0) close(fd);
+    line[n > 0 ? n : 0] = '\0';
+    const char* given = strstr(line, "ia32_emulation=");
+    if (given == nullptr) return true;
+    given += 15;
+    return strchr("0nNfF", given[0]) == nullptr && strncmp(given, "off", 3) != 0;
+}
+
+unsigned read_number(const unsigned char* at, unsigned size) {
+    uint64_t value = 0;
+    memcpy(&value, at, size); // the kernel reads the fields in its own byte order
+    return value > 0xFFFFFFFFu ? 0xFFFFFFFFu : (unsigned)value;
+}
+
+// `name` as the kernel opens it from the folder `directory` (null: ours).
+bool resolve(const char* name, const char* directory, char* dest, unsigned capacity) {
+    return name[0] == '/' || directory == nullptr ? FITS(dest, capacity, "%s", name)
+                                                  : FITS(dest, capacity, "%s/%s", directory, name);
+}
+
+// The kernel's opening of a file to run: 0 or the errno value.
+int open_error(const char* path) {
     struct stat info;
     if (stat(path, &info) != 0) return errno;
     if (!S_ISREG(info.st_mode) || access(path, X_OK) != 0) return EACCES;
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return 0; // runnable without being readable
-    char head[256];
-    ssize_t n = read(fd, head, sizeof head - 1);
-    close(fd);
-    if (n >= 4 && memcmp(head,
-                         "\x7f"
-                         "ELF",
-                         4) == 0)
-        return 0;
-    if (n < 2 || head[0] != '#' || head[1] != '!') return ENOEXEC;
-    head[n] = '\0';
-    char* interpreter = head + 2 + strspn(head + 2, " \t");
-    interpreter[strcspn(interpreter, " \t\n")] = '\0';
-    if (interpreter[0] == '\0') return ENOEXEC;
-    return access(interpreter, X_OK) == 0 ? 0 : INTERPRETER_MISSING;
+    return 0;
 }
 
-unsigned result_of(int error, const char* program, char* why, unsigned capacity) {
-    switch (error) {
-    case 0:
-        check_format(why, capacity, "%s would be started", program);
-        return START_OK;
-    case INTERPRETER_MISSING:
-        check_format(why, capacity, "the interpreter named on the first line of %s is missing",
-                     program);
-        return 11;
-    case ENOENT:
-        if (directory_part_exists(program)) {
-            check_format(why, capacity, "the program %s does not exist", program);
-            return 2;
-        }
-        check_format(why, capacity, "the folder of %s does not exist", program);
-        return 3;
-    case ENOTDIR:
-        check_format(why, capacity, "the folder of %s does not exist", program);
-        return 3;
-    case EACCES:
-    case EPERM:
-        check_format(why, capacity, "%s may not be run (not a program file, or no permission)",
-                     program);
-        return 5;
-    case ENOEXEC:
-        check_format(why, capacity, "%s is not a program this system can run", program);
-        return 11;
-    default:
-        check_format(why, capacity, "%s cannot be started: %s", program, strerror(error));
+// The ELF checks of the kernel's loader for the file `fd` whose first bytes
+// are `head`: its type, machine and program headers. ENOEXEC when it is no
+// program this system runs (`bad` for the loader's own checks, ELIBBAD);
+// `interp` receives the loader it names, or is emptied.
+int elf_error(int fd, const unsigned char* head, int bad, unsigned want_class,
+              unsigned want_machine, char* interp, unsigned capacity) {
+    interp[0] = '\0';
+    unsigned type = read_number(head + 16, 2), machine = read_number(head + 18, 2);
+    unsigned elf_class = head[4];
+    if (NATIVE_MACHINE == 0) return 0;
+    if (bad == ENOEXEC && type != 2 && type != 3) return ENOEXEC;
+    if (elf_class != want_class || machine != want_machine) return bad;
+    bool wide = elf_class == 2;
+    unsigned entry_size = wide ? 56 : 32;
+    uint64_t table = 0;
+    memcpy(&table, head + (wide ? 32 : 28), wide ? 8 : 4);
+    unsigned size = read_number(head + (wide ? 54 : 42), 2);
+    unsigned total = size * read_number(head + (wide ? 56 : 44), 2);
+    if (size != entry_size || total == 0 || total > 4096) return bad;
+    unsigned char entries[4096];
+    if (pread(fd, entries, total, (off_t)table) != (ssize_t)total) return bad;
+    if (bad != ENOEXEC) return 0; // a loader's own loader is not asked for
+    for (const unsigned char* e = entries; e < entries + total; e += entry_size) {
+        if (read_number(e, 4) != 3) continue; // the first PT_INTERP counts
+        uint64_t offset = 0;
+        memcpy(&offset, e + (wide ? 8 : 4), wide ? 8 : 4);
+        unsigned length = read_number(e + (wide ? 32 : 16), wide ? 8 : 4);
+        if (length < 2 || length > 4096 || length > capacity) return ENOEXEC;
+        if (pread(fd, interp, length, (off_t)offset) != (ssize_t)length) return EIO;
+        if (interp[length - 1] != '\0') return ENOEXEC;
         return 0;
+    }
+    return 0;
+}
+
+bool spacetab(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// The interpreter named on a "#!" line, as the kernel reads it from the
+// file's first 256 bytes (zeros past its end); false when it names none.
+bool script_interpreter(char* head, char* dest, unsigned capacity) {
+    char* end = (char*)memchr(head, '\n', HEAD_SIZE);
+    char* last = head + HEAD_SIZE - 1;
+    if (end == nullptr) {
+        char* name = head + 2;
+        while (name < last && spacetab(*name))
+            name++;
+        if (name == last) return false;
+        char* stop = name;
+        while (stop < last && !spacetab(*stop) && *stop != '\0')
+            stop++;
+        if (stop == last) return false; // the name is cut off
+        end = last;
+    }
+    while (end > head + 2 && spacetab(end[-1]))
+        end--;
+    char* name = head + 2;
+    while (name < end && spacetab(*name))
+        name++;
+    if (name >= end) return false;
+    size_t length = 0;
+    while (name + length < end && !spacetab(name[length]) && name[length] != '\0')
+        length++;
+    return FITS(dest, capacity, "%.*s", (int)length, name);
+}
+
+// What starting the program file at `program` would fail with, as an errno
+// value (0: it would start), following the kernel: the program's format, its
+// machine and loader, and each "#!" interpreter in turn. Relative names of
+// interpreters and loaders are taken from `directory` (null: ours). When the
+// failure is not the program's own, `why` tells it; else it is emptied.
+int start_error(const char* program, const char* directory, char* why, unsigned capacity) {
+    why[0] = '\0';
+    char path[4096], next[4096], who[8400];
+    int error = open_error(program);
+    if (error != 0 || !FITS(path, sizeof path, "%s", program)) return error;
+    for (int files = 1;; files++) {
+        if (files == 1)
+            check_format(who, sizeof who, "%s", program);
+        else
+            check_format(who, sizeof who, "%s, the interpreter of %s,", path, program);
+        unsigned char head[HEAD_SIZE] = {0};
+        int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) return 0; // runnable without being readable: not judged
+        ssize_t n = read(fd, head, HEAD_SIZE);
+        bool script = n >= 2 && head[0] == '#' && head[1] == '!';
+        if (n >= 4 && memcmp(head,
+                             "\x7f"
+                             "ELF",
+                             4) == 0) {
+            bool compat = COMPAT_MACHINE != 0 && head[4] == 1 && compat_enabled();
+            unsigned want_class = compat ? 1 : NATIVE_CLASS;
+            unsigned want_machine = compat ? COMPAT_MACHINE : NATIVE_MACHINE;
+            unsigned machine = read_number(head + 18, 2);
+            error = elf_error(fd, head, ENOEXEC, want_class, want_machine, next, sizeof next);
+            if (error == ENOEXEC && (machine != want_machine || head[4] != want_class))
+                check_format(why, capacity,
+                             "%s is a program for another processor or system (ELF machine %u, "
+                             "%u-bit)",
+                             who, machine, head[4] == 1 ? 32 : 64);
+            else if (error != 0 && files > 1)
+                check_format(why, capacity, "%s is not a program this system can run", who);
+            if (error == 0 && next[0] != '\0') {
+                char loader[4096];
+                error = resolve(next, directory, loader, sizeof loader) ? open_error(loader)
+                                                                        : ENAMETOOLONG;
+                int loader_fd = error == 0 ? open(loader, O_RDONLY | O_CLOEXEC) : -1;
+                unsigned char loader_head[HEAD_SIZE] = {0};
+                if (loader_fd >= 0) {
+                    ssize_t got = read(loader_fd, loader_head, HEAD_SIZE);
+                    error = got < (want_class == 2 ? 64 : 52) ? EIO
+                            : memcmp(loader_head,
+                                     "\x7f"
+                                     "ELF",
+                                     4) != 0
+                                ? ELIBBAD
+                                : elf_error(loader_fd, loader_head, ELIBBAD, want_class,
+                                            want_machine, next, sizeof next);
+                    close(loader_fd);
+                }
+                if (error != 0)
+                    check_format(why, capacity, "%s needs the loader %s, which %s", who, loader,
+                                 error == ENOENT   ? "is missing"
+                                 : error == EACCES ? "may not be run"
+                                                   : "this system cannot use");
+            }
+        } else if (script && files == EXEC_FILES_MAX) {
+            error = ELOOP;
+            check_format(why, capacity,
+                         "%s names an interpreter that is itself a script, more levels deep than "
+                         "the system follows",
+                         who);
+        } else if (script) {
+            char name[HEAD_SIZE];
+            error = script_interpreter((char*)head, name, sizeof name) ? 0 : ENOEXEC;
+            if (error == 0)
+                error =
+                    resolve(name, directory, next, sizeof next) ? open_error(next) : ENAMETOOLONG;
+            if (error == ENOEXEC)
+                check_format(why, capacity, "the first line of %s names no interpreter", who);
+            else if (error != 0)
+                check_format(why, capacity, "the interpreter %s named on the first line of %s %s",
+                             name, who,
+                             error == ENOENT   ? "is missing"
+                             : error == EACCES ? "may not be run (a folder, not a program file, "
+                                                 "or no permission)"
+                                               : "cannot be reached");
+        } else {
+            error = ENOEXEC;
+            if (files > 1)
+                check_format(why, capacity, "%s is not a program this system can run", who);
+        }
+        close(fd);
+        if (error != 0 || !script) return error;
+        memcpy(path, next, sizeof path);
     }
 }
 
-int predict_candidate(const char* candidate, void*) {
-    return start_error(candidate);
+// The start result the launcher gives for `error` from starting `program`
+// (platform/posix/actions.cpp), and why; `detail` tells a failure that is
+// not the program's own.
+unsigned result_of(int error, const char* program, const char* detail, char* why,
+                   unsigned capacity) {
+    struct stat info;
+    bool exists = stat(program, &info) == 0;
+    unsigned result = error == 0                          ? START_OK
+                      : error == ENOENT && exists         ? 11
+                      : error == ENOENT                   ? (directory_part_exists(program) ? 2 : 3)
+                      : error == ENOTDIR                  ? 3
+                      : error == EACCES || error == EPERM ? 5
+                      : error == ENOEXEC                  ? 11
+                      : error == ENOMEM                   ? 8
+                                                          : 0;
+    if (error != 0 && detail[0] != '\0')
+        check_format(why, capacity, "%s", detail);
+    else if (result == START_OK)
+        check_format(why, capacity, "%s would be started", program);
+    else if (result == 2)
+        check_format(why, capacity, "the program %s does not exist", program);
+    else if (result == 3)
+        check_format(why, capacity, "the folder of %s does not exist", program);
+    else if (result == 5)
+        check_format(why, capacity, "%s may not be run (not a program file, or no permission)",
+                     program);
+    else if (result == 11)
+        check_format(why, capacity, "%s is not a program this system can run", program);
+    else
+        check_format(why, capacity, "%s cannot be started: %s", program, strerror(error));
+    return result;
+}
+
+struct Candidate {
+    char detail[CHECK_TEXT_CAP];
+};
+
+// As the launcher's search: a program that is there although its
+// interpreter or loader is not ends the search, as one that cannot be run.
+int predict_candidate(const char* candidate, void* context) {
+    int error = start_error(candidate, nullptr, ((Candidate*)context)->detail, CHECK_TEXT_CAP);
+    struct stat info;
+    return error == ENOENT && stat(candidate, &info) == 0 ? ENOEXEC : error;
 }
 
 unsigned predict_from_search_path(const char* name, char* why, unsigned capacity) {
     char candidate[4096];
-    int error = search_path(name, predict_candidate, nullptr, candidate);
-    if (error != EACCES && error != ENOENT) return result_of(error, candidate, why, capacity);
+    static Candidate found;
+    int error = search_path(name, predict_candidate, &found, candidate);
+    if (error != EACCES && error != ENOENT)
+        return result_of(error, candidate, found.detail, why, capacity);
     check_format(why, capacity, "no absolute folder of PATH holds a program %s%s", name,
                  error == EACCES ? " that may be run" : "");
     return error == EACCES ? 5 : 2;
@@ -110,8 +304,10 @@ unsigned check_predict_program(const char* program, const char* directory, char*
     bool fits = program[0] == '/' || directory == nullptr
                     ? FITS(path, sizeof path, "%s", program)
                     : FITS(path, sizeof path, "%s/%s", directory, program);
-    return fits ? result_of(start_error(path), path, why, capacity)
-                : result_of(ENAMETOOLONG, program, why, capacity);
+    static char detail[CHECK_TEXT_CAP];
+    return fits ? result_of(start_error(path, directory, detail, sizeof detail), path, detail, why,
+                            capacity)
+                : result_of(ENAMETOOLONG, program, "", why, capacity);
 }
 
 void check_why_unopened(const char* path, int settings, char* why, unsigned capacity) {
