@@ -7,6 +7,10 @@
 namespace {
 
 const char HEADER[] = "[signature]";
+// More than the longest identification block the launcher appends (633
+// bytes): a block that starts this far before the end of the bytes at hand
+// lies whole within them.
+const size_t BLOCK_MAX = 1024;
 const char SIGNATURE_KEY[] = "ecdsa=";
 const unsigned char CTRL_Z = 0x1A;
 
@@ -124,21 +128,49 @@ bool read_block_line(Bytes file, size_t* at, const char* name, size_t capacity) 
     return false;
 }
 
-// Only identification blocks, each exactly as the launcher appends one,
-// from `at` to the end of the file.
-bool only_identification(Bytes file, size_t at) {
-    while (at < file.size) {
-        if (!read_block_line(file, &at, "[identification]", 1) ||
-            !read_block_line(file, &at, "user=", SETTING_WORD_CAP) ||
-            !read_block_line(file, &at, "password=", SETTING_SECRET_CAP))
+// Identification blocks, each exactly as the launcher appends one, from
+// `*at` on while one starts before `stop`; false at anything else.
+bool only_identification(Bytes file, size_t* at, size_t stop) {
+    while (*at < stop) {
+        if (!read_block_line(file, at, "[identification]", 1) ||
+            !read_block_line(file, at, "user=", SETTING_WORD_CAP) ||
+            !read_block_line(file, at, "password=", SETTING_SECRET_CAP))
             return false;
-        read_block_line(file, &at, "email=", SETTING_SECRET_CAP);
+        read_block_line(file, at, "email=", SETTING_SECRET_CAP);
     }
     return true;
 }
 
-// Reads the section at `header` into the signature's r and s.
-SignatureVerdict read_section(Bytes file, size_t header, unsigned char rs[64]) {
+// The blocks of a file longer than the bytes at hand: those within `file`
+// from `at` on, then the rest of `rest`, read a working buffer at a time.
+SignatureVerdict only_identification_after(Bytes file, size_t at, platform_file rest) {
+    if (!only_identification(file, &at, file.size - BLOCK_MAX)) return SIGNATURE_NOT_LAST;
+    const size_t capacity = 4 * BLOCK_MAX;
+    unsigned char* buffer = (unsigned char*)platform_take_memory(capacity);
+    if (buffer == nullptr) return SIGNATURE_UNREADABLE;
+    // At most BLOCK_MAX bytes are left unread at each turn.
+    size_t size = file.size - at;
+    memcpy(buffer, file.at + at, size);
+    SignatureVerdict verdict = SIGNATURE_VALID;
+    for (long count = 1; verdict == SIGNATURE_VALID && count != 0;) {
+        count = platform_read(rest, buffer + size, (unsigned)(capacity - size));
+        size += count > 0 ? (size_t)count : 0;
+        size_t stop = count == 0 ? size : size > BLOCK_MAX ? size - BLOCK_MAX : 0;
+        at = 0;
+        if (count < 0)
+            verdict = SIGNATURE_UNREADABLE;
+        else if (!only_identification({buffer, size}, &at, stop))
+            verdict = SIGNATURE_NOT_LAST;
+        memmove(buffer, buffer + at, size - at);
+        size -= at;
+    }
+    platform_give_memory(buffer);
+    return verdict;
+}
+
+// Reads the section at `header` into the signature's r and s. `rest`, when
+// there is one, holds the file's bytes after those of `file`.
+SignatureVerdict read_section(Bytes file, size_t header, unsigned char rs[64], platform_file rest) {
     size_t at = after_line_end(file, header + sizeof HEADER - 1);
     if (!starts_with(file, at, SIGNATURE_KEY)) return SIGNATURE_MALFORMED;
     Bytes text = {file.at + at + sizeof SIGNATURE_KEY - 1, 0};
@@ -151,16 +183,20 @@ SignatureVerdict read_section(Bytes file, size_t header, unsigned char rs[64]) {
     long der_size = decode_base64(text, der, sizeof der);
     if (end == 0 || der_size < 0 || !read_der_signature(der, (size_t)der_size, rs))
         return SIGNATURE_MALFORMED;
-    return only_identification(file, end) ? SIGNATURE_VALID : SIGNATURE_NOT_LAST;
+    if (end > SIGNED_FILE_CAP) return SIGNATURE_UNREADABLE;
+    if (rest != PLATFORM_NO_FILE) return only_identification_after(file, end, rest);
+    return only_identification(file, &end, file.size) ? SIGNATURE_VALID : SIGNATURE_NOT_LAST;
 }
 
-SignatureCheck check_bytes(Bytes file) {
+// `file` is the whole file, or, with `rest`, its first bytes.
+SignatureCheck check_bytes(Bytes file, platform_file rest) {
     SignatureCheck result = {SIGNATURE_ABSENT, 0, 0};
     size_t header = find_header(file);
+    if (header == file.size && rest != PLATFORM_NO_FILE) result.verdict = SIGNATURE_UNREADABLE;
     if (header == file.size) return result;
     result.signed_size = (unsigned)header;
     unsigned char rs[64];
-    result.verdict = read_section(file, header, rs);
+    result.verdict = read_section(file, header, rs, rest);
     if (result.verdict != SIGNATURE_VALID) return result;
 
     result.verdict = SIGNATURE_NO_KEY;
@@ -203,9 +239,10 @@ SignatureCheck check_launch_signature(const char* path) {
                (count = platform_read(file, bytes + size, (unsigned)(SIGNED_FILE_CAP + 1 - size))) >
                    0)
             size += (size_t)count;
+        // Only a read that reached the end leaves 0: a larger file stops at a
+        // full buffer, and only its signature section must lie within it.
+        if (count >= 0) result = check_bytes({bytes, size}, count == 0 ? PLATFORM_NO_FILE : file);
         platform_close(file);
-        // Only a read that reached the end leaves 0: a larger file stops at a full buffer.
-        if (count == 0) result = check_bytes({bytes, size});
     }
     platform_give_memory(bytes);
     return result;
@@ -226,7 +263,7 @@ const char* signature_verdict_text(SignatureVerdict verdict) {
     case SIGNATURE_NO_KEY:
         return "unusable: no publickey value is a P-256 public key";
     case SIGNATURE_UNREADABLE:
-        return "unreadable: the file cannot be read or is over 1 MiB";
+        return "unreadable: the file cannot be read or is over 1 MiB up to its signature's end";
     case SIGNATURE_NO_CRYPTO:
         return "unchecked: the system's cryptography cannot be loaded";
     }

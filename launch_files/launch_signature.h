@@ -8,13 +8,15 @@
 // before that header line, which is the first line of the file that is
 // exactly "[signature]". After the section only identification blocks may
 // follow, exactly as the launcher appends them, so that nothing unsigned
-// reaches the product but the user's own identification.
+// reaches the product but the user's own identification. The file up to the
+// end of its section may be 1 MiB; the blocks after it count toward no limit,
+// so that a file taken once is taken however often it is opened.
 #pragma once
 
 #include "launch_files/launch_settings.h"
 
 enum {
-    SIGNED_FILE_CAP = 1048576, // the largest launch file whose signature is checked
+    SIGNED_FILE_CAP = 1048576, // the largest signed part and its section checked
     SIGNATURE_TEXT_MAX = 96,   // base64 of the longest DER signature, 72 bytes
 };
 
@@ -25,7 +27,7 @@ enum SignatureVerdict {
     SIGNATURE_NOT_LAST,   // something but identification blocks follows it
     SIGNATURE_NO_MATCH,   // no named key made it over these bytes
     SIGNATURE_NO_KEY,     // no named key can be read
-    SIGNATURE_UNREADABLE, // the file cannot be read, or is over SIGNED_FILE_CAP
+    SIGNATURE_UNREADABLE, // the file cannot be read, or its section ends past SIGNED_FILE_CAP
     SIGNATURE_NO_CRYPTO,  // the system's cryptography cannot be had
 };
 

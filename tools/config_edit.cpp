@@ -143,8 +143,13 @@ long edit_settings(const char* path, const char* old, size_t old_size, const cha
     place_pending();
     if (!read || edit.overrun || edit.pos != edit.data_end) return -1;
     if (!edit.placed && text != nullptr) {
-        // A last line without its line end would run into the header.
-        if (edit.pos > 0 && old[edit.pos - 1] != '\n') put(line_end, strlen(line_end));
+        // A last line without its line end would run into the header. One
+        // ending in a carriage return keeps it only when CR LF follows: a
+        // line feed alone would fold into it.
+        if (edit.pos > 0 && old[edit.pos - 1] != '\n') {
+            const char* end = old[edit.pos - 1] == '\r' ? "\r\n" : line_end;
+            put(end, strlen(end));
+        }
         put_text();
     }
     put(old + edit.data_end, old_size - edit.data_end);

@@ -7,15 +7,22 @@
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 enum {
-    LAUNCH_FILE_CAP = 1048576 - 256, // room for the section in the launcher's 1 MiB
-    LINK_LENGTH_LIMIT = 4096,        // the launcher takes links of up to 4096 characters
+    // Room for the section in the launcher's 1 MiB, which counts the file up
+    // to the end of its signature: the blocks each opening appends after it
+    // do not count, so a file taken once is taken every time.
+    LAUNCH_FILE_CAP = 1048576 - 256,
+    LINK_LENGTH_LIMIT = 4096, // the launcher takes links of up to 4096 characters
 };
 
 int fail(const char* what, const char* name) {
@@ -23,9 +30,27 @@ int fail(const char* what, const char* name) {
     return 1;
 }
 
+// Standard output, flushed: false, and said, when it could not be written
+// (a full device, a closed pipe).
+bool output_written(const char* what) {
+    if (fflush(stdout) == 0 && ferror(stdout) == 0) return true;
+    fprintf(stderr, "talvin-sign: %s could not be written to standard output: %s\n", what,
+            strerror(errno));
+    return false;
+}
+
 EVP_PKEY* read_key(const char* path) {
     FILE* in = fopen(path, "r");
     if (in == nullptr) return nullptr;
+    // Whoever can read the key can sign as the publisher; whoever can write
+    // it can put their own in its place.
+    struct stat info;
+    if (fstat(fileno(in), &info) == 0 &&
+        (info.st_mode & (S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH)) != 0)
+        fprintf(stderr,
+                "talvin-sign: warning: %s: other accounts may read or write this private key "
+                "(chmod 600 %s)\n",
+                path, path);
     EVP_PKEY* key = PEM_read_PrivateKey(in, nullptr, nullptr, nullptr);
     fclose(in);
     char group[32];
@@ -52,7 +77,7 @@ int print_public_key(EVP_PKEY* key) {
     char text[4 * sizeof der / 3 + 4];
     put_base64(text, der, (size_t)size);
     printf("%s\n", text);
-    return 0;
+    return output_written("the public key") ? 0 : 1;
 }
 
 // True when a line of `bytes` is exactly "[signature]": the file is signed.
@@ -71,16 +96,15 @@ bool has_signature(const char* bytes, size_t size) {
     return false;
 }
 
-// "talvin:" and the base64url of `size` bytes, unpadded, on standard
-// output; false (nothing printed) when the link would be over the limit.
-bool print_link(const unsigned char* bytes, size_t size) {
-    static char text[4 * (LAUNCH_FILE_CAP + 256) / 3 + 8];
+// "talvin:" and the base64url of `size` bytes, unpadded, into `text`;
+// false when the link would be over the limit.
+bool make_link(const unsigned char* bytes, size_t size, char* text) {
     put_base64(text, bytes, size);
     size_t length = strcspn(text, "=");
     if (sizeof "talvin:" - 1 + length > LINK_LENGTH_LIMIT) return false;
     for (size_t i = 0; i < length; i++)
         text[i] = text[i] == '+' ? '-' : text[i] == '/' ? '_' : text[i];
-    printf("talvin:%.*s\n", (int)length, text);
+    text[length] = '\0';
     return true;
 }
 
@@ -117,14 +141,42 @@ int sign_file(EVP_PKEY* key, const char* path, bool link) {
     put_base64(section + length, der, der_size);
     strcat(section, "\r\n");
     size_t section_size = strlen(section);
-    // The link is checked before the file changes: one too long is refused whole.
+    // The link is made before the file changes: one too long is refused whole.
+    static char link_text[4 * (LAUNCH_FILE_CAP + 256) / 3 + 8];
     memcpy(bytes + size, section, section_size);
-    if (link && !print_link((const unsigned char*)bytes, size + section_size))
+    if (link && !make_link((const unsigned char*)bytes, size + section_size, link_text))
         return fail("signed, it would make a link over 4096 characters (not signed)", path);
-    file = fopen(path, "ab");
-    if (file == nullptr) return fail("cannot be written", path);
-    failed = fwrite(section, 1, section_size, file) != section_size;
-    if (fclose(file) != 0 || failed) return fail("cannot be written", path);
+    // The file first, the link after: a link is printed only for a file
+    // that holds its signature.
+    int fd = open(path, O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) return fail("cannot be written", path);
+    struct stat info;
+    off_t unsigned_size = fstat(fd, &info) == 0 ? info.st_size : -1;
+    const char* lost = nullptr;
+    for (size_t done = 0; lost == nullptr && done < section_size;) {
+        ssize_t n = write(fd, section + done, section_size - done);
+        if (n > 0)
+            done += (size_t)n;
+        else if (n == 0 || errno != EINTR)
+            lost = "cannot be written";
+    }
+    if (lost == nullptr && link) {
+        printf("talvin:%s\n", link_text);
+        if (fflush(stdout) != 0 || ferror(stdout) != 0)
+            lost = "its link cannot be written to standard output";
+    }
+    // Half a section, or a signature whose link was lost, would make a
+    // second run refuse the file as signed: the section is taken back.
+    if (lost != nullptr) {
+        int error = errno;
+        bool undone = unsigned_size >= 0 && ftruncate(fd, unsigned_size) == 0;
+        close(fd);
+        fprintf(stderr, "talvin-sign: %s: %s: %s; %s\n", path, lost, strerror(error),
+                undone ? "the file was left unsigned"
+                       : "the file may end in part of a signature section");
+        return 1;
+    }
+    if (close(fd) != 0) return fail("cannot be written", path);
     return 0;
 }
 
@@ -132,7 +184,8 @@ int sign_file(EVP_PKEY* key, const char* path, bool link) {
 
 int main(int argc, char** argv) {
     bool link = argc == 5 && strcmp(argv[3], "--link") == 0;
-    if ((argc != 4 && !link) || strcmp(argv[1], "--key") != 0) {
+    if ((argc != 4 && !link) || strcmp(argv[1], "--key") != 0 ||
+        (argc == 4 && strcmp(argv[3], "--link") == 0)) {
         fprintf(stderr, "usage: talvin-sign --key KEY.pem [--link] LAUNCH_FILE\n"
                         "       talvin-sign --key KEY.pem --public\n");
         return 2;
