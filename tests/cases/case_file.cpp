@@ -1,4 +1,5 @@
 #include "case_file.h"
+#include "case_tree.h"
 
 #include "signing.h"
 
@@ -220,8 +221,7 @@ static bool case_selected(const Case& c) {
     return wanted == nullptr || c.name.find(wanted) != std::string::npos;
 }
 
-int play_case_files(const char* runner, int count, char** files,
-                    std::vector<std::string> (*play)(const Case&)) {
+int play_case_files(const char* runner, int count, char** files) {
     int played = 0, failed = 0, skipped = 0;
     // A runner may change its current folder: the case files are named from here.
     std::vector<std::string> paths;
@@ -253,7 +253,7 @@ int play_case_files(const char* runner, int count, char** files,
         for (const Case& c : plays) {
             if (!c.runs_on(runner) || !case_selected(c)) continue;
             played++;
-            std::vector<std::string> failures = play(c);
+            std::vector<std::string> failures = play_case(c);
             if (failures.empty()) continue;
             if (failures.size() == 1 && failures[0].compare(0, 5, "SKIP ") == 0) {
                 printf("SKIP %s: %s: %s\n", c.where.c_str(), c.name.c_str(),

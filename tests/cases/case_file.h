@@ -62,7 +62,6 @@ Expected expected_of(const Case& c, const Places& places);
 // The argument text the launcher makes of its process arguments: joined by blanks.
 std::string argument_text(const Expected& e);
 
-// Plays every case of `files` meant for `runner` with `play`, which returns
-// what went wrong; prints the failures and returns the exit status.
-int play_case_files(const char* runner, int count, char** files,
-                    std::vector<std::string> (*play)(const Case&));
+// Plays every case of `files` meant for `runner` (play_case in case_tree.h);
+// prints the failures and returns the exit status.
+int play_case_files(const char* runner, int count, char** files);

@@ -240,6 +240,30 @@ Expected expected_in(const Case& c, Places places, const CaseTree& tree,
     return e;
 }
 
+// The descriptors this process holds open.
+static size_t open_files() {
+    auto fds = fs::directory_iterator("/proc/self/fd");
+    return (size_t)std::distance(begin(fds), end(fds));
+}
+
+std::vector<std::string> play_case(const Case& c) {
+    std::vector<std::string> failures;
+    size_t open_before = open_files();
+    {
+        CaseTree tree;
+        Places places = unix_places(tree.root(), c);
+        std::string error, ini_path = runner_places(c, tree, &places);
+        if (!tree.build(c, places, ini_path, &error)) return {error};
+        std::string stored = runner_run(c, tree, &places, expected_in(c, places, tree), &failures);
+        Expected e = expected_in(c, places, tree, stored);
+        bool keeps = runner_compare(c, tree, places, &e, &failures);
+        tree.check(e, &failures, stored, keeps);
+    }
+    // Once the case's folder is gone, the program must hold no file open.
+    if (open_files() != open_before) failures.push_back("a file left open");
+    return failures;
+}
+
 void install_product(const std::string& path, const char* record_product) {
     write_file(path, read_file(record_product));
     chmod(path.c_str(), 0755);

@@ -78,3 +78,19 @@ std::string checked_as(const std::string& text);
 // Adds a failure to `failures` when `got` is not `wanted`.
 void expect(std::vector<std::string>* failures, const std::string& what, const std::string& got,
             const std::string& wanted);
+
+// Plays case `c` in a fresh tree through this runner's part (below) and
+// returns what went wrong; then the program must hold no file open.
+std::vector<std::string> play_case(const Case& c);
+// Each runner's part of a play (fake_runner.cpp, process_runner.cpp): the
+// names the program knows the case's places by (returns talvin.ini's path,
+// "" for $WIN/talvin.ini); the run over the built tree with the expectations
+// `e` (returns the file a link was stored in, "" when none); and the
+// comparison of what it did with `e`, once that file is known (returns
+// whether the program is the launcher, which stores a link's file in the
+// case's folder).
+std::string runner_places(const Case& c, const CaseTree& tree, Places* places);
+std::string runner_run(const Case& c, const CaseTree& tree, Places* places, const Expected& e,
+                       std::vector<std::string>* failures);
+bool runner_compare(const Case& c, const CaseTree& tree, const Places& places, Expected* e,
+                    std::vector<std::string>* failures);

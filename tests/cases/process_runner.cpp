@@ -14,6 +14,7 @@
 #include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <glob.h>
 #include <iconv.h>
 #include <signal.h>
 #include <stdio.h>
@@ -90,25 +91,16 @@ std::string traced_boxes(const std::string& trace) {
     return boxes;
 }
 
-// The wine prefix's folder of the launch files of links (empty files of
-// earlier cases taken away), or "".
-std::string wine_links_folder() {
-    std::error_code ignored;
-    for (const auto& user : std::filesystem::directory_iterator(
-             std::string(wine_prefix ? wine_prefix : "/nonexistent") + "/drive_c/users", ignored)) {
-        std::string folder = user.path().string() + "/AppData/Local/Talvin/links";
-        if (std::filesystem::is_directory(folder, ignored)) return folder;
-    }
-    return "";
-}
-
-// The one file in `folder`, or "".
-std::string only_file(const std::string& folder) {
+// The launch files of links under the wine prefix's local application data.
+std::vector<std::string> wine_link_files() {
+    std::string pattern =
+        std::string(wine_prefix) + "/drive_c/users/*/AppData/Local/Talvin/links/*";
     std::vector<std::string> files;
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
-        files.push_back(entry.path().string());
-    return files.size() == 1 ? files[0] : "";
+    glob_t found;
+    if (glob(pattern.c_str(), 0, nullptr, &found) == 0)
+        files.assign(found.gl_pathv, found.gl_pathv + found.gl_pathc);
+    globfree(&found);
+    return files;
 }
 
 std::vector<std::string> words_of(const char* text) {
@@ -189,51 +181,53 @@ int run(std::vector<char*>& argv, std::vector<char*>& env, const std::string& di
     return status;
 }
 
-std::vector<std::string> play(const Case& c) {
-    CaseTree tree;
-    Places places = unix_places(tree.root(), c);
-    std::string error, ini_path, rec = tree.root() + ".rec", rec_name = rec;
-    if (wine_prefix != nullptr) {
-        places.product += ".exe";
-        ini_path = std::string(wine_prefix) + "/drive_c/windows/talvin.ini";
-        unlink(ini_path.c_str());
-        for (std::string* place :
-             {&places.dir, &places.launch, &places.dl, &places.product, &places.prod})
-            *place = windows_name(*place);
-        places.win = "C:\\windows";
-        rec_name = windows_name(rec);
-    }
-    install_product(unix_places(tree.root(), c).product + (wine_prefix ? ".exe" : ""),
-                    record_product);
-    if (!tree.build(c, places, ini_path, &error)) return {error};
+// What the last run gave.
+int exit_status;
+std::string json, wine_stored;
+
+} // namespace
+
+std::string runner_places(const Case&, const CaseTree&, Places* places) {
+    install_product(places->product + (wine_prefix ? ".exe" : ""), record_product);
+    if (wine_prefix == nullptr) return "";
+    places->product += ".exe";
+    for (std::string* place :
+         {&places->dir, &places->launch, &places->dl, &places->product, &places->prod})
+        *place = windows_name(*place);
+    places->win = "C:\\windows";
+    std::string ini_path = std::string(wine_prefix) + "/drive_c/windows/talvin.ini";
+    unlink(ini_path.c_str());
+    return ini_path;
+}
+
+std::string runner_run(const Case& c, const CaseTree& tree, Places* places, const Expected& e,
+                       std::vector<std::string>* failures) {
     if (wine_prefix != nullptr && c.has("start") &&
         c.get("start").find("$SHORT") != std::string::npos)
-        places.short_launch = wine_short_form(places.launch);
+        places->short_launch = wine_short_form(places->launch);
     // `stderr gone`: standard error is a pipe whose reader has already gone.
     bool stderr_gone = c.has("stderr") && c.get("stderr") == "gone";
     int gone_pipe[2] = {-1, -1};
-    if (c.has("stderr") && !stderr_gone) return {"unknown stderr " + c.get("stderr")};
-    if (stderr_gone && pipe(gone_pipe) != 0) return {"cannot make a pipe"};
+    if (c.has("stderr") && !stderr_gone) return failures->push_back("unknown stderr"), "";
+    if (stderr_gone && pipe(gone_pipe) != 0) return failures->push_back("cannot make a pipe"), "";
     if (stderr_gone) close(gone_pipe[0]);
     std::string out = tree.root() + ".out", err = tree.root() + ".err";
 
-    Expected e = expected_in(c, places, tree);
     sigchld_ignored = c.has("sigchld");
     stdin_closed = c.has("stdin");
     std::vector<std::string> argv = words_of(getenv("LAUNCHER_WRAPPER"));
     argv.push_back(program);
-    if (checking) {
-        e.options.insert(e.options.begin(), "--json");
-        e.options.push_back(argument_text(e));
-        e.args = e.options;
-    }
-    argv.insert(argv.end(), e.args.begin(), e.args.end());
+    if (checking) argv.push_back("--json");
+    argv.insert(argv.end(), (checking ? e.options : e.args).begin(),
+                (checking ? e.options : e.args).end());
+    if (checking) argv.push_back(argument_text(e));
     std::map<std::string, std::string> env = {{"PATH", "/usr/bin:/bin"},
-                                              {"WINDIR", places.win},
-                                              {"HOME", places.dir + "/home"},
+                                              {"WINDIR", places->win},
+                                              {"HOME", places->dir + "/home"},
                                               {"LC_ALL", "C"},
                                               {"XDG_RUNTIME_DIR", tree.root() + "/run"},
-                                              {"LAUNCHER_TEST_RECORD", rec_name}};
+                                              {"LAUNCHER_TEST_RECORD", tree.root() + ".rec"}};
+    if (wine_prefix != nullptr) env["LAUNCHER_TEST_RECORD"] = windows_name(tree.root() + ".rec");
     if (wine_prefix != nullptr && !checking) env["WINEDEBUG"] = "+relay"; // MessageBoxA: see main
     // Wine reads the process's arguments in the locale's character set.
     if (wine_prefix != nullptr) env["LC_ALL"] = "C.UTF-8";
@@ -251,84 +245,81 @@ std::vector<std::string> play(const Case& c) {
         entries.push_back(name + "=" + value);
     std::vector<char*> arg_pointers = pointers_of(argv), env_pointers = pointers_of(entries);
 
-    std::vector<std::string> failures;
-    std::string wine_stored;
     // A link's file of an earlier case would be taken for this one's.
-    if (!wine_links_folder().empty())
-        for (const auto& entry : std::filesystem::directory_iterator(wine_links_folder()))
-            std::filesystem::remove(entry.path());
-    int status = run(arg_pointers, env_pointers, tree.root() + "/dl", out,
-                     stderr_gone ? gone_pipe[1] : -1, err, &failures);
-    // A link's file: the one the launcher wrote, or the checker's scratch copy.
-    std::string stored = checking ? checked_as(read_file(out)) : tree.stored_file();
-    if (wine_prefix != nullptr && !checking && tree.link_play()) {
-        // Under the prefix's local application data, not in the case's folder.
-        wine_stored = only_file(wine_links_folder());
-        std::string drive_c = std::string(wine_prefix) + "/drive_c";
-        stored = wine_stored.empty() ? "" : windows_name(wine_stored.substr(drive_c.size()));
-        stored.replace(0, 2, "C:");
-        // The launcher hands the product the short form of the file's path.
-        if (!stored.empty()) stored = wine_short_form(stored);
+    for (const std::string& file : wine_prefix ? wine_link_files() : std::vector<std::string>())
+        unlink(file.c_str());
+    exit_status = run(arg_pointers, env_pointers, tree.root() + "/dl", out,
+                      stderr_gone ? gone_pipe[1] : -1, err, failures);
+    json = read_file(out);
+    if (checking && (!e.says.empty() || !e.wholes.empty())) {
+        // The text report too: the same run without --json.
+        arg_pointers.erase(std::find_if(arg_pointers.begin(), arg_pointers.end(),
+                                        [](char* a) { return strcmp(a, "--json") == 0; }));
+        run(arg_pointers, env_pointers, tree.root() + "/dl", out, -1, err, failures);
     }
-    std::vector<std::string> args = e.args;
-    e = expected_in(c, places, tree, stored);
-    e.args = args;
+    // A link's file: the one the launcher wrote, or the checker's scratch copy.
+    if (checking) return checked_as(json);
+    if (wine_prefix == nullptr || !tree.link_play()) return tree.stored_file();
+    // Under the prefix's local application data, not in the case's folder.
+    std::vector<std::string> stored = wine_link_files();
+    wine_stored = stored.size() == 1 ? stored[0] : "";
+    if (wine_stored.empty()) return "";
+    std::string drive_c = std::string(wine_prefix) + "/drive_c";
+    // The launcher hands the product the short form of the file's path.
+    return wine_short_form("C:" + windows_name(wine_stored.substr(drive_c.size())).substr(2));
+}
+
+bool runner_compare(const Case& c, const CaseTree& tree, const Places& places, Expected* e,
+                    std::vector<std::string>* failures) {
+    std::string out = read_file(tree.root() + ".out"), err = read_file(tree.root() + ".err");
+    std::string rec = tree.root() + ".rec", record = read_file(rec);
     // Where names ignore case, the launcher uppercases the command line.
-    if (wine_prefix != nullptr) e.start = upper(in_code_page(e.start));
-    std::string record = read_file(rec);
+    if (wine_prefix != nullptr) e->start = upper(in_code_page(e->start));
     if (checking) {
-        compare_prediction(c, e, places, status, read_file(out), &failures);
-        if (!e.says.empty() || !e.wholes.empty()) {
-            // The text report too: the same run without --json.
-            std::string json = read_file(out);
-            arg_pointers.erase(std::find_if(arg_pointers.begin(), arg_pointers.end(),
-                                            [](char* a) { return strcmp(a, "--json") == 0; }));
-            run(arg_pointers, env_pointers, tree.root() + "/dl", out, -1, err, &failures);
-            std::string folder = c.where.substr(0, c.where.rfind('/') + 1);
-            compare_report(e, places, folder, read_file(out), json, &failures);
-        }
-        expect(&failures, "standard error", read_file(err), "");
-        e.appends = false;
+        compare_prediction(c, *e, places, exit_status, json, failures);
+        std::string folder = c.where.substr(0, c.where.rfind('/') + 1);
+        if (!e->says.empty() || !e->wholes.empty())
+            compare_report(*e, places, folder, out, json, failures);
+        expect(failures, "standard error", err, "");
+        e->appends = false;
     } else {
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-            failures.push_back("exit status " + std::to_string(status));
-        expect(&failures, "standard output", read_file(out), "");
+        if (!WIFEXITED(exit_status) || WEXITSTATUS(exit_status) != 0)
+            failures->push_back("exit status " + std::to_string(exit_status));
+        expect(failures, "standard output", out, "");
         // Programs the Windows launcher starts are not its unix children.
-        for (int i = 0; i < 300 && wine_prefix && record.empty() && e.starts; i++, usleep(100000))
+        for (int i = 0; i < 300 && wine_prefix && record.empty() && e->starts; i++, usleep(100000))
             record = read_file(rec);
         if (wine_prefix != nullptr)
-            expect(&failures, "boxes", traced_boxes(read_file(err)), e.boxes);
-        else if (!stderr_gone)
-            expect(&failures, "boxes", read_file(err), e.boxes);
+            expect(failures, "boxes", traced_boxes(err), e->boxes);
+        else if (!c.has("stderr"))
+            expect(failures, "boxes", err, e->boxes);
     }
-    if (checking || !e.starts) {
-        expect(&failures, "started", record, "");
+    if (checking || !e->starts) {
+        expect(failures, "started", record, "");
     } else if (record.empty()) {
-        failures.push_back("nothing started");
+        failures->push_back("nothing started");
     } else {
-        std::string cwd = (e.cwd.empty() ? places.dl : e.cwd) + "\n";
-        expect(&failures, "product's arguments", recorded(record, "arg"), expected_args(e.start));
+        std::string cwd = (e->cwd.empty() ? places.dl : e->cwd) + "\n";
+        expect(failures, "product's arguments", recorded(record, "arg"), expected_args(e->start));
         // Windows folders compare ignoring case.
         std::string got = recorded(record, "cwd");
-        expect(&failures, "product's folder", wine_prefix ? upper(got) : got,
+        expect(failures, "product's folder", wine_prefix ? upper(got) : got,
                wine_prefix ? upper(cwd) : cwd);
         if (wine_prefix == nullptr)
-            expect(&failures, "product's SIGPIPE and SIGCHLD",
+            expect(failures, "product's SIGPIPE and SIGCHLD",
                    recorded(record, "sigpipe") + recorded(record, "sigchld"),
                    sigchld_ignored ? "default\nignored\n" : "default\ndefault\n");
     }
     if (!wine_stored.empty()) {
-        expect(&failures, "the link's file", read_file(wine_stored),
-               tree.link_bytes() + (e.appends ? e.append : ""));
+        expect(failures, "the link's file", read_file(wine_stored),
+               tree.link_bytes() + (e->appends ? e->append : ""));
         unlink(wine_stored.c_str());
+        wine_stored.clear();
     }
-    tree.check(e, &failures, stored, !checking && wine_prefix == nullptr);
-    for (const std::string& path : {out, err, rec})
+    for (const std::string& path : {tree.root() + ".out", tree.root() + ".err", rec})
         unlink(path.c_str());
-    return failures;
+    return !checking && wine_prefix == nullptr;
 }
-
-} // namespace
 
 int main(int argc, char** argv) {
     for (; argc > 1 && argv[1][0] == '-'; argc--, argv++) {
@@ -356,9 +347,9 @@ int main(int argc, char** argv) {
                               " reg add HKCU\\\\Software\\\\Wine\\\\Debug /v RelayInclude /d "
                               "user32.MessageBoxA /f >/dev/null 2>&1";
         if (system(command.c_str()) != 0) return 2;
-        return play_case_files("wine", argc - 3, argv + 3, play);
+        return play_case_files("wine", argc - 3, argv + 3);
     }
     // Programs the launcher starts become this process's children when it ends.
     prctl(PR_SET_CHILD_SUBREAPER, 1);
-    return play_case_files(checking ? "check" : "posix", argc - 3, argv + 3, play);
+    return play_case_files(checking ? "check" : "posix", argc - 3, argv + 3);
 }
