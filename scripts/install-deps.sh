@@ -51,13 +51,16 @@ fi
 [ ! -x /usr/lib/wine/wine ] || exit 0
 wine32_dir=${LAUNCHER_WINE32_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/talvin-wine32}
 version=$(dpkg-query -W -f='${Version}' wine64)
+mkdir -p "$(dirname "$wine32_dir")"
+# One fetch at a time; another run may have just made it.
+exec 9>"$wine32_dir.lock"
+flock 9
 [ "$(cat "$wine32_dir/version" 2>/dev/null)" != "wine64 $version" ] || exit 0
 echo "Fetching the 32-bit side of wine $version into $wine32_dir"
 codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
 archive=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE)' 'Created-By: Packages' |
     sed -n "s| $codename\$||p" | head -1)
 apt=$wine32_dir.apt
-mkdir -p "$(dirname "$wine32_dir")"
 new=$(mktemp -d "$wine32_dir.new.XXXXXX")
 trap 'rm -rf "$new"' EXIT
 # The system's sources and their backports (qemu 10 starts a 32-bit program
