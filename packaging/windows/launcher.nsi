@@ -5,7 +5,7 @@
 ;
 ; The build defines (makensis -D): TARGET (x86-unicode or amd64-unicode),
 ; LAUNCHER_EXE, OUTFILE, VERSION, EXTENSION, MIME_TYPE, DESCRIPTION, PROGID,
-; and SIGN_COMMAND when the build signs: the installer and its uninstaller are
+; UPGRADE_CODE (the Windows Installer package's), and SIGN_COMMAND when the build signs: the installer and its uninstaller are
 ; then signed as makensis writes them.
 
 Target ${TARGET}
@@ -35,6 +35,8 @@ ManifestSupportedOS all
 Name "${APP_NAME}"
 OutFile "${OUTFILE}"
 InstallDir "$LOCALAPPDATA\Programs\${APP_NAME}"
+; Installed already: the folder offered is that install's.
+InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 ShowInstDetails show
 ShowUninstDetails show
 
@@ -50,8 +52,30 @@ Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
+; One launcher per account: the Windows Installer package's install owns the
+; same values, and either's uninstall would break the other. Exit code 1603,
+; as the package's own refusal.
+Function .onInit
+  System::Call 'msi::MsiEnumRelatedProductsW(w "${UPGRADE_CODE}", i 0, i 0, w .r1) i .r0'
+  ${If} $0 == 0
+    MessageBox MB_OK|MB_ICONSTOP "${APP_NAME} is already installed by its Windows Installer package: uninstall that first." /SD IDOK
+    SetErrorLevel 1603
+    Quit
+  ${EndIf}
+FunctionEnd
+
 Section "Launcher" SEC_LAUNCHER
   SetShellVarContext current
+  ; Installed before in another folder: the install moves here, and nothing
+  ; of it stays there (its uninstaller would be listed nowhere).
+  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $0 != ""
+  ${AndIf} $0 != $INSTDIR
+    Delete "$0\launcher.exe"
+    Delete "$0\talvin-config.exe"
+    Delete "$0\uninstall.exe"
+    RMDir "$0"
+  ${EndIf}
   SetOutPath "$INSTDIR"
   File "/oname=launcher.exe" "${LAUNCHER_EXE}"
   ; What products' installers call to write their sections into talvin.ini.
@@ -103,18 +127,23 @@ Section "Uninstall"
   RMDir "$INSTDIR"
   RMDir "$LOCALAPPDATA\Programs"
 
-  DeleteRegKey HKCU "${CLASSES}\${PROGID}"
-  !insertmacro RemoveOwnValue "${CLASSES}\${EXTENSION}" "" "${PROGID}"
-  !insertmacro RemoveOwnValue "${CLASSES}\${EXTENSION}" "Content Type" "${MIME_TYPE}"
+  ; Only while the open command is still this folder's: an install in
+  ; another folder may own the file type since.
+  StrCpy $1 '"$INSTDIR\launcher.exe" "%1"'
+  ReadRegStr $0 HKCU "${CLASSES}\${PROGID}\shell\open\command" ""
+  ${If} $0 == $1
+    DeleteRegKey HKCU "${CLASSES}\${PROGID}"
+    !insertmacro RemoveOwnValue "${CLASSES}\${EXTENSION}" "" "${PROGID}"
+    !insertmacro RemoveOwnValue "${CLASSES}\${EXTENSION}" "Content Type" "${MIME_TYPE}"
+    !insertmacro RemoveOwnValue "${MIME_TYPES}\${MIME_TYPE}" "Extension" "${EXTENSION}"
+  ${EndIf}
   DeleteRegKey /ifempty HKCU "${CLASSES}\${EXTENSION}"
-  !insertmacro RemoveOwnValue "${MIME_TYPES}\${MIME_TYPE}" "Extension" "${EXTENSION}"
   DeleteRegKey /ifempty HKCU "${MIME_TYPES}\${MIME_TYPE}"
   DeleteRegKey /ifempty HKCU "${MIME_TYPES}"
   DeleteRegKey /ifempty HKCU "${CLASSES}\MIME\Database"
   DeleteRegKey /ifempty HKCU "${CLASSES}\MIME"
   ; The scheme only while its command is still the one written here.
   ReadRegStr $0 HKCU "${LINKS}\shell\open\command" ""
-  StrCpy $1 '"$INSTDIR\launcher.exe" "%1"'
   ${If} $0 == $1
     DeleteRegValue HKCU "${LINKS}\shell\open\command" ""
     !insertmacro RemoveOwnValue "${LINKS}" "" "${LINK_DESCRIPTION}"
@@ -124,7 +153,10 @@ Section "Uninstall"
   DeleteRegKey /ifempty HKCU "${LINKS}\shell\open"
   DeleteRegKey /ifempty HKCU "${LINKS}\shell"
   DeleteRegKey /ifempty HKCU "${LINKS}"
-  DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $0 == $INSTDIR
+    DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  ${EndIf}
 
   System::Call 'shell32::SHChangeNotify(i ${SHCNE_ASSOCCHANGED}, i ${SHCNF_IDLIST}, p 0, p 0)'
 SectionEnd

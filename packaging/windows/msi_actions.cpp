@@ -5,9 +5,14 @@
 // what the package wrote: another program may have taken the extension over
 // since.
 //
-// RemoveOwnValues reads its records from CustomActionData:
-//   KEY|NAME|DATA;KEY|NAME|DATA;...
-// KEY under HKEY_CURRENT_USER, NAME empty for the default value. A record
+// RemoveOwnValues reads its records from CustomActionData, each ended by a
+// line feed, its three fields parted by tabs:
+//   KEY<tab>NAME<tab>DATA<line feed>
+// KEY under HKEY_CURRENT_USER, NAME empty for the default value. DATA holds
+// the install folder, which may hold any character a Windows name may (';',
+// '|', '%', quotes, brackets, any script), but no control character: no
+// folder name can move a field's end. The text is taken and compared as
+// UTF-16, so a name outside the ANSI code page matches too. A record
 // whose KEY starts with '+' goes only with the record before it that has
 // none: a link scheme's "URL Protocol" holds nothing of the package's own,
 // and belongs to whichever program's command the scheme holds by then. When
@@ -17,7 +22,7 @@
 #include <msi.h>
 #include <msiquery.h>
 #include <shlobj.h>
-#include <string.h>
+#include <wchar.h>
 
 namespace {
 
@@ -25,43 +30,43 @@ namespace {
 const DWORD data_capacity = 4096;
 const DWORD value_capacity = 1024;
 
-bool holds(HKEY key, const char* name, const char* data) {
-    char value[value_capacity];
-    DWORD type = 0, size = sizeof value - 1;
-    if (RegQueryValueExA(key, name, nullptr, &type, (BYTE*)value, &size) != ERROR_SUCCESS ||
+bool holds(HKEY key, const wchar_t* name, const wchar_t* data) {
+    wchar_t value[value_capacity];
+    DWORD type = 0, size = sizeof value - sizeof value[0];
+    if (RegQueryValueExW(key, name, nullptr, &type, (BYTE*)value, &size) != ERROR_SUCCESS ||
         type != REG_SZ)
         return false;
-    value[size] = 0;
-    return strcmp(value, data) == 0;
+    value[size / sizeof value[0]] = 0;
+    return wcscmp(value, data) == 0;
 }
 
-bool is_empty(const char* path) {
+bool is_empty(const wchar_t* path) {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
     DWORD subkeys = 1, values = 1;
-    LONG status = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+    LONG status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
                                    &values, nullptr, nullptr, nullptr, nullptr);
     RegCloseKey(key);
     return status == ERROR_SUCCESS && subkeys == 0 && values == 0;
 }
 
 // Removes PATH (cut in place) and its parents while they are empty.
-void remove_empty_keys(char* path) {
+void remove_empty_keys(wchar_t* path) {
     for (;;) {
-        char* last = strrchr(path, '\\');
-        char* first = strchr(path, '\\');
+        wchar_t* last = wcsrchr(path, L'\\');
+        wchar_t* first = wcschr(path, L'\\');
         if (!last || last == first || !is_empty(path)) return;
-        if (RegDeleteKeyA(HKEY_CURRENT_USER, path) != ERROR_SUCCESS) return;
+        if (RegDeleteKeyW(HKEY_CURRENT_USER, path) != ERROR_SUCCESS) return;
         *last = 0;
     }
 }
 
-bool remove_own_value(char* path, const char* name, const char* data) {
+bool remove_own_value(wchar_t* path, const wchar_t* name, const wchar_t* data) {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) !=
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) !=
         ERROR_SUCCESS)
         return false;
-    bool removed = holds(key, name, data) && RegDeleteValueA(key, name) == ERROR_SUCCESS;
+    bool removed = holds(key, name, data) && RegDeleteValueW(key, name) == ERROR_SUCCESS;
     RegCloseKey(key);
     if (removed) remove_empty_keys(path);
     return removed;
@@ -74,21 +79,21 @@ void notify_shell() {
 } // namespace
 
 extern "C" __declspec(dllexport) UINT __stdcall RemoveOwnValues(MSIHANDLE install) {
-    static char records[data_capacity];
-    DWORD length = sizeof records;
-    if (MsiGetPropertyA(install, "CustomActionData", records, &length) != ERROR_SUCCESS)
+    static wchar_t records[data_capacity];
+    DWORD length = data_capacity;
+    if (MsiGetPropertyW(install, L"CustomActionData", records, &length) != ERROR_SUCCESS)
         return ERROR_SUCCESS;
     bool head_removed = false;
-    for (char* record = records; *record;) {
-        char* end = strchr(record, ';');
-        char* next = end ? end + 1 : record + strlen(record);
+    for (wchar_t* record = records; *record;) {
+        wchar_t* end = wcschr(record, L'\n');
+        wchar_t* next = end ? end + 1 : record + wcslen(record);
         if (end) *end = 0;
-        char* name = strchr(record, '|');
-        char* data = name ? strchr(name + 1, '|') : nullptr;
+        wchar_t* name = wcschr(record, L'\t');
+        wchar_t* data = name ? wcschr(name + 1, L'\t') : nullptr;
         if (data) {
             *name++ = 0;
             *data++ = 0;
-            if (*record != '+')
+            if (*record != L'+')
                 head_removed = remove_own_value(record, name, data);
             else if (head_removed)
                 remove_own_value(record + 1, name, data);
