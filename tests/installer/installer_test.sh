@@ -1,22 +1,203 @@
 #!/usr/bin/env bash
-# The Windows installer's round trip under wine64 in a fresh prefix: a silent
-# install; a launch file and a talvin: link opened through the registered
-# commands (open_launch_file); a silent uninstall that takes
-# away all the installer's own keys and files and leaves what others added.
-# Usage: installer_test.sh INSTALLER LAUNCHER_EXE RECORD_PRODUCT_EXE START_COMMAND_EXE
+# The two Windows packages under wine64 in one fresh prefix, each through the
+# same round trip: a silent install; a launch file and a talvin: link opened
+# through the registered commands (open_launch_file); refused beside the
+# other package's install; a silent uninstall that takes back its own keys
+# and files and leaves what others changed; a folder named with ';',
+# brackets, '%', a quote and letters outside the ANSI code page.
+# The setup program: a second install into another folder moves the install,
+# and the first folder's uninstaller, kept, then takes nothing of it.
+# The package: refused per machine, an older version upgraded in place, a
+# downgrade refused, the link scheme taken over; what wine cannot show is
+# read back from the package's tables.
+# Usage: installer_test.sh SETUP_PROGRAM MSI OLD_MSI LAUNCHER_EXE RECORD_PRODUCT_EXE START_COMMAND_EXE
 # (the file type comes from LAUNCH_FILE_EXTENSION, LAUNCH_FILE_MIME_TYPE, LAUNCH_FILE_PROGID).
-source "$(dirname "$0")/windows_lib.sh"
-installer=$1 launcher_exe=$2 record_product=$3 start_command=$4
-uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\TalvinLauncher'
+source "$(dirname "$0")/../lib.sh"
+need_tools msiinfo
+ext=$LAUNCH_FILE_EXTENSION progid=$LAUNCH_FILE_PROGID
+launcher_exe=$4 record_product=$5 start_command=$6
+classes='HKCU\Software\Classes'
+mime_key="$classes\\MIME\\Database\\Content Type\\$LAUNCH_FILE_MIME_TYPE"
+other_mime_key="$classes\\MIME\\Database\\Content Type\\text/x-other"
+links_key="$classes\\talvin"
+setup_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\TalvinLauncher'
+# Where wine 8 lists every Windows Installer product.
+programs='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+make_wine_prefix "$scratch/prefix" || { fail "wineboot"; finish; }
+w() { timeout 120 wine "$@"; }
+# value KEY NAME: one value's data ("" for the default), or nothing.
+value() {
+    local which=(/ve)
+    [ $# -eq 1 ] || which=(/v "$2")
+    w reg query "$1" "${which[@]}" 2>/dev/null | tr -d '\r' | sed -n 's/^ .*  *REG_[A-Z_]*  *//p'
+}
+# start LINE: a Windows command line started as the shell starts one.
+start() { START_COMMAND_LINE=$1 w "$start_command"; }
+drive_c=$WINEPREFIX/drive_c
+mkdir -p "$drive_c/packages"
+cp "$1" "$drive_c/packages/setup.exe" && cp "$2" "$drive_c/packages/new.msi" &&
+    cp "$3" "$drive_c/packages/old.msi" || fail "copy the packages"
+default_win="$(w cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')\\Programs\\Talvin Launcher"
+default_unix=$(winepath -u "$default_win" | tr -d '\r')
+# No blank, which wine's command line would quote.
+odd_name="Tools;x[1]{a}%TEMP%'q'Łódź日本"
+odd_win="C:\\$odd_name\\Talvin" odd_unix="$drive_c/$odd_name/Talvin"
+# at WINDOWS_FOLDER UNIX_FOLDER: the install folder of what follows.
+at() { install_win=$1 install_unix=$2; }
+# Another program's type, which no uninstall may touch.
+w reg add "$other_mime_key" /v Extension /d .oth /f >/dev/null
 
-w "$installer" /S
-check "silent install" "$?" 0
-check_installed "$launcher_exe"
-open_launch_file "$record_product" "$start_command"
+# check_installed: the programs and the file type's values.
+check_installed() {
+    cmp -s "$launcher_exe" "$install_unix/launcher.exe" || fail "launcher.exe in $install_unix is not the one built"
+    [ -f "$install_unix/talvin-config.exe" ] || fail "talvin-config.exe is not beside launcher.exe"
+    check "type of $ext" "$(value "$classes\\$ext" "Content Type")" "$LAUNCH_FILE_MIME_TYPE"
+    check "MIME extension" "$(value "$mime_key" Extension)" "$ext"
+}
 
+# open_launch_file: a product installed and uninstalled by talvin-config.exe;
+# between, a double click, the open command with %1 replaced by the long path
+# of a name with blanks, and a talvin: link, the scheme's command with %1
+# replaced by the link as a browser hands it over (the product gets a new
+# file in the launcher's folder under the local application data).
+open_launch_file() {
+    mkdir -p "$drive_c/product" "$drive_c/launch files"
+    cp "$record_product" "$drive_c/product/record_product.exe"
+    # The product's installer writes its section as products' installers do.
+    w "$install_unix/talvin-config.exe" set clicktest --command 'c:\product\record_product.exe' \
+        --path 'c:\product' || fail "talvin-config set"
+    printf 'pw\n' | w "$install_unix/talvin-config.exe" identification --user tester ||
+        fail "identification"
+    local launch_text=$'[launch]\r\napp=clicktest\r\nmessages=0\r\n' command argument
+    printf '%s' "$launch_text" >"$drive_c/launch files/space game$ext"
+    rm -f "$drive_c/click.record" "$drive_c/link.record"
+    command=$(value "$classes\\$progid\\shell\\open\\command")
+    check "open command" "$command" "\"$install_win\\launcher.exe\" \"%1\""
+    LAUNCHER_TEST_RECORD='C:\click.record' start "${command//%1/C:\\launch files\\space game$ext}"
+    check "launcher exit status" "$?" 0
+    await_record "$drive_c/click.record"
+    argument=$(recorded "$drive_c/click.record" arg)
+    [ "$(winepath -u "$argument" | tr -d '\r')" -ef "$drive_c/launch files/space game$ext" ] ||
+        fail "the product's argument [$argument] does not name the launch file"
+    check "product folder" "$(recorded "$drive_c/click.record" cwd)" 'c:\product'
+    check "identification appended" "$(cat "$drive_c/launch files/space game$ext")" \
+        "$launch_text"$'[identification]\r\nuser=tester\r\npassword=pw\r'
+
+    w reg query "$links_key" /v "URL Protocol" >/dev/null 2>&1 || fail "no URL Protocol value"
+    check "link scheme" "$(value "$links_key" "URL Protocol")" ""
+    check "link description" "$(value "$links_key")" "URL:Talvin link"
+    command=$(value "$links_key\\shell\\open\\command")
+    check "link command" "$command" "\"$install_win\\launcher.exe\" \"%1\""
+    local link="talvin:$(printf '%s' "$launch_text" | base64 -w0 | tr '+/' '-_' | tr -d =)"
+    LAUNCHER_TEST_RECORD='C:\link.record' start "${command//%1/$link}"
+    await_record "$drive_c/link.record"
+    argument=$(recorded "$drive_c/link.record" arg)
+    local links_win="$(w cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')"'\Talvin\links\'
+    [[ ${argument,,} == "${links_win,,}"link*.tvl ]] || fail "the product was handed [$argument]"
+    check "the link's file" "$(cat "$(winepath -u "$argument" | tr -d '\r')")" \
+        "$launch_text"$'[identification]\r\nuser=tester\r\npassword=pw\r'
+    # The product's uninstaller takes its section away, and only that.
+    w "$install_unix/talvin-config.exe" remove clicktest || fail "talvin-config remove"
+    check "talvin.ini after the product's uninstall" "$(tr -d '\r' <"$drive_c/windows/talvin.ini")" \
+        $'[identification]\nuser=tester\npassword=pw'
+}
+
+# take_over: since the install another program took the extension over, and
+# the user left a file in the install folder.
+take_over() {
+    w reg add "$classes\\$ext" /ve /d Other.Handler /f >/dev/null
+    echo note >"$install_unix/notes.txt"
+}
+
+# check_uninstalled KEY...: after take_over and the uninstall, the other
+# program's values and the user's file are left, and none of KEY.
+check_uninstalled() {
+    local key
+    check "the extension's new handler" "$(value "$classes\\$ext")" Other.Handler
+    check "its type" "$(value "$classes\\$ext" "Content Type")" ""
+    check "another type" "$(value "$other_mime_key" Extension)" .oth
+    for key in "$mime_key" "$classes\\$progid" "$links_key" "$@"; do
+        w reg query "$key" >/dev/null 2>&1 && fail "$key is left"
+    done
+    check "files left" "$(ls "$install_unix")" notes.txt
+    rm -r "$install_unix"
+}
+
+# ERROR_INSTALL_FAILURE, 1603, as a POSIX exit status: each package's refusal.
+refused=$((1603 % 256))
+msiexec() { w msiexec "$@" /qn; }
+
+# The setup program, first into the odd folder, then moved.
+at "$odd_win" "$odd_unix"
+w "$drive_c/packages/setup.exe" /S "/D=$odd_win"
+check "setup: silent install" "$?" 0
+check_installed
+cp "$odd_unix/uninstall.exe" "$drive_c/kept-uninstall.exe"
+at "$default_win" "$default_unix"
+start "C:\\packages\\setup.exe /S /D=$default_win"
+check "setup: install into another folder" "$?" 0
+[ -e "$odd_unix" ] && fail "the first folder is left: $(ls "$odd_unix")"
+check_installed
+open_launch_file
+# The first folder's uninstaller, kept, finds nothing of its own.
+w "$drive_c/kept-uninstall.exe" /S "_?=$odd_win"
+check "setup: install location" "$(value "$setup_key" InstallLocation)" "$default_win"
+check "open command after the first folder's uninstall" \
+    "$(value "$classes\\$progid\\shell\\open\\command")" "\"$default_win\\launcher.exe\" \"%1\""
+check "link command after the first folder's uninstall" \
+    "$(value "$links_key\\shell\\open\\command")" "\"$default_win\\launcher.exe\" \"%1\""
+check_installed
+msiexec /i 'C:\packages\new.msi'
+check "package: install over the setup program's" "$?" "$refused"
 take_over
-START_COMMAND_LINE=$(value "$uninstall_key" QuietUninstallString) w "$start_command"
-check "silent uninstall" "$?" 0
+start "$(value "$setup_key" QuietUninstallString)"
+check "setup: silent uninstall" "$?" 0
 wait_until 60 test ! -e "$install_unix/uninstall.exe" || fail "the uninstaller did not finish"
-check_uninstalled "$uninstall_key" "$links_key"
+check_uninstalled "$setup_key"
+
+# The Windows Installer package.
+property() { msiinfo export "$1" Property | tr -d '\r' | sed -n "s/^$2\t//p"; }
+old_code=$(property "$3" ProductCode) code=$(property "$2" ProductCode)
+[ -n "$code" ] && [ "$code" != "$old_code" ] || fail "product codes [$old_code] [$code]"
+check "upgrade code" "$(property "$2" UpgradeCode)" '{4B7C2E1A-9D3F-4E6B-8A15-2C7F0D9E3B61}'
+# Compressed (2), and no administrator rights asked for (8).
+check "package source flags" "$(msiinfo suminfo "$2" | sed -n 's/^Source: \([0-9]*\).*/\1/p')" 10
+msiexec /i 'C:\packages\old.msi' ALLUSERS=1
+check "per-machine install" "$?" "$refused"
+test -e "$install_unix" && fail "the refused install left $install_unix"
+msiexec /i 'C:\packages\old.msi'
+check "install of the older version" "$?" 0
+check "older version" "$(value "$programs\\$old_code" DisplayVersion)" 0.9.0
+msiexec /i 'C:\packages\new.msi'
+check "upgrade" "$?" 0
+w reg query "$programs\\$old_code" >/dev/null 2>&1 && fail "the older version is still installed"
+check "installed program" "$(value "$programs\\$code" DisplayName)" "Talvin Launcher"
+check "installed version" "$(value "$programs\\$code" DisplayVersion)" "$(property "$2" ProductVersion)"
+check "install location" "$(value "$programs\\$code" InstallLocation)" "$install_win\\"
+check_installed
+open_launch_file
+msiexec /i 'C:\packages\old.msi'
+check "downgrade" "$?" "$refused"
+w "$drive_c/packages/setup.exe" /S
+check "setup: install over the package's" "$?" "$refused"
+w reg query "$setup_key" >/dev/null 2>&1 && fail "installed over the package's install"
+check_installed
+
+# Another program took the talvin: scheme over: its command and "URL
+# Protocol" stay.
+w reg add "$links_key\\shell\\open\\command" /ve /d other.exe /f >/dev/null
+msiexec /x "$code"
+check "package: silent uninstall" "$?" 0
+check "the scheme's new command" "$(value "$links_key\\shell\\open\\command")" other.exe
+w reg query "$links_key" /v "URL Protocol" >/dev/null 2>&1 || fail "URL Protocol was taken away"
+w reg delete "$links_key" /f >/dev/null
+
+at "$odd_win" "$odd_unix"
+msiexec /i 'C:\packages\new.msi' "INSTALLFOLDER=$odd_win\\"
+check "package: install into $odd_win" "$?" 0
+check_installed
+take_over
+msiexec /x "$code"
+check "package: uninstall from $odd_win" "$?" 0
+check_uninstalled "$programs\\$code" 'HKCU\Software\Talvin\Launcher'
 finish
