@@ -8,14 +8,23 @@
 # Neither file may be in the source tree. Without a certificate every file
 # is built exactly as it is unsigned. LAUNCHER_SIGN_COMMAND signs one file in
 # place; sign_windows_program(TARGET) signs a program after each link.
+# LAUNCHER_SIGN_DEPENDS: what every signed file depends on (the settings, the
+# certificate), so that a build configured again with another certificate,
+# or none, signs every file again, though no code changed.
 set(LAUNCHER_SIGN_PKCS12 "" CACHE FILEPATH "The publisher's code-signing certificate and key (PKCS#12)")
 set(LAUNCHER_SIGN_PASSWORD_FILE "" CACHE FILEPATH "A file holding the PKCS#12 file's password")
 set(LAUNCHER_SIGN_PASSWORD "" CACHE STRING "The PKCS#12 file's password")
 set(LAUNCHER_SIGN_TIMESTAMP_URL "" CACHE STRING "An RFC 3161 time-stamping address")
 mark_as_advanced(LAUNCHER_SIGN_PASSWORD)
 set(LAUNCHER_SIGN_COMMAND "")
+set(LAUNCHER_SIGN_DEPENDS ${CMAKE_BINARY_DIR}/signing/settings)
+file(CONFIGURE OUTPUT ${LAUNCHER_SIGN_DEPENDS} CONTENT "${LAUNCHER_SIGN_PKCS12}
+${LAUNCHER_SIGN_PASSWORD_FILE}
+${LAUNCHER_SIGN_TIMESTAMP_URL}
+" @ONLY)
 
 function(sign_windows_program target)
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${LAUNCHER_SIGN_DEPENDS})
   if(LAUNCHER_SIGN_COMMAND)
     add_custom_command(TARGET ${target} POST_BUILD
                        COMMAND ${LAUNCHER_SIGN_COMMAND} $<TARGET_FILE:${target}> VERBATIM)
@@ -41,6 +50,8 @@ function(sign_setting_file variable)
   endif()
 endfunction()
 sign_setting_file(LAUNCHER_SIGN_PKCS12)
+# A renewed certificate may come under the same name.
+list(APPEND LAUNCHER_SIGN_DEPENDS ${LAUNCHER_SIGN_PKCS12})
 if(LAUNCHER_SIGN_PASSWORD_FILE)
   sign_setting_file(LAUNCHER_SIGN_PASSWORD_FILE)
   set(password_file ${LAUNCHER_SIGN_PASSWORD_FILE})

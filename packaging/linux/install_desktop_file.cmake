@@ -3,14 +3,8 @@
 # with `cmake --install build --prefix ~/.local`), updates the MIME and
 # desktop databases there as dpkg's triggers would for the package.
 
-set(program "${CMAKE_INSTALL_PREFIX}/bin/talvin-launcher")
-# Exec= takes the path unquoted (a quoted one breaks xdg-open), so it may
-# hold no blank, quote or other character that Exec= reserves.
-if(NOT program MATCHES "^[A-Za-z0-9/._+-]+$")
-  message(FATAL_ERROR "Install into a path of letters, digits and / . _ + - only: "
-                      "the .desktop file cannot name ${program}")
-endif()
-set(LAUNCHER_PROGRAM "${program}")
+# The prefix was checked before anything was installed (install_prefix.cmake).
+set(LAUNCHER_PROGRAM "${CMAKE_INSTALL_PREFIX}/bin/talvin-launcher")
 configure_file("${LAUNCHER_DESKTOP_TEMPLATE}" "${LAUNCHER_DESKTOP_FILE}" @ONLY)
 configure_file("${LAUNCHER_LINKS_TEMPLATE}" "${LAUNCHER_LINKS_FILE}" @ONLY)
 file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/share/applications" TYPE FILE

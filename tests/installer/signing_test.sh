@@ -3,27 +3,33 @@
 # signs the setup program, the uninstaller it writes, the Windows Installer
 # package, launcher.exe, talvin-check.exe and talvin-config.exe, each
 # accepted by osslsigncode with SHA-256; a byte changed after signing fails. A certificate inside the
-# sources is refused; a password given as a variable signs as well, from a
-# file only its owner reads, and a time-stamping address is asked.
+# sources is refused. The build folder configured again with a renewed
+# certificate signs each of them again with it, the programs too (not linked
+# again for their code); its password given as a variable, from a file only
+# its owner reads, and a time-stamping address asked.
 # Usage: signing_test.sh SOURCE_DIR
 source "$(dirname "$0")/../lib.sh"
 need_tools openssl osslsigncode
 # Outside the sources, where a publisher keeps the certificate.
 source_dir=$1 work=$scratch build=$scratch/build
-openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=Test -addext extendedKeyUsage=codeSigning \
-    -days 2 -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null &&
-    openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -passout pass:test-secret \
-        -out "$work/publisher.pfx" && echo test-secret >"$work/password" ||
-    { fail "throwaway certificate"; finish; }
+# certificate NAME: a throwaway one, NAME.pfx and NAME.pem.
+certificate() {
+    openssl req -x509 -newkey rsa:2048 -nodes -subj "/CN=$1" -addext extendedKeyUsage=codeSigning \
+        -days 2 -keyout "$work/$1.key" -out "$work/$1.pem" 2>/dev/null &&
+        openssl pkcs12 -export -inkey "$work/$1.key" -in "$work/$1.pem" -passout pass:test-secret \
+            -out "$work/$1.pfx"
+}
+certificate publisher && certificate renewed && echo test-secret >"$work/password" ||
+    { fail "throwaway certificates"; finish; }
 configure() {
     timeout 300 cmake -S "$source_dir" -B "$build" -G Ninja -DLAUNCHER_TESTS=OFF \
         -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/toolchain-x86_64-w64-mingw32.cmake" \
         -DCMAKE_BUILD_TYPE=MinSizeRel "$@" >"$work/configure.log" 2>&1
 }
-# verify FILE: accepted, with SHA-256.
+# verify FILE [CERTIFICATE]: accepted, with SHA-256.
 verify() {
     local answer
-    answer=$(osslsigncode verify -CAfile "$work/cert.pem" "$1" 2>&1)
+    answer=$(osslsigncode verify -CAfile "$work/${2:-publisher}.pem" "$1" 2>&1)
     [[ $answer =~ Message\ digest\ algorithm\ +:\ SHA256 && $answer == *Succeeded ]] ||
         fail "$1 is not signed: $answer"
 }
@@ -47,7 +53,7 @@ verify "$(winepath -u "$(wine cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')\\Progra
 
 cp "$build/launcher.exe" "$work/changed.exe"
 printf 'X' | dd of="$work/changed.exe" bs=1 seek=1024 conv=notrunc 2>/dev/null
-osslsigncode verify -CAfile "$work/cert.pem" "$work/changed.exe" >/dev/null 2>&1 &&
+osslsigncode verify -CAfile "$work/publisher.pem" "$work/changed.exe" >/dev/null 2>&1 &&
     fail "a changed file passes verification"
 
 # A time-stamping authority of the test's own.
@@ -61,12 +67,12 @@ printf '[tsa]\ndefault_tsa = test\n[test]\nserial = %s\nsigner_cert = %s\nsigner
 start_group tsa python3 "$(dirname "$0")/time_stamping.py" "$work" >"$work/tsa.port"
 wait_until 10 test -s "$work/tsa.port" || fail "the time-stamping authority did not start"
 
-configure -DLAUNCHER_SIGN_PASSWORD_FILE= -DLAUNCHER_SIGN_PASSWORD=test-secret \
-    -DLAUNCHER_SIGN_TIMESTAMP_URL="http://127.0.0.1:$(cat "$work/tsa.port")" &&
-    timeout 300 cmake --build "$build" -j 2 --target msi_package >"$work/build.log" 2>&1 ||
+configure -DLAUNCHER_SIGN_PKCS12="$work/renewed.pfx" -DLAUNCHER_SIGN_PASSWORD_FILE= \
+    -DLAUNCHER_SIGN_PASSWORD=test-secret -DLAUNCHER_SIGN_TIMESTAMP_URL="http://127.0.0.1:$(cat "$work/tsa.port")" &&
+    timeout 300 cmake --build "$build" -j 2 --target installer msi_package talvin-check >"$work/build.log" 2>&1 ||
     { tail -20 "$work/build.log"; fail "signed with the password as a variable"; }
-verify "${signed[1]}"
-osslsigncode verify -CAfile "$work/cert.pem" -TSA-CAfile "$work/tsa.pem" "${signed[1]}" 2>&1 |
+for file in "${signed[@]}"; do verify "$file" renewed; done
+osslsigncode verify -CAfile "$work/renewed.pem" -TSA-CAfile "$work/tsa.pem" "${signed[1]}" 2>&1 |
     grep -q "Timestamp Server Signature verification: ok" || fail "the package is not time-stamped"
 check "password file's mode" "$(stat -c %a "$build/signing/password")" 600
 finish
