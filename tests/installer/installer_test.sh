@@ -1,15 +1,12 @@
 #!/usr/bin/env bash
-# The two Windows packages under wine64 in one fresh prefix, each through the
-# same round trip: a silent install; a launch file and a talvin: link opened
-# through the registered commands (open_launch_file); refused beside the
-# other package's install; a silent uninstall that takes back its own keys
-# and files and leaves what others changed; a folder named with ';',
-# brackets, '%', a quote and letters outside the ANSI code page.
-# The setup program: a second install into another folder moves the install,
-# and the first folder's uninstaller, kept, then takes nothing of it.
-# The package: refused per machine, an older version upgraded in place, a
-# downgrade refused, the link scheme taken over; what wine cannot show is
-# read back from the package's tables.
+# Both Windows packages under wine64 in one fresh prefix, each: a silent
+# install (one into a folder named with ';', brackets, '%', a quote, letters
+# outside the code page); a launch file and a talvin: link opened through the
+# registered commands; refused beside the other's install; a silent
+# uninstall that takes back its own keys and files, and leaves what others
+# changed. The setup program: installed again elsewhere, it moves, and the
+# first folder's uninstaller then takes nothing. The package: refused per
+# machine, upgraded in place, a downgrade refused (its tables read back).
 # Usage: installer_test.sh SETUP_PROGRAM MSI OLD_MSI LAUNCHER_EXE RECORD_PRODUCT_EXE START_COMMAND_EXE
 # (the file type comes from LAUNCH_FILE_EXTENSION, LAUNCH_FILE_MIME_TYPE, LAUNCH_FILE_PROGID).
 source "$(dirname "$0")/../lib.sh"
@@ -42,8 +39,6 @@ default_unix=$(winepath -u "$default_win" | tr -d '\r')
 # No blank, which wine's command line would quote.
 odd_name="Tools;x[1]{a}%TEMP%'q'Łódź日本"
 odd_win="C:\\$odd_name\\Talvin" odd_unix="$drive_c/$odd_name/Talvin"
-# at WINDOWS_FOLDER UNIX_FOLDER: the install folder of what follows.
-at() { install_win=$1 install_unix=$2; }
 # Another program's type, which no uninstall may touch.
 w reg add "$other_mime_key" /v Extension /d .oth /f >/dev/null
 
@@ -56,10 +51,9 @@ check_installed() {
 }
 
 # open_launch_file: a product installed and uninstalled by talvin-config.exe;
-# between, a double click, the open command with %1 replaced by the long path
-# of a name with blanks, and a talvin: link, the scheme's command with %1
-# replaced by the link as a browser hands it over (the product gets a new
-# file in the launcher's folder under the local application data).
+# between, the open command with %1 replaced by the long path of a name with
+# blanks, and the scheme's with a talvin: link (the product gets a new file
+# in the launcher's folder under the local application data).
 open_launch_file() {
     mkdir -p "$drive_c/product" "$drive_c/launch files"
     cp "$record_product" "$drive_c/product/record_product.exe"
@@ -128,25 +122,20 @@ refused=$((1603 % 256))
 msiexec() { w msiexec "$@" /qn; }
 
 # The setup program, first into the odd folder, then moved.
-at "$odd_win" "$odd_unix"
+install_win=$odd_win install_unix=$odd_unix
 w "$drive_c/packages/setup.exe" /S "/D=$odd_win"
 check "setup: silent install" "$?" 0
 check_installed
 cp "$odd_unix/uninstall.exe" "$drive_c/kept-uninstall.exe"
-at "$default_win" "$default_unix"
+install_win=$default_win install_unix=$default_unix
 start "C:\\packages\\setup.exe /S /D=$default_win"
 check "setup: install into another folder" "$?" 0
 [ -e "$odd_unix" ] && fail "the first folder is left: $(ls "$odd_unix")"
-check_installed
-open_launch_file
 # The first folder's uninstaller, kept, finds nothing of its own.
 w "$drive_c/kept-uninstall.exe" /S "_?=$odd_win"
 check "setup: install location" "$(value "$setup_key" InstallLocation)" "$default_win"
-check "open command after the first folder's uninstall" \
-    "$(value "$classes\\$progid\\shell\\open\\command")" "\"$default_win\\launcher.exe\" \"%1\""
-check "link command after the first folder's uninstall" \
-    "$(value "$links_key\\shell\\open\\command")" "\"$default_win\\launcher.exe\" \"%1\""
 check_installed
+open_launch_file
 msiexec /i 'C:\packages\new.msi'
 check "package: install over the setup program's" "$?" "$refused"
 take_over
@@ -192,7 +181,7 @@ check "the scheme's new command" "$(value "$links_key\\shell\\open\\command")" o
 w reg query "$links_key" /v "URL Protocol" >/dev/null 2>&1 || fail "URL Protocol was taken away"
 w reg delete "$links_key" /f >/dev/null
 
-at "$odd_win" "$odd_unix"
+install_win=$odd_win install_unix=$odd_unix
 msiexec /i 'C:\packages\new.msi' "INSTALLFOLDER=$odd_win\\"
 check "package: install into $odd_win" "$?" 0
 check_installed

@@ -31,7 +31,7 @@ verify() {
     local answer
     answer=$(osslsigncode verify -CAfile "$work/${2:-publisher}.pem" "$1" 2>&1)
     [[ $answer =~ Message\ digest\ algorithm\ +:\ SHA256 && $answer == *Succeeded ]] ||
-        fail "$1 is not signed: $answer"
+        fail "$1 is not signed by ${2:-publisher}: $answer"
 }
 
 configure -DLAUNCHER_SIGN_PKCS12="$source_dir/publisher.pfx" -DLAUNCHER_SIGN_PASSWORD_FILE="$work/password" &&
