@@ -46,8 +46,11 @@ int platform_flush(platform_file file);
 
 // Gives `file` the permissions and owner of `model` (a file held open), or
 // `mode` (an octal mode; Windows keeps the folder's own) when there is no
-// model. 1 on success.
-int platform_set_access(platform_file file, platform_file model, unsigned mode);
+// model. With `owner_only`, the group and others are given no permission
+// (a password is written); `*narrowed` is then the model's mode when some
+// were taken from it, else 0. 1 on success.
+int platform_set_access(platform_file file, platform_file model, unsigned mode, int owner_only,
+                        unsigned* narrowed);
 
 // Puts the flushed file `temp` in the place of `path`: over `*held`, the
 // locked file there, or, when it is PLATFORM_NO_FILE, only when there is
@@ -58,6 +61,19 @@ int platform_rename_into_place(const char* temp, const char* path, platform_file
 
 // Removes the file `path`; errors are ignored.
 void platform_remove_file(const char* path);
+
+// 1 when `path` names the system folder's settings file, which every
+// account's launcher reads, however it is spelt: the same file, or, while
+// there is none, a talvin.ini in the same folder. Windows has none.
+int platform_is_system_settings_file(const char* path);
+
+// For a program run as root for a user (su or sudo keeping HOME), who owns
+// HOME: when `path` is that user's own file (`own`: the one chosen for the
+// user, else one inside HOME), acts as that user from now on, so that
+// nothing of another account is written, and checks that the file it leads
+// to and its folders inside HOME belong to the user. 1 when the write may go
+// on (also when there is nothing to do); else 0 with the reason in `why`.
+int platform_act_as_home_owner(const char* path, int own, char* why, unsigned capacity);
 
 // Makes the folder that holds `file`, and those above it, when they are
 // missing; each made readable by its owner only. 1 when the folder is there.

@@ -30,6 +30,7 @@ struct Edit {
     bool in_named;     // the lines now read belong to the named section
     bool placed;
     bool overrun; // the reader read more than `old` holds
+    bool password_kept;
     const char* name;
     const char* text;
     char* out;
@@ -81,8 +82,10 @@ void edit_section(const char* name) {
     edit.header_named = names_equal(name, edit.name) != 0;
 }
 
-void edit_setting(const char*, const char*, SectionKind, const void*, SettingEffect) {
+void edit_setting(const char* key, const char*, SectionKind kind, const void*, SettingEffect) {
     edit.kind = KEY_LINE;
+    if (kind == SECTION_IDENTIFICATION && !edit.in_named && names_equal(key, "password"))
+        edit.password_kept = true;
 }
 
 const LaunchObserver EDIT_OBSERVER = {no_file, edit_line, no_ctrl_z, edit_section, edit_setting};
@@ -117,6 +120,10 @@ void show_setting(const char* key, const char* value, SectionKind, const void*,
 const LaunchObserver SHOW_OBSERVER = {no_file, no_line, no_ctrl_z, show_section, show_setting};
 
 } // namespace
+
+int edit_kept_password(void) {
+    return edit.password_kept;
+}
 
 const char* line_end_of(const char* old, size_t old_size, const char* fallback) {
     const char* ctrl_z = (const char*)memchr(old, 0x1A, old_size);

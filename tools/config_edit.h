@@ -15,6 +15,10 @@
 long edit_settings(const char* path, const char* old, size_t old_size, const char* name,
                    const char* text, const char* line_end, char* out, size_t out_capacity);
 
+// 1 when the last edit_settings kept a password line of an identification
+// section (one not named).
+int edit_kept_password(void);
+
 // The line end the file `old` uses: that of its first line, else `fallback`.
 const char* line_end_of(const char* old, size_t old_size, const char* fallback);
 

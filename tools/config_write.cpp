@@ -108,7 +108,10 @@ int replace(const Write& w, platform_file* held) {
     step(STEP_WRITTEN, w.path);
     const char* failed = ok ? nullptr : "cannot write the new file";
     if (failed == nullptr && !platform_flush(file)) failed = "cannot flush the new file";
-    if (failed == nullptr && !platform_set_access(file, w.held, w.change->new_mode))
+    unsigned narrowed = 0;
+    bool owner_only = w.change->holds_password || (replacing && edit_kept_password());
+    if (failed == nullptr &&
+        !platform_set_access(file, w.held, w.change->new_mode, owner_only, &narrowed))
         failed = "cannot give the new file the old one's owner and mode";
     platform_close(file);
     if (failed == nullptr) step(STEP_FLUSHED, w.path);
@@ -120,6 +123,11 @@ int replace(const Write& w, platform_file* held) {
         failed = "cannot put the new file in its place";
     if (failed == nullptr && !changed) {
         step(STEP_RENAMED, w.path);
+        if (narrowed != 0)
+            fprintf(stderr,
+                    "talvin-config: %s: it holds a password, which others could read: its mode "
+                    "is now %o (was %o)\n",
+                    w.path, narrowed & ~077u, narrowed);
         return CONFIG_DONE;
     }
     platform_remove_file(temp);

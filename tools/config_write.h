@@ -24,6 +24,9 @@ struct ConfigChange {
     unsigned line_count;
     unsigned new_mode;   // of a file made from nothing
     bool private_folder; // its folder is made, readable by its owner only
+    // The new section holds a password: the file is left readable by its
+    // owner only, as it is when a section kept holds one.
+    bool holds_password;
 };
 
 // Makes the change; every failure is told on standard error.

@@ -214,8 +214,10 @@ int run_set(const Request& r, ConfigChange* change) {
 
 int run_identification(const Request& r, ConfigChange* change) {
     change->name = "identification";
-    if (r.system)
-        return refuse("%s", "the system file holds no identification: every account reads it");
+    if (r.system || platform_is_system_settings_file(change->path))
+        return refuse("%s is the system file, which holds no identification: every account "
+                      "reads it",
+                      change->path);
     if (r.clear)
         return r.user != nullptr || r.email != nullptr ? usage("--clear takes nothing more") : 0;
     if (r.user == nullptr) return usage("identification needs --user (or --clear)");
@@ -259,6 +261,10 @@ int main(int argc, char** argv) {
     static char path[CONFIG_PATH_CAP];
     int refused = settings_file(r, path, sizeof path);
     if (refused != 0) return refused;
+    static char not_own[600];
+    if (strcmp(r.command, "show") != 0 &&
+        !platform_act_as_home_owner(path, r.file == nullptr && !r.system, not_own, sizeof not_own))
+        return refuse("%s: %s", path, not_own);
 
     bool set = strcmp(r.command, "set") == 0, remove = strcmp(r.command, "remove") == 0;
     bool identification = strcmp(r.command, "identification") == 0;
@@ -285,6 +291,7 @@ int main(int argc, char** argv) {
     // The system file is read by every account: a new one is made readable.
     change.new_mode = r.system ? 0644 : 0600;
     change.private_folder = r.file == nullptr && !r.system;
+    change.holds_password = identification && !r.clear;
     refused = set      ? run_set(r, &change)
               : remove ? check_product(r.product)
                        : run_identification(r, &change);

@@ -7,7 +7,9 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <limits.h>
+#include <pwd.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -15,6 +17,10 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+
+#ifndef LAUNCHER_SETTINGS_DIR
+#define LAUNCHER_SETTINGS_DIR "/etc"
+#endif
 
 namespace {
 
@@ -126,15 +132,22 @@ int platform_flush(platform_file file) {
     return fsync((int)file) == 0 || fail();
 }
 
-int platform_set_access(platform_file file, platform_file model, unsigned mode) {
+int platform_set_access(platform_file file, platform_file model, unsigned mode, int owner_only,
+                        unsigned* narrowed) {
     struct stat info;
+    *narrowed = 0;
     if (model == PLATFORM_NO_FILE) return fchmod((int)file, (mode_t)mode) == 0 || fail();
     if (fstat((int)model, &info) != 0) return fail();
     // The owner first: a change of owner may clear the set-id bits.
     if ((info.st_uid != geteuid() || info.st_gid != getegid()) &&
         fchown((int)file, info.st_uid, info.st_gid) != 0)
         return fail();
-    return fchmod((int)file, info.st_mode & 07777) == 0 || fail();
+    mode_t kept = info.st_mode & 07777;
+    if (owner_only && (kept & 077) != 0) {
+        *narrowed = kept;
+        kept &= ~(mode_t)077;
+    }
+    return fchmod((int)file, kept) == 0 || fail();
 }
 
 int platform_rename_into_place(const char* temp, const char* path, platform_file* held) {
@@ -150,6 +163,102 @@ int platform_rename_into_place(const char* temp, const char* path, platform_file
 
 void platform_remove_file(const char* path) {
     unlink(path);
+}
+
+int platform_is_system_settings_file(const char* path) {
+    // The tests' hook, as the launcher takes it: a system folder of their own.
+    const char* hook = getenv("TALVIN_TEST_SYSTEM_FOLDER");
+    const char* folder = hook != nullptr && hook[0] == '/' ? hook : LAUNCHER_SETTINGS_DIR;
+    char system[PATH_MAX], given[PATH_MAX];
+    if (snprintf(system, sizeof system, "%s/talvin.ini", folder) >= (int)sizeof system) return 0;
+    struct stat a, b;
+    if (stat(path, &a) == 0)
+        return stat(system, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    const char* slash = strrchr(path, '/');
+    const char* name = slash != nullptr ? slash + 1 : path;
+    return strcmp(name, "talvin.ini") == 0 && folder_of(path, given, sizeof given) &&
+           stat(given, &a) == 0 && stat(folder, &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
+namespace {
+
+// The name of the account `uid`, or its number.
+const char* account_name(uid_t uid, char* dest, size_t capacity) {
+    const struct passwd* entry = getpwuid(uid);
+    if (entry != nullptr) snprintf(dest, capacity, "%s", entry->pw_name);
+    if (entry == nullptr) snprintf(dest, capacity, "uid %lu", (unsigned long)uid);
+    return dest;
+}
+
+// 0 and the reason when the existing `path` does not belong to `user`.
+int check_owner(const char* path, const char* what, uid_t user, const char* home, char* why,
+                unsigned capacity) {
+    struct stat info;
+    if (stat(path, &info) != 0 || info.st_uid == user) return 1;
+    char owner[64], name[64], real[PATH_MAX];
+    bool linked = realpath(path, real) != nullptr && strcmp(real, path) != 0;
+    snprintf(why, capacity,
+             "%s %s%s belongs to %s, not to %s, whose home %s holds it: run as root, "
+             "talvin-config writes a user's own file only where that user owns it and its "
+             "folders in the home",
+             what, linked ? real : path, linked ? ", where its name leads," : "",
+             account_name(info.st_uid, owner, sizeof owner), account_name(user, name, sizeof name),
+             home);
+    return 0;
+}
+
+} // namespace
+
+int platform_act_as_home_owner(const char* path, int own, char* why, unsigned capacity) {
+    const char* home = getenv("HOME");
+    struct stat info;
+    if (geteuid() != 0 || home == nullptr || home[0] != '/' || stat(home, &info) != 0 ||
+        info.st_uid == 0)
+        return 1;
+    char real_home[PATH_MAX], full[PATH_MAX], current[PATH_MAX];
+    if (realpath(home, real_home) == nullptr) return 1;
+    size_t home_length = strlen(home);
+    while (home_length > 1 && home[home_length - 1] == '/')
+        home_length--;
+    if (path[0] != '/' && getcwd(current, sizeof current) == nullptr) return 1;
+    if (snprintf(full, sizeof full, "%s%s%s", path[0] == '/' ? "" : current,
+                 path[0] == '/' ? "" : "/", path) >= (int)sizeof full)
+        return 1;
+    bool inside = strncmp(full, home, home_length) == 0 && full[home_length] == '/';
+    if (!own && !inside) return 1;
+    // As the user, the system itself refuses what the user could not write,
+    // also where a link is put in place after the checks below.
+    uid_t user = info.st_uid;
+    const struct passwd* entry = getpwuid(user);
+    gid_t group = entry != nullptr ? entry->pw_gid : info.st_gid;
+    bool acting =
+        (entry != nullptr ? initgroups(entry->pw_name, group) : setgroups(1, &group)) == 0 &&
+        setegid(group) == 0 && seteuid(user) == 0;
+    if (!acting) {
+        snprintf(why, capacity, "cannot act as the owner of %s: %s", home, strerror(errno));
+        return 0;
+    }
+    // The file the name leads to, and the real folders above it up to the home.
+    if (!check_owner(full, "the file", user, home, why, capacity)) return 0;
+    char folder[PATH_MAX], real[PATH_MAX];
+    if (!folder_of(full, folder, sizeof folder)) return 1;
+    // A folder not made yet: the nearest one that is there.
+    while (realpath(folder, real) == nullptr && strcmp(folder, "/") != 0) {
+        memcpy(real, folder, sizeof real);
+        if (!folder_of(real, folder, sizeof folder)) return 1;
+    }
+    // The one that holds the file, and those above it inside the home.
+    size_t real_home_length = strlen(real_home);
+    for (bool first = true;; first = false) {
+        bool in_home = strncmp(real, real_home, real_home_length) == 0 &&
+                       (real[real_home_length] == '/' || real[real_home_length] == '\0');
+        if ((first || in_home) && !check_owner(real, "the folder", user, home, why, capacity))
+            return 0;
+        if (!in_home || strlen(real) <= real_home_length) return 1;
+        memcpy(folder, real, sizeof folder);
+        if (!folder_of(folder, real, sizeof real)) return 1;
+    }
 }
 
 int platform_make_private_folder(const char* file) {

@@ -146,7 +146,8 @@ int platform_flush(platform_file file) {
 }
 
 // The new file takes its folder's permissions, as the old one did.
-int platform_set_access(platform_file, platform_file, unsigned) {
+int platform_set_access(platform_file, platform_file, unsigned, int, unsigned* narrowed) {
+    *narrowed = 0;
     return 1;
 }
 
@@ -170,6 +171,16 @@ int platform_rename_into_place(const char* temp, const char* path, platform_file
 
 void platform_remove_file(const char* path) {
     DeleteFileA(path);
+}
+
+// Each user's Windows directory is their own, and no program acts for
+// another user through it.
+int platform_is_system_settings_file(const char*) {
+    return 0;
+}
+
+int platform_act_as_home_owner(const char*, int, char*, unsigned) {
+    return 1;
 }
 
 int platform_make_private_folder(const char* file) {

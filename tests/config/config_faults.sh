@@ -5,8 +5,9 @@
 # new one, whole: 32 writers at once, a writer killed at each step of its
 # write (its own test hook), another program's change before the rename, a
 # full and a read-only filesystem (small tmpfs mounts: root only, else
-# skipped), a symbolic link in place of the file, and the password kept out
-# of the output and every other file.
+# skipped), a symbolic link in place of the file, the password kept out
+# of the output and every other file, and root writing a user's own file
+# (root only).
 # As root, in a mount namespace of its own: its tmpfs goes with it, even
 # when it is killed before it can unmount.
 if [ "$(id -u)" = 0 ] && [ -z "${CONFIG_WINE_PREFIX:-}${FAULTS_UNSHARED:-}" ] &&
@@ -77,6 +78,31 @@ reset && chmod 640 "$f"
 if chgrp 1 "$f" 2>/dev/null; then
     cfg --file "$at" set a --command /bin/true && holds "$f" "$new" || fail "mode and group: not written"
     check "mode and group kept" "$(stat -c '%a %g' "$f")" "640 1"
+fi
+
+# Run as root for a user (su or sudo keeping HOME): the user's own file is
+# written as that user, never through a link of theirs to a file or folder of
+# root's or of another account (two accounts of the test's own, root only).
+a=tcfga$$ b=tcfgb$$ home=$scratch/home
+if [ "$(id -u)" = 0 ] && useradd -M -d "$home" -s /usr/sbin/nologin -U "$a" 2>/dev/null &&
+    useradd -M -d "$scratch/b" -s /usr/sbin/nologin -U "$b" 2>/dev/null; then
+    trap 'userdel "$a"; userdel "$b"; cleanup' EXIT
+    as_root_for_a() { env -u WINDIR -u XDG_CONFIG_HOME HOME="$home" "$config" set a --command /bin/true 2>"$scratch/err"; }
+    chmod 711 "$scratch" && mkdir -p "$home/.config/talvin" "$scratch/b" && chown -R "$a:" "$home" && chown "$b:" "$scratch/b"
+    printf '%s' "$old" | tee "$scratch/root.ini" "$scratch/b/talvin.ini" >"$scratch/before" && chown "$b:" "$scratch/b/talvin.ini"
+    for target in "$scratch/root.ini" "$scratch/b/talvin.ini"; do
+        ln -sfn "$target" "$home/.config/talvin/talvin.ini"
+        as_root_for_a
+        check "a link to $target: status" "$?:$(grep -c 'belongs to' "$scratch/err")" 2:1
+        cmp -s "$target" "$scratch/before" || fail "a link to $target: written"
+    done
+    rm -r "$home/.config" && mkdir "$scratch/rootcfg" && ln -s "$scratch/rootcfg" "$home/.config" && chown -h "$a:" "$home/.config"
+    as_root_for_a
+    check "a link to root's folder" "$?:$(ls -A "$scratch/rootcfg")" 2:
+    rm "$home/.config" && as_root_for_a
+    check "made for the user" "$?:$(stat -c %U "$home/.config/talvin/talvin.ini" "$home/.config/talvin" "$home/.config" | sort -u)" "0:$a"
+else
+    echo "skipped: root writing for a user needs root and two accounts made by useradd"
 fi
 
 # A filesystem whose room or writing ends mid-write.
