@@ -36,20 +36,18 @@ std::string section_now;
 bool in_edited;
 Reading* reading;
 
-void no_file(const char*, SettingSource, int) {}
-void no_line(unsigned, unsigned, int) {}
-void no_ctrl_z(int) {}
-void on_section(const char* name) {
-    section_now = name;
-    in_edited = names_equal(name, edited_name) != 0;
-}
-void on_setting(const char* key, const char* value, SectionKind, const void*, SettingEffect) {
-    if (in_edited)
-        reading->edited.push_back(std::string(key) + "=" + value);
-    else
-        reading->others.push_back(section_now + "\n" + key + "\n" + value);
-}
-const LaunchObserver RECORDER = {no_file, no_line, no_ctrl_z, on_section, on_setting};
+const LaunchObserver RECORDER = {
+    [](const char*, SettingSource, int) {}, [](unsigned, unsigned, int) {}, [](int) {},
+    [](const char* name) {
+        section_now = name;
+        in_edited = names_equal(name, edited_name) != 0;
+    },
+    [](const char* key, const char* value, SectionKind, const void*, SettingEffect) {
+        if (in_edited)
+            reading->edited.push_back(std::string(key) + "=" + value);
+        else
+            reading->others.push_back(section_now + "\n" + key + "\n" + value);
+    }};
 
 Reading read_file(const std::string& path) {
     Reading r;
