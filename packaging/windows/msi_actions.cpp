@@ -10,7 +10,7 @@
 //   KEY<tab>NAME<tab>DATA<line feed>
 // KEY under HKEY_CURRENT_USER, NAME empty for the default value. DATA holds
 // the install folder, which may hold any character a Windows name may (';',
-// '|', '%', quotes, brackets, any script), but no control character: no
+// '%', apostrophes, brackets, any script), but no control character: no
 // folder name can move a field's end. The text is taken and compared as
 // UTF-16, so a name outside the ANSI code page matches too. A record
 // whose KEY starts with '+' goes only with the record before it that has

@@ -50,10 +50,10 @@ check_installed() {
     check "MIME extension" "$(value "$mime_key" Extension)" "$ext"
 }
 
-# open_launch_file: a product installed and uninstalled by talvin-config.exe;
-# between, the open command with %1 replaced by the long path of a name with
-# blanks, and the scheme's with a talvin: link (the product gets a new file
-# in the launcher's folder under the local application data).
+# open_launch_file: a product installed by talvin-config.exe; the open
+# command with %1 replaced by the long path of a name with blanks, and the
+# scheme's with a talvin: link (the product gets a new file in the
+# launcher's folder under the local application data).
 open_launch_file() {
     mkdir -p "$drive_c/product" "$drive_c/launch files"
     cp "$record_product" "$drive_c/product/record_product.exe"
@@ -90,10 +90,6 @@ open_launch_file() {
     [[ ${argument,,} == "${links_win,,}"link*.tvl ]] || fail "the product was handed [$argument]"
     check "the link's file" "$(cat "$(winepath -u "$argument" | tr -d '\r')")" \
         "$launch_text"$'[identification]\r\nuser=tester\r\npassword=pw\r'
-    # The product's uninstaller takes its section away, and only that.
-    w "$install_unix/talvin-config.exe" remove clicktest || fail "talvin-config remove"
-    check "talvin.ini after the product's uninstall" "$(tr -d '\r' <"$drive_c/windows/talvin.ini")" \
-        $'[identification]\nuser=tester\npassword=pw'
 }
 
 # take_over: since the install another program took the extension over, and
