@@ -221,10 +221,13 @@ int platform_act_as_home_owner(const char* path, int own, char* why, unsigned ca
     size_t home_length = strlen(home);
     while (home_length > 1 && home[home_length - 1] == '/')
         home_length--;
-    if (path[0] != '/' && getcwd(current, sizeof current) == nullptr) return 1;
-    if (snprintf(full, sizeof full, "%s%s%s", path[0] == '/' ? "" : current,
-                 path[0] == '/' ? "" : "/", path) >= (int)sizeof full)
-        return 1;
+    if ((path[0] != '/' && getcwd(current, sizeof current) == nullptr) ||
+        snprintf(full, sizeof full, "%s%s%s", path[0] == '/' ? "" : current,
+                 path[0] == '/' ? "" : "/", path) >= (int)sizeof full) {
+        snprintf(why, capacity, "cannot tell whether it lies in %s: %s", home,
+                 path[0] == '/' ? strerror(ENAMETOOLONG) : "no current folder, or too long");
+        return 0;
+    }
     bool inside = strncmp(full, home, home_length) == 0 && full[home_length] == '/';
     if (!own && !inside) return 1;
     // As the user, the system itself refuses what the user could not write,
