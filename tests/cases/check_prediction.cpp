@@ -2,7 +2,7 @@
 // boxes, the command line started and its folder, the block appended with
 // the password masked, the fields and the signature; and what its text
 // report says.
-#include "case_tree.h"
+#include "case_file.h"
 
 #include <stdlib.h>
 #include <string.h>

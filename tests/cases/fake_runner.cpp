@@ -2,7 +2,6 @@
 // with the case's files really written in a fresh folder.
 // Usage: fake_runner FILE.cases...   (LAUNCH_CASE=TEXT: only names holding TEXT)
 #include "case_file.h"
-#include "case_tree.h"
 
 #include "launch/entry.h"
 #include "launch_files/launch_settings.h"

@@ -7,7 +7,6 @@
 // Usage: process_runner [--wine PREFIX] [--check] PROGRAM RECORD_PRODUCT FILE.cases...
 // (LAUNCHER_WRAPPER="valgrind ...": put before the program, split at blanks.)
 #include "case_file.h"
-#include "case_tree.h"
 
 #include "launch/command_line_split.h"
 
@@ -21,6 +20,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -188,9 +188,10 @@ std::string json, wine_stored;
 } // namespace
 
 std::string runner_places(const Case&, const CaseTree&, Places* places) {
-    install_product(places->product + (wine_prefix ? ".exe" : ""), record_product);
+    if (wine_prefix != nullptr) places->product += ".exe";
+    write_file(places->product, read_file(record_product));
+    chmod(places->product.c_str(), 0755);
     if (wine_prefix == nullptr) return "";
-    places->product += ".exe";
     for (std::string* place :
          {&places->dir, &places->launch, &places->dl, &places->product, &places->prod})
         *place = windows_name(*place);
@@ -259,7 +260,7 @@ std::string runner_run(const Case& c, const CaseTree& tree, Places* places, cons
     }
     // A link's file: the one the launcher wrote, or the checker's scratch copy.
     if (checking) return checked_as(json);
-    if (wine_prefix == nullptr || !tree.link_play()) return tree.stored_file();
+    if (wine_prefix == nullptr || c.as_link.empty()) return tree.stored_file();
     // Under the prefix's local application data, not in the case's folder.
     std::vector<std::string> stored = wine_link_files();
     wine_stored = stored.size() == 1 ? stored[0] : "";
