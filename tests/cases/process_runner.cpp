@@ -34,6 +34,7 @@ const char* program;
 const char* record_product;
 const char* wine_prefix; // null: the POSIX program
 bool checking;           // the program is talvin-check
+bool stderr_gone;        // `stderr gone`: its standard error is a pipe whose reader has gone
 bool sigchld_ignored;    // `sigchld ignored`: the program starts with SIGCHLD ignored
 bool stdin_closed;       // `stdin closed`: it starts without a standard input
 
@@ -151,11 +152,11 @@ std::string expected_args(const std::string& line) {
     return words;
 }
 
-// Runs `argv` in `dir` with standard output to the file `out` and standard
-// error to `err_fd`, or else to the file `err`; then waits for it and every
-// process it left behind (they become this process's children).
-int run(std::vector<char*>& argv, std::vector<char*>& env, const std::string& dir,
-        const std::string& out, int err_fd, const std::string& err,
+// Runs `argv` with the environment `env` in the case's download folder,
+// standard output to the file ROOT.out and standard error to ROOT.err (`stderr
+// gone`: a pipe whose reader has gone); then waits for it and every process it
+// left behind (they become this process's children).
+int run(std::vector<std::string> argv, std::vector<std::string> env, const std::string& root,
         std::vector<std::string>* failures) {
     pid_t pid = fork();
     if (pid == 0) {
@@ -163,15 +164,16 @@ int run(std::vector<char*>& argv, std::vector<char*>& env, const std::string& di
         // product must find it so too.
         signal(SIGPIPE, SIG_DFL);
         if (sigchld_ignored) signal(SIGCHLD, SIG_IGN);
-        int to = O_WRONLY | O_CREAT | O_TRUNC;
-        int in = open("/dev/null", O_RDONLY), o = open(out.c_str(), to, 0600);
-        int e = err_fd >= 0 ? err_fd : open(err.c_str(), to, 0600);
-        if (dup2(in, 0) == 0 && dup2(o, 1) == 1 && dup2(e, 2) == 2 && chdir(dir.c_str()) == 0 &&
-            (!stdin_closed || close(0) == 0))
-            execvpe(argv[0], argv.data(), env.data());
+        int to = O_WRONLY | O_CREAT | O_TRUNC, gone[2];
+        int in = open("/dev/null", O_RDONLY), o = open((root + ".out").c_str(), to, 0600);
+        int e = stderr_gone && pipe(gone) == 0 && close(gone[0]) == 0
+                    ? gone[1]
+                    : open((root + ".err").c_str(), to, 0600);
+        if (dup2(in, 0) == 0 && dup2(o, 1) == 1 && dup2(e, 2) == 2 &&
+            chdir((root + "/dl").c_str()) == 0 && (!stdin_closed || close(0) == 0))
+            execvpe(argv[0].c_str(), pointers_of(argv).data(), pointers_of(env).data());
         _exit(127);
     }
-    if (err_fd >= 0) close(err_fd);
     running = pid;
     alarm(getenv("LAUNCHER_WRAPPER") ? 100 : 10);
     int status = -1, s;
@@ -206,32 +208,27 @@ std::string runner_run(const Case& c, const CaseTree& tree, Places* places, cons
     if (wine_prefix != nullptr && c.has("start") &&
         c.get("start").find("$SHORT") != std::string::npos)
         places->short_launch = wine_short_form(places->launch);
-    // `stderr gone`: standard error is a pipe whose reader has already gone.
-    bool stderr_gone = c.has("stderr") && c.get("stderr") == "gone";
-    int gone_pipe[2] = {-1, -1};
-    if (c.has("stderr") && !stderr_gone) return failures->push_back("unknown stderr"), "";
-    if (stderr_gone && pipe(gone_pipe) != 0) return failures->push_back("cannot make a pipe"), "";
-    if (stderr_gone) close(gone_pipe[0]);
-    std::string out = tree.root() + ".out", err = tree.root() + ".err";
-
+    if (c.has("stderr") && c.get("stderr") != "gone")
+        return failures->push_back("unknown stderr"), "";
+    stderr_gone = c.has("stderr");
     sigchld_ignored = c.has("sigchld");
     stdin_closed = c.has("stdin");
     std::vector<std::string> argv = words_of(getenv("LAUNCHER_WRAPPER"));
     argv.push_back(program);
     if (checking) argv.push_back("--json");
-    argv.insert(argv.end(), (checking ? e.options : e.args).begin(),
-                (checking ? e.options : e.args).end());
+    const std::vector<std::string>& words = checking ? e.options : e.args;
+    argv.insert(argv.end(), words.begin(), words.end());
     if (checking) argv.push_back(argument_text(e));
-    std::map<std::string, std::string> env = {{"PATH", "/usr/bin:/bin"},
-                                              {"WINDIR", places->win},
-                                              {"HOME", places->dir + "/home"},
-                                              {"LC_ALL", "C"},
-                                              {"XDG_RUNTIME_DIR", tree.root() + "/run"},
-                                              {"LAUNCHER_TEST_RECORD", tree.root() + ".rec"}};
-    if (wine_prefix != nullptr) env["LAUNCHER_TEST_RECORD"] = windows_name(tree.root() + ".rec");
-    if (wine_prefix != nullptr && !checking) env["WINEDEBUG"] = "+relay"; // MessageBoxA: see main
     // Wine reads the process's arguments in the locale's character set.
-    if (wine_prefix != nullptr) env["LC_ALL"] = "C.UTF-8";
+    std::string rec = tree.root() + ".rec", locale = wine_prefix ? "C.UTF-8" : "C";
+    std::map<std::string, std::string> env = {
+        {"PATH", "/usr/bin:/bin"},
+        {"WINDIR", places->win},
+        {"HOME", places->dir + "/home"},
+        {"LC_ALL", locale},
+        {"XDG_RUNTIME_DIR", tree.root() + "/run"},
+        {"LAUNCHER_TEST_RECORD", wine_prefix ? windows_name(rec) : rec}};
+    if (wine_prefix != nullptr && !checking) env["WINEDEBUG"] = "+relay"; // MessageBoxA: see main
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
         if (getenv(name) != nullptr) env[name] = getenv(name);
     for (const std::string& entry : e.env) {
@@ -244,19 +241,16 @@ std::string runner_run(const Case& c, const CaseTree& tree, Places* places, cons
     std::vector<std::string> entries;
     for (const auto& [name, value] : env)
         entries.push_back(name + "=" + value);
-    std::vector<char*> arg_pointers = pointers_of(argv), env_pointers = pointers_of(entries);
 
     // A link's file of an earlier case would be taken for this one's.
     for (const std::string& file : wine_prefix ? wine_link_files() : std::vector<std::string>())
         unlink(file.c_str());
-    exit_status = run(arg_pointers, env_pointers, tree.root() + "/dl", out,
-                      stderr_gone ? gone_pipe[1] : -1, err, failures);
-    json = read_file(out);
+    exit_status = run(argv, entries, tree.root(), failures);
+    json = read_file(tree.root() + ".out");
     if (checking && (!e.says.empty() || !e.wholes.empty())) {
         // The text report too: the same run without --json.
-        arg_pointers.erase(std::find_if(arg_pointers.begin(), arg_pointers.end(),
-                                        [](char* a) { return strcmp(a, "--json") == 0; }));
-        run(arg_pointers, env_pointers, tree.root() + "/dl", out, -1, err, failures);
+        argv.erase(std::find(argv.begin(), argv.end(), "--json"));
+        run(argv, entries, tree.root(), failures);
     }
     // A link's file: the one the launcher wrote, or the checker's scratch copy.
     if (checking) return checked_as(json);
@@ -292,7 +286,7 @@ bool runner_compare(const Case& c, const CaseTree& tree, const Places& places, E
             record = read_file(rec);
         if (wine_prefix != nullptr)
             expect(failures, "boxes", traced_boxes(err), e->boxes);
-        else if (!c.has("stderr"))
+        else if (!stderr_gone)
             expect(failures, "boxes", err, e->boxes);
     }
     if (checking || !e->starts) {
