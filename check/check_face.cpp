@@ -42,8 +42,11 @@ void platform_message_box(platform_window, const char* text, const char* caption
 }
 
 int platform_change_directory(const char* path) {
-    check_record.directory_changed = 1;
-    copy_text(check_record.directory, sizeof check_record.directory, path);
+    CheckRecord& r = check_record;
+    copy_text(r.change_asked, sizeof r.change_asked, path);
+    if (check_why_folder_unusable(path, r.change_fails, sizeof r.change_fails)) return 0;
+    r.directory_changed = 1;
+    copy_text(r.directory, sizeof r.directory, path);
     return 1;
 }
 

@@ -24,9 +24,14 @@ struct CheckRecord {
     unsigned line;
 
     CheckBox boxes[CHECK_BOXES_CAP];
-    unsigned box_count; // all boxes, also those not kept
-    int directory_changed;
+    unsigned box_count;    // all boxes, also those not kept
+    int directory_changed; // the change to `directory` would succeed
     char directory[CHECK_TEXT_CAP];
+    // The folder the launcher would ask to change to (empty: none), and why
+    // that change would fail (empty when it would not): the product then
+    // runs in the launcher's own folder.
+    char change_asked[CHECK_TEXT_CAP];
+    char change_fails[CHECK_TEXT_CAP];
     int started;
     char command_line[CHECK_TEXT_CAP];
     unsigned start_result; // as predicted by check_predict_program
@@ -62,6 +67,11 @@ void check_format(char* dest, unsigned capacity, const char* format, ...)
 // failure. Each system's checking face defines it.
 unsigned check_predict_program(const char* program, const char* directory, char* why,
                                unsigned why_capacity);
+
+// Why the launcher could not make `path` its current folder, in a few
+// words, into `why` (emptied when it could): returns 1 when the change
+// would fail.
+int check_why_folder_unusable(const char* path, char* why, unsigned why_capacity);
 
 // Why the file at `path` could not be opened for reading, in a few words;
 // `settings` 1 when it is the settings file, which must also be safe from

@@ -240,8 +240,13 @@ void check_print_text(const CheckRun* run) {
 
     if (run->would_start) {
         printf("The launcher would start the product.\n  Command line: %s\n", record.command_line);
-        printf("  Folder:       %s\n",
-               record.directory_changed ? record.directory : "unchanged (the launcher's own)");
+        if (record.change_fails[0] != '\0')
+            printf("  Folder:       unchanged (the launcher's own): the change to %s would fail: "
+                   "%s\n",
+                   record.change_asked, record.change_fails);
+        else
+            printf("  Folder:       %s\n",
+                   record.directory_changed ? record.directory : "unchanged (the launcher's own)");
     } else {
         printf("The launcher would not start the product.\n");
     }
@@ -327,7 +332,17 @@ void check_print_json(const CheckRun* run) {
         put_json(record.command_line);
         printf(", \"directory\": ");
         put_json_or_null(record.directory_changed ? record.directory : nullptr);
-        printf(", \"result\": %u},\n", record.start_result);
+        printf(", \"result\": %u, \"directory_change\": ", record.start_result);
+        if (record.change_asked[0] != '\0') {
+            printf("{\"path\": ");
+            put_json(record.change_asked);
+            printf(", \"fails\": ");
+            put_json_or_null(record.change_fails[0] != '\0' ? record.change_fails : nullptr);
+            printf("}");
+        } else {
+            printf("null");
+        }
+        printf("},\n");
     } else {
         printf("null,\n");
     }

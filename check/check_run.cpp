@@ -158,6 +158,13 @@ void warn_after(const CheckRun* run) {
         check_warn(in, password->last.line, "password-readable",
                    "talvin.ini holds a password and other users may read it (chmod 600 %s)",
                    settings);
+    if (check_record.change_fails[0] != '\0') {
+        const FieldTrace* path = check_field("path");
+        check_warn(path->last.file, path->last.line, "path-unusable",
+                   "the launcher cannot change to the folder %s (%s): the product would run in "
+                   "the launcher's own folder, and a relative command is looked for from there",
+                   check_record.change_asked, check_record.change_fails);
+    }
     for (unsigned i = 0; i < check_record.box_count && i < CHECK_BOXES_CAP; i++) {
         const CheckBox& box = check_record.boxes[i];
         if (strcmp(box.text, "Unable to open launch file!") == 0 && !r.tried[CHECK_FILE_LAUNCH])

@@ -310,6 +310,22 @@ unsigned check_predict_program(const char* program, const char* directory, char*
                 : result_of(ENAMETOOLONG, program, "", why, capacity);
 }
 
+int check_why_folder_unusable(const char* path, char* why, unsigned capacity) {
+    struct stat info;
+    if (stat(path, &info) != 0)
+        check_format(why, capacity, "%s",
+                     errno == ENOENT    ? "there is no such folder"
+                     : errno == ENOTDIR ? "a part of its path is not a folder"
+                                        : strerror(errno));
+    else if (!S_ISDIR(info.st_mode))
+        check_format(why, capacity, "it is not a folder");
+    else if (access(path, X_OK) != 0)
+        check_format(why, capacity, "it may not be entered (no search permission)");
+    else
+        why[0] = '\0';
+    return why[0] != '\0' ? 1 : 0;
+}
+
 void check_why_unopened(const char* path, int settings, char* why, unsigned capacity) {
     struct stat info;
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);

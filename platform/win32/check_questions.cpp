@@ -89,6 +89,17 @@ unsigned check_predict_program(const char* program, const char* directory, char*
     return 3;
 }
 
+int check_why_folder_unusable(const char* path, char* why, unsigned capacity) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        check_format(why, capacity, "there is no such folder");
+    else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        check_format(why, capacity, "it is not a folder");
+    else
+        why[0] = '\0';
+    return why[0] != '\0' ? 1 : 0;
+}
+
 void check_why_unopened(const char* path, int, char* why, unsigned capacity) {
     DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
