@@ -58,8 +58,10 @@ unsigned read_number(const unsigned char* at, unsigned size) {
     return value > 0xFFFFFFFFu ? 0xFFFFFFFFu : (unsigned)value;
 }
 
-// `name` as the kernel opens it from the folder `directory` (null: ours).
+// `name` as the kernel opens it from the folder `directory` (null: ours);
+// an empty name is that folder itself.
 bool resolve(const char* name, const char* directory, char* dest, unsigned capacity) {
+    if (name[0] == '\0') return FITS(dest, capacity, "%s", directory != nullptr ? directory : ".");
     return name[0] == '/' || directory == nullptr ? FITS(dest, capacity, "%s", name)
                                                   : FITS(dest, capacity, "%s/%s", directory, name);
 }
@@ -265,20 +267,24 @@ unsigned result_of(int error, const char* program, const char* detail, char* why
 }
 
 struct Candidate {
+    const char* directory; // where relative interpreters and loaders are found
     char detail[CHECK_TEXT_CAP];
 };
 
 // As the launcher's search: a program that is there although its
 // interpreter or loader is not ends the search, as one that cannot be run.
 int predict_candidate(const char* candidate, void* context) {
-    int error = start_error(candidate, nullptr, ((Candidate*)context)->detail, CHECK_TEXT_CAP);
+    Candidate* c = (Candidate*)context;
+    int error = start_error(candidate, c->directory, c->detail, sizeof c->detail);
     struct stat info;
     return error == ENOENT && stat(candidate, &info) == 0 ? ENOEXEC : error;
 }
 
-unsigned predict_from_search_path(const char* name, char* why, unsigned capacity) {
+unsigned predict_from_search_path(const char* name, const char* directory, char* why,
+                                  unsigned capacity) {
     char candidate[4096];
     static Candidate found;
+    found.directory = directory;
     int error = search_path(name, predict_candidate, &found, candidate);
     if (error != EACCES && error != ENOENT)
         return result_of(error, candidate, found.detail, why, capacity);
@@ -299,7 +305,8 @@ bool make_scratch_folder(char* folder, unsigned capacity) {
 
 unsigned check_predict_program(const char* program, const char* directory, char* why,
                                unsigned capacity) {
-    if (strchr(program, '/') == nullptr) return predict_from_search_path(program, why, capacity);
+    if (strchr(program, '/') == nullptr)
+        return predict_from_search_path(program, directory, why, capacity);
     char path[8192];
     bool fits = program[0] == '/' || directory == nullptr
                     ? FITS(path, sizeof path, "%s", program)

@@ -95,7 +95,8 @@ bool make_special(const std::string& path, const std::string& kind, std::vector<
     return kind[0] == '/' && symlink(kind.c_str(), path.c_str()) == 0;
 }
 
-// `text` with control and high bytes shown as \xHH, for messages.
+} // namespace
+
 std::string visible(const std::string& text) {
     std::string shown;
     for (unsigned char c : text) {
@@ -105,6 +106,8 @@ std::string visible(const std::string& text) {
     }
     return shown.size() > 600 ? shown.substr(0, 600) + "..." : shown;
 }
+
+namespace {
 
 // Adds one directive ("WORD VALUE") to `c`.
 bool add_directive(Case* c, const std::string& text, std::string* error) {
@@ -494,8 +497,14 @@ Expected expected_of(const Case& c, Places places, const CaseTree& tree,
     return e;
 }
 
-// Plays case `c` in a fresh tree through this runner's part and returns what
-// went wrong.
+// Only the cases whose name contains $LAUNCH_CASE, when it is set.
+bool case_selected(const Case& c) {
+    const char* wanted = getenv("LAUNCH_CASE");
+    return wanted == nullptr || c.name.find(wanted) != std::string::npos;
+}
+
+} // namespace
+
 std::vector<std::string> play_case(const Case& c) {
     std::vector<std::string> failures;
     size_t open_before = open_files();
@@ -513,14 +522,6 @@ std::vector<std::string> play_case(const Case& c) {
     if (open_files() != open_before) failures.push_back("a file left open");
     return failures;
 }
-
-// Only the cases whose name contains $LAUNCH_CASE, when it is set.
-bool case_selected(const Case& c) {
-    const char* wanted = getenv("LAUNCH_CASE");
-    return wanted == nullptr || c.name.find(wanted) != std::string::npos;
-}
-
-} // namespace
 
 int play_case_files(const char* runner, int count, char** files) {
     int played = 0, failed = 0, skipped = 0;

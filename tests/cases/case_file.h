@@ -103,6 +103,8 @@ class CaseTree {
 };
 
 std::string read_file(const std::string& path);
+// `text` with control and high bytes shown as \xHH, for messages.
+std::string visible(const std::string& text);
 bool write_file(const std::string& path, const std::string& bytes);
 // Adds to `failures` what talvin-check's exit `status` and its --json output
 // `text` tell otherwise than case `c`.
@@ -113,6 +115,12 @@ void compare_prediction(const Case& c, const Expected& e, const Places& places, 
 void compare_report(const Expected& e, const Places& places, const std::string& folder,
                     const std::string& text, const std::string& json,
                     std::vector<std::string>* failures);
+// The member `key` ("start.directory") of talvin-check's --json output
+// `text`, "<none>" when absent; its boxes as "CAPTION: TEXT" lines; an
+// appended block with its password masked as the checker shows it.
+std::string json_member(const std::string& text, const std::string& key);
+std::string json_boxes(const std::string& text);
+std::string password_masked(const std::string& block);
 // The scratch copy of a link's bytes that talvin-check's --json output
 // `text` names, or "".
 std::string checked_as(const std::string& text);
@@ -124,6 +132,9 @@ void expect(std::vector<std::string>* failures, const std::string& what, const s
 // through this runner's part (below); prints the failures and returns the
 // exit status.
 int play_case_files(const char* runner, int count, char** files);
+// Plays case `c` in a fresh tree through this runner's part; returns what
+// went wrong.
+std::vector<std::string> play_case(const Case& c);
 // Each runner's part of a play (fake_runner.cpp, process_runner.cpp): the
 // names the program knows the case's places by (returns talvin.ini's path,
 // "" for $WIN/talvin.ini); the run over the built tree with the expectations

@@ -91,11 +91,7 @@ void compare_prediction(const Case& c, const Expected& e, const Places& places, 
     int wanted_status = c.has("exit") ? atoi(c.get("exit").c_str()) : started ? 0 : 1;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != wanted_status)
         failures.push_back("exit status " + std::to_string(status));
-    std::string boxes;
-    for (int i = 0; json.count("boxes." + std::to_string(i) + ".caption"); i++)
-        boxes += get(json, "boxes." + std::to_string(i) + ".caption") + ": " +
-                 get(json, "boxes." + std::to_string(i) + ".text") + "\n";
-    expect(&failures, "boxes", boxes, e.boxes);
+    expect(&failures, "boxes", json_boxes(text), e.boxes);
     expect(&failures, "started", started ? get(json, "start.command_line") : "<nothing>",
            e.starts ? e.start : "<nothing>");
     if (started) {
@@ -138,6 +134,24 @@ void compare_report(const Expected& e, const Places& places, const std::string& 
         if ((is_json ? json : text) != expand(read_file(folder + name), places))
             failures->push_back("whole report " + name + " differs:\n" + (is_json ? json : text));
     }
+}
+
+std::string json_member(const std::string& text, const std::string& key) {
+    Flat json;
+    const char* p = text.c_str();
+    return flatten(p, "", &json) ? get(json, key) : "<not JSON>";
+}
+
+std::string json_boxes(const std::string& text) {
+    std::string boxes;
+    for (int i = 0; json_member(text, "boxes." + std::to_string(i) + ".caption") != "<none>"; i++)
+        boxes += json_member(text, "boxes." + std::to_string(i) + ".caption") + ": " +
+                 json_member(text, "boxes." + std::to_string(i) + ".text") + "\n";
+    return boxes;
+}
+
+std::string password_masked(const std::string& block) {
+    return masked(block);
 }
 
 std::string checked_as(const std::string& text) {

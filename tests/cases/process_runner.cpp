@@ -5,6 +5,8 @@
 // prefix PREFIX: places get their Windows names, talvin.ini is the prefix's
 // and boxes are read from wine's trace of MessageBoxA.
 // Usage: process_runner [--wine PREFIX] [--check] PROGRAM RECORD_PRODUCT FILE.cases...
+// With --agree TALVIN_CHECK COUNT LAUNCHER RECORD_PRODUCT it plays COUNT random
+// cases through both, which must agree (see agree_run).
 // (LAUNCHER_WRAPPER="valgrind ...": put before the program, split at blanks.)
 #include "case_file.h"
 
@@ -26,6 +28,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <random>
 #include <sstream>
 
 namespace {
@@ -187,6 +190,120 @@ int run(std::vector<std::string> argv, std::vector<std::string> env, const std::
 int exit_status;
 std::string json, wine_stored;
 
+// --- The agreement run (--agree): random launch files, settings and programs
+// (there, missing or of the wrong kind), each given to talvin-check and then
+// to the launcher, whose boxes, product's arguments and folder, and appended
+// block must be what the checker foretold.
+const char* agree_checker; // null: cases from files
+std::string foretold, launch_before;
+int foretold_status;
+
+std::mt19937 random_bits(20261209); // fixed: every run plays the same cases
+
+std::string pick(std::vector<std::string> options) {
+    return options[random_bits() % options.size()];
+}
+
+std::string random_bytes(size_t count) {
+    std::string bytes;
+    while (bytes.size() < count)
+        bytes += (char)random_bits();
+    return bytes;
+}
+
+// An ELF header for `machine` (64- or 32-bit) whose one program header names
+// the loader `loader`.
+std::string elf(bool wide, char machine, const std::string& loader) {
+    std::string head(wide ? 64 : 52, '\0'), entry(wide ? 56 : 32, '\0');
+    head.replace(0, 7,
+                 std::string("\x7f"
+                             "ELF\2\1\1")
+                     .replace(4, 1, 1, wide ? '\2' : '\1'));
+    head[16] = 2, head[18] = machine, head[20] = 1, entry[0] = 3; // executable; PT_INTERP
+    head[wide ? 32 : 28] = (char)head.size(), head[wide ? 54 : 42] = (char)entry.size();
+    head[wide ? 56 : 44] = 1, entry[wide ? 8 : 4] = (char)(head.size() + entry.size());
+    entry[wide ? 32 : 16] = (char)(loader.size() + 1);
+    return head + entry + loader + '\0';
+}
+
+// Program prod/NAME of a random kind; each that runs records its arguments.
+void add_program(Case* c, const std::string& name) {
+    std::string path = "prod/" + name, runs = "\nexec $PRODUCT \"$@\"\n", mode = "755";
+    std::string kind = pick({"link", "script", "script", "plain", "dir", "#!", "#!", "no #!",
+                             "empty", "elf", "dangling", "none", "locked"});
+    std::map<std::string, std::string> bytes = {
+        {"script", "#!/bin/sh" + runs},
+        {"plain", "#!/bin/sh" + runs},
+        {"no #!", runs},
+        {"empty", ""},
+        {"link", "$PRODUCT"},
+        {"dangling", "/nonexistent/x"},
+        {"dir", "dir"},
+        {"locked", "dir"},
+        {"#!", "#!" + pick({"", " ", "\t"}) +
+                   pick({"/bin/sh", "$PROD/p0", "$PROD/p1", "$PROD/p2", "../prod/p3", "p1", "$PROD",
+                         "/nonexistent", "$PRODUCT", std::string(252, ' ') + "/bin/sh",
+                         std::string(260, '/'), std::string("\0/bin/sh", 8), "$PROD/p1/x"}) +
+                   pick({"", " -e", "\t", " ", "\r"}) + runs},
+        {"elf", elf(random_bits() % 2, pick({">", "\3", "\xb7", "("})[0],
+                    pick({"/lib/nothere.so.1", "$PROD", "../dl/game.tvl"}))}};
+    if (kind == "none") return;
+    bool special = kind == "link" || kind == "dangling" || kind == "dir" || kind == "locked";
+    c->many.push_back({special ? "special" : "file", path, bytes[kind]});
+    if (kind != "link" && kind != "dangling" && kind != "dir")
+        c->many.push_back({"mode", path, kind == "plain" || kind == "locked" ? "644" : mode});
+}
+
+std::string odd_line() {
+    return pick({std::string(4100, 'x'), "[unclosed \x01\xff", std::string("title=a\0b", 9),
+                 "\x1a[launch]\napp=other", "title=" + random_bytes(random_bits() % 40),
+                 "messages=" + pick({"0", "1", "x", "-1"}), "passlaunch=0", " app = client ",
+                 "missing=" + random_bytes(random_bits() % 300), "[launch]", "[identification]",
+                 "user=" + random_bytes(random_bits() % 20), "password=p" + std::string(300, 'w'),
+                 "command=$PRODUCT", "path=$DIR", random_bytes(random_bits() % 80),
+                 std::string(4093 + random_bits() % 3, 'y')});
+}
+
+Case random_case() {
+    Case c;
+    for (const char* name : {"p0", "p1", "p2", "p3", "p4"})
+        add_program(&c, name);
+    std::string command = pick({"$PROD/", "$PROD/", "", "../prod/", "prod/", "\"$PROD/"}) +
+                          pick({"p0", "p1", "p2", "p3", "p4", "p5", "p0/x", std::string(80, 'p')});
+    std::string ini =
+        "[client]\ncommand=" + command + (command[0] == '"' ? "\"" : "") +
+        pick({"", " -a", " a;b \"c d\""}) + "\n" +
+        pick({"", "path=$PROD\n", "path=$DIR\n", "path=$DIR/nothere\n", "path=$PROD/p1\n",
+              "path=$PROD/p3\n", "path=prod\n", "path=../prod\n", "path=$PRODUCT\n"});
+    std::string launch = "[launch]\napp=client\n";
+    for (int n = random_bits() % 4; n > 0; n--)
+        (random_bits() % 2 ? ini : launch) += odd_line() + "\n";
+    if (random_bits() % 4 == 0) ini += "[identification]\nuser=ann\npassword=pw\n";
+    if (random_bits() % 30 != 0) c.one["launch"] = launch;
+    if (random_bits() % 30 != 0) c.one["ini"] = ini;
+    c.one["name"] = pick({"game.tvl", "game.tvl", "a b.tvl", "a\".tvl", "-x.tvl"});
+    c.many.push_back(
+        {"env", "", pick({"PATH=$PROD:/bin", "PATH=/usr/bin:/bin", "PATH=/bin:prod"})});
+    return c;
+}
+
+// Plays `count` random cases (only number $LAUNCH_CASE, when it is set).
+int agree_run(int count) {
+    int failed = 0;
+    for (int i = 0; i < count; i++) {
+        Case c = random_case();
+        if (getenv("LAUNCH_CASE") != nullptr && atoi(getenv("LAUNCH_CASE")) != i) continue;
+        std::vector<std::string> failures = play_case(c);
+        failed += !failures.empty();
+        for (size_t f = 0; f < failures.size(); f++)
+            printf("%s%s\n",
+                   f == 0 ? ("FAIL random case " + std::to_string(i) + "\n  ").c_str() : "  ",
+                   failures[f].c_str());
+    }
+    printf("agree: %d cases played, %d failed\n", count, failed);
+    return failed == 0 ? 0 : 1;
+}
+
 } // namespace
 
 std::string runner_places(const Case&, const CaseTree&, Places* places) {
@@ -205,6 +322,16 @@ std::string runner_places(const Case&, const CaseTree&, Places* places) {
 
 std::string runner_run(const Case& c, const CaseTree& tree, Places* places, const Expected& e,
                        std::vector<std::string>* failures) {
+    if (agree_checker != nullptr && !checking) {
+        // The checker first, which must change nothing; then the launcher.
+        const char* launcher = program;
+        checking = true, program = agree_checker;
+        runner_run(c, tree, places, e, failures);
+        checking = false, program = launcher;
+        foretold = json, foretold_status = exit_status, launch_before = read_file(places->launch);
+        expect(failures, "talvin-check's standard error", read_file(tree.root() + ".err"), "");
+        tree.check(Expected(), failures);
+    }
     if (wine_prefix != nullptr && c.has("start") &&
         c.get("start").find("$SHORT") != std::string::npos)
         places->short_launch = wine_short_form(places->launch);
@@ -264,10 +391,54 @@ std::string runner_run(const Case& c, const CaseTree& tree, Places* places, cons
     return wine_short_form("C:" + windows_name(wine_stored.substr(drive_c.size())).substr(2));
 }
 
+namespace {
+
+// The launcher's run held against what talvin-check foretold.
+void compare_agreement(const Case& c, const std::string& err, const std::string& record,
+                       const Places& places, Expected* e, std::vector<std::string>* failures) {
+    if (exit_status != 0)
+        failures->push_back("the launcher's exit status " + std::to_string(exit_status));
+    bool started = json_member(foretold, "outcome") == "start";
+    int status = WIFEXITED(foretold_status) ? WEXITSTATUS(foretold_status) : -1;
+    if (status != (started ? 0 : 1) && !(status == 2 && !started))
+        failures->push_back("talvin-check's exit status " + std::to_string(status));
+    expect(failures, "boxes", json_boxes(foretold), err);
+    if (started != !record.empty())
+        failures->push_back(started ? "foretold a start: nothing ran" : "the product ran");
+    std::string wanted = expected_args(json_member(foretold, "start.command_line"));
+    std::string got = recorded(record, "arg"), directory = json_member(foretold, "start.directory");
+    // An interpreter gets its own arguments before the command's.
+    if (!record.empty() && (got.size() < wanted.size() ||
+                            got.compare(got.size() - wanted.size(), wanted.size(), wanted)))
+        expect(failures, "product's arguments", got, wanted);
+    std::filesystem::path folder =
+        std::filesystem::path(places.dl) / (directory == "null" ? "" : directory);
+    if (!record.empty())
+        expect(failures, "product's folder", recorded(record, "cwd"),
+               std::filesystem::weakly_canonical(folder).string() + "\n");
+    std::string after = read_file(places.launch), block = json_member(foretold, "append.text");
+    e->appends = after.size() > launch_before.size();
+    e->append = after.substr(std::min(launch_before.size(), after.size()));
+    expect(failures, "block", password_masked(e->append), block == "<none>" ? "" : block);
+    if (!failures->empty())
+        failures->push_back("launch " + visible(c.has("launch") ? c.get("launch") : "-") +
+                            "\n  ini " + visible(c.has("ini") ? c.get("ini") : "-"));
+    for (const Case::Item& item : failures->empty() ? std::vector<Case::Item>() : c.many)
+        failures->push_back(item.directive + " " + item.first + " " + visible(item.value));
+}
+
+} // namespace
+
 bool runner_compare(const Case& c, const CaseTree& tree, const Places& places, Expected* e,
                     std::vector<std::string>* failures) {
     std::string out = read_file(tree.root() + ".out"), err = read_file(tree.root() + ".err");
     std::string rec = tree.root() + ".rec", record = read_file(rec);
+    if (agree_checker != nullptr) {
+        compare_agreement(c, err, record, places, e, failures);
+        for (const std::string& path : {tree.root() + ".out", tree.root() + ".err", rec})
+            unlink(path.c_str());
+        return true;
+    }
     // Where names ignore case, the launcher uppercases the command line.
     if (wine_prefix != nullptr) e->start = upper(in_code_page(e->start));
     if (checking) {
@@ -317,8 +488,13 @@ bool runner_compare(const Case& c, const CaseTree& tree, const Places& places, E
 }
 
 int main(int argc, char** argv) {
+    int agree_count = 0;
     for (; argc > 1 && argv[1][0] == '-'; argc--, argv++) {
-        if (strcmp(argv[1], "--check") == 0) {
+        if (strcmp(argv[1], "--agree") == 0 && argc > 3) {
+            agree_checker = realpath(argv[2], nullptr);
+            agree_count = atoi(argv[3]);
+            argc -= 2, argv += 2;
+        } else if (strcmp(argv[1], "--check") == 0) {
             checking = true;
         } else if (strcmp(argv[1], "--wine") == 0 && argc > 2) {
             wine_prefix = argv[2];
@@ -327,9 +503,10 @@ int main(int argc, char** argv) {
             argc = 0;
         }
     }
-    if (argc < 4) {
+    if (argc < (agree_checker != nullptr ? 3 : 4)) {
         fprintf(stderr, "usage: process_runner [--wine PREFIX] [--check] PROGRAM RECORD_PRODUCT "
-                        "FILE.cases...\n");
+                        "FILE.cases...\n       process_runner --agree TALVIN_CHECK COUNT "
+                        "LAUNCHER RECORD_PRODUCT\n");
         return 2;
     }
     program = realpath(argv[1], nullptr);
@@ -346,5 +523,6 @@ int main(int argc, char** argv) {
     }
     // Programs the launcher starts become this process's children when it ends.
     prctl(PR_SET_CHILD_SUBREAPER, 1);
+    if (agree_checker != nullptr) return agree_run(agree_count);
     return play_case_files(checking ? "check" : "posix", argc - 3, argv + 3);
 }
