@@ -33,13 +33,49 @@ bool folder_exists(const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// 1 when this Windows runs programs built for `machine`: its processor's
+// own, and those it emulates (32-bit x86 on x64; both on ARM64).
+bool machine_runs(WORD machine) {
+    SYSTEM_INFO info;
+    GetNativeSystemInfo(&info);
+    switch (info.wProcessorArchitecture) {
+    case PROCESSOR_ARCHITECTURE_INTEL:
+        return machine == IMAGE_FILE_MACHINE_I386;
+    case PROCESSOR_ARCHITECTURE_AMD64:
+        return machine == IMAGE_FILE_MACHINE_I386 || machine == IMAGE_FILE_MACHINE_AMD64;
+    case PROCESSOR_ARCHITECTURE_ARM64:
+        return machine == IMAGE_FILE_MACHINE_I386 || machine == IMAGE_FILE_MACHINE_AMD64 ||
+               machine == IMAGE_FILE_MACHINE_ARM64 || machine == IMAGE_FILE_MACHINE_ARMNT;
+    default:
+        return true; // not judged
+    }
+}
+
+// The machine a Windows program file (MZ, then a PE header) is built for;
+// 0 when it is no such file, or cannot be read.
+WORD pe_machine(const char* path) {
+    HANDLE file =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    unsigned char head[4096];
+    DWORD got = 0;
+    bool read = file != INVALID_HANDLE_VALUE && ReadFile(file, head, sizeof head, &got, nullptr);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (!read || got < 64 || head[0] != 'M' || head[1] != 'Z') return 0;
+    DWORD at = head[60] | head[61] << 8 | head[62] << 16 | (DWORD)head[63] << 24;
+    if (at > got - 6 || memcmp(head + at, "PE\0\0", 4) != 0) return 0;
+    return (WORD)(head[at + 4] | head[at + 5] << 8);
+}
+
 unsigned predict_file(const char* program, char* why, unsigned capacity) {
     char with_extension[MAX_PATH * 4];
     DWORD attributes = GetFileAttributesA(program);
+    const char* found = program;
     const char* dot = strrchr(program, '.');
     if (attributes == INVALID_FILE_ATTRIBUTES && (dot == nullptr || has_folder(dot))) {
         snprintf(with_extension, sizeof with_extension, "%s.exe", program);
         attributes = GetFileAttributesA(with_extension);
+        found = with_extension;
     }
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         if (folder_exists(program)) {
@@ -52,6 +88,12 @@ unsigned predict_file(const char* program, char* why, unsigned capacity) {
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         check_format(why, capacity, "%s is a folder, not a program", program);
         return 5;
+    }
+    WORD machine = pe_machine(found);
+    if (machine != 0 && !machine_runs(machine)) {
+        check_format(why, capacity, "%s is a program for another processor (PE machine 0x%04X)",
+                     program, machine);
+        return 11;
     }
     check_format(why, capacity, "%s would be started", program);
     return START_OK;
@@ -72,10 +114,8 @@ unsigned check_predict_program(const char* program, const char* directory, char*
                                unsigned capacity) {
     if (!has_folder(program)) {
         char found[MAX_PATH];
-        if (SearchPathA(nullptr, program, ".exe", sizeof found, found, nullptr) != 0) {
-            check_format(why, capacity, "%s would be started", found);
-            return START_OK;
-        }
+        if (SearchPathA(nullptr, program, ".exe", sizeof found, found, nullptr) != 0)
+            return predict_file(found, why, capacity);
         check_format(why, capacity, "no folder of the search path holds a program %s", program);
         return 2;
     }
