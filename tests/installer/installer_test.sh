@@ -137,7 +137,8 @@ check "package: install over the setup program's" "$?" "$refused"
 take_over
 start "$(value "$setup_key" QuietUninstallString)"
 check "setup: silent uninstall" "$?" 0
-wait_until 60 test ! -e "$install_unix/uninstall.exe" || fail "the uninstaller did not finish"
+# It returns at once and goes on from the temporary folder: until wine is idle.
+timeout 60 wineserver -w && test ! -e "$install_unix/uninstall.exe" || fail "the uninstaller did not finish"
 check_uninstalled "$setup_key"
 
 # The Windows Installer package.
