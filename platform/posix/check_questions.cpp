@@ -217,7 +217,7 @@ int start_error(const char* program, const char* directory, char* why, unsigned 
                 check_format(why, capacity, "the first line of %s names no interpreter", who);
             else if (error != 0)
                 check_format(why, capacity, "the interpreter %s named on the first line of %s %s",
-                             name, who,
+                             name[0] != '\0' ? name : "\"\" (the current folder)", who,
                              error == ENOENT   ? "is missing"
                              : error == EACCES ? "may not be run (a folder, not a program file, "
                                                  "or no permission)"
