@@ -120,7 +120,7 @@ void compare_report(const Expected& e, const Places& places, const std::string& 
 // appended block with its password masked as the checker shows it.
 std::string json_member(const std::string& text, const std::string& key);
 std::string json_boxes(const std::string& text);
-std::string password_masked(const std::string& block);
+std::string password_masked(std::string block);
 // The scratch copy of a link's bytes that talvin-check's --json output
 // `text` names, or "".
 std::string checked_as(const std::string& text);
