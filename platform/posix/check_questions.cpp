@@ -120,13 +120,12 @@ bool script_interpreter(char* head, char* dest, unsigned capacity) {
     char* last = head + HEAD_SIZE - 1;
     if (end == nullptr) {
         char* name = head + 2;
-        while (name < last && spacetab(*name))
+        while (name <= last && spacetab(*name))
             name++;
-        if (name == last) return false;
         char* stop = name;
-        while (stop < last && !spacetab(*stop) && *stop != '\0')
+        while (stop <= last && !spacetab(*stop) && *stop != '\0')
             stop++;
-        if (stop == last) return false; // the name is cut off
+        if (stop > last) return false; // no name, or one cut off
         end = last;
     }
     while (end > head + 2 && spacetab(end[-1]))
