@@ -1,5 +1,5 @@
 // Writes one generated settings file: make_settings_file KIND MEGABYTES PATH,
-// KIND being realistic, long_lines, short_lines or one_section.
+// KIND being realistic, long_lines, short_lines, one_section or bad_headers.
 #include "settings_files.h"
 
 #include <stdio.h>

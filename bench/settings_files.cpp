@@ -83,6 +83,14 @@ void write_short_lines(Writer& w, std::mt19937&, size_t bytes) {
     }
 }
 
+// Headers with a blank in the name, "[my product]": the first word holds no
+// ']', though the line does.
+void write_bad_headers(Writer& w, std::mt19937& random, size_t bytes) {
+    std::uniform_int_distribution<size_t> length(5, 40);
+    while (w.written() < bytes)
+        w.put("[" + value(random, length(random)) + " " + value(random, length(random)) + "]\r\n");
+}
+
 } // namespace
 
 const char* const PRODUCT_SECTION = "product7";
@@ -97,6 +105,8 @@ const char* kind_name(FileKind kind) {
         return "short_lines";
     case FileKind::OneSection:
         return "one_section";
+    case FileKind::BadHeaders:
+        return "bad_headers";
     }
     return "?";
 }
@@ -118,6 +128,9 @@ bool write_settings_file(FileKind kind, size_t bytes, const std::string& path) {
         break;
     case FileKind::OneSection:
         write_one_section(w, random, bytes);
+        break;
+    case FileKind::BadHeaders:
+        write_bad_headers(w, random, bytes);
         break;
     }
     return fclose(out) == 0;

@@ -9,6 +9,7 @@ enum class FileKind {
     LongLines,  // key lines longer than the reader's 4094-character line
     ShortLines, // key lines of a few characters
     OneSection, // realistic key lines, all in the one product section (product7)
+    BadHeaders, // nothing but section headers without ']', as a hostile page may serve
 };
 
 // The product section that the readers measured take as `app`.
@@ -16,7 +17,7 @@ extern const char* const PRODUCT_SECTION;
 
 // Every kind, in the order of the benchmark's table.
 const FileKind FILE_KINDS[] = {FileKind::Realistic, FileKind::LongLines, FileKind::ShortLines,
-                               FileKind::OneSection};
+                               FileKind::OneSection, FileKind::BadHeaders};
 
 const char* kind_name(FileKind kind);
 

@@ -208,6 +208,7 @@ void run_launch(platform_window owner, const char* settings_dir, char* launch_pa
 
 void run_layered_launch(platform_window owner, const char* system_dir, const char* settings_dir,
                         char* launch_path) {
+    bad_header_boxes = 0;
     unquote(launch_path);
 
     // The path goes to the product as one quoted argument; a name that would

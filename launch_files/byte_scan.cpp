@@ -152,14 +152,15 @@ template <bool zeros> inline bool take_piece(TextStream* s, Piece* piece) {
     }
 }
 
-// Whether the line's first token begins with '[': only such a line can end a
-// section, so every other line of a section that is passed over is skipped
-// without being tokenised.
-inline bool opens_section(const Piece& piece) {
+// Whether the line's first token begins with '[' (and, with `closed_only`,
+// holds a ']'): only such a line can end a section, so every other line of a
+// section that is passed over is skipped without being tokenised.
+inline bool opens_section(const Piece& piece, bool closed_only) {
     const unsigned char* p = piece.begin;
     while (p < piece.end && (*p == ' ' || *p == '\t' || *p == '='))
         p++;
-    return p < piece.end && *p == '[';
+    if (p == piece.end || *p != '[') return false;
+    return !closed_only || memchr(p, ']', token_length(p, (unsigned)(piece.end - p))) != nullptr;
 }
 
 // The bytes of the 64 at `p` that are line feeds, and those that may open a
@@ -211,6 +212,26 @@ void pass_short_lines(TextStream* s) {
     s->pos = line;
 }
 
+// Bytes looked at for a ']' at once when only headers holding one matter.
+const unsigned CLOSE_WINDOW = 4096;
+
+// Moves the stream from the start of a line over whole lines that hold no
+// ']' at all, and so no header that holds one: up to the line of the first
+// ']' within CLOSE_WINDOW bytes, or past the last line feed there when there
+// is none. A line feed always ends a piece, so the stream is left at the
+// start of one.
+void pass_lines_without_close(TextStream* s) {
+    unsigned window = s->len - s->pos < CLOSE_WINDOW ? s->len - s->pos : CLOSE_WINDOW;
+    const unsigned char* begin = s->chunk + s->pos;
+    const unsigned char* close = (const unsigned char*)memchr(begin, ']', window);
+    const unsigned char* p = close != nullptr ? close : begin + window;
+    // Most often the ']' is in the line at hand: then nothing is passed.
+    if (memchr(begin, '\n', (size_t)(p - begin)) == nullptr) return;
+    while (p[-1] != '\n')
+        p--;
+    s->pos += (unsigned)(p - begin);
+}
+
 } // namespace
 
 bool next_piece(TextStream* s, Piece* piece) {
@@ -221,10 +242,12 @@ void put_back(TextStream* s, const Piece& piece) {
     s->pos = (unsigned)(piece.begin - s->chunk);
 }
 
-bool pass_to_section_header(TextStream* s) {
+bool pass_to_section_header(TextStream* s, bool closed_only) {
     Piece piece;
-    while (take_piece<false>(s, &piece)) {
-        if (opens_section(piece)) {
+    for (;;) {
+        if (closed_only) pass_lines_without_close(s);
+        if (!take_piece<false>(s, &piece)) break;
+        if (opens_section(piece, closed_only)) {
             put_back(s, piece);
             return true;
         }

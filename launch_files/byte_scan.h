@@ -61,8 +61,9 @@ bool next_piece(TextStream* s, Piece* piece);
 void put_back(TextStream* s, const Piece& piece);
 
 // Passes over lines up to the next one whose first token begins with '[',
-// which is left to be read next; false at the end of the file.
-bool pass_to_section_header(TextStream* s);
+// which is left to be read next; false at the end of the file. With
+// `closed_only`, a header whose first token holds no ']' is passed over too.
+bool pass_to_section_header(TextStream* s, bool closed_only = false);
 
 // The length of the token at `p` (at most `limit` bytes): it ends at a
 // space, tab, line feed, equals sign or zero byte.

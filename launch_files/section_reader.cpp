@@ -6,12 +6,16 @@
 
 char line_buffer[LINE_BUFFER_CAP];
 bool line_pushed_back = false;
+unsigned bad_header_boxes = 0;
 const LaunchObserver* launch_observer = nullptr;
 
 namespace {
 
 const char BAD_HEADER_TEXT[] = "no matching ']' found on ";
 const char BAD_HEADER_END[] = "!\n";
+// A page's file of nothing but bad headers would hold the person at one
+// modal box after another.
+const char BAD_HEADER_LAST_END[] = "!\nFurther headers without ']' are not shown.\n";
 
 // Space, tab, line feed and equals sign separate tokens. A table: one
 // branch per byte looked at.
@@ -161,10 +165,12 @@ void pass_section_body(TextStream* stream) {
     }
 }
 
-// "no matching ']' found on PREFIX!\n", the prefix cut so that the whole
-// text fits `capacity` bytes.
-void format_bad_header(char* message, size_t capacity, const char* line, const char* end) {
-    size_t fixed = sizeof BAD_HEADER_TEXT - 1 + sizeof BAD_HEADER_END - 1;
+// "no matching ']' found on PREFIX" and `ending`, the prefix cut so that
+// the whole text fits `capacity` bytes.
+void format_bad_header(char* message, size_t capacity, const char* line, const char* end,
+                       const char* ending) {
+    size_t ending_length = strlen(ending);
+    size_t fixed = sizeof BAD_HEADER_TEXT - 1 + ending_length;
     size_t prefix = (size_t)(end - line);
     if (prefix > capacity - fixed - 1) prefix = capacity - fixed - 1;
     char* p = message;
@@ -172,7 +178,17 @@ void format_bad_header(char* message, size_t capacity, const char* line, const c
     p += sizeof BAD_HEADER_TEXT - 1;
     memcpy(p, line, prefix);
     p += prefix;
-    memcpy(p, BAD_HEADER_END, sizeof BAD_HEADER_END);
+    memcpy(p, ending, ending_length + 1);
+}
+
+// The box for a header without ']', while the run may show one.
+void report_bad_header(platform_window owner, char* message, const char* line, const char* end) {
+    if (bad_header_boxes > BAD_HEADER_BOXES_MAX) return;
+    bool last = bad_header_boxes == BAD_HEADER_BOXES_MAX;
+    format_bad_header(message, LINE_BUFFER_CAP, line, end,
+                      last ? BAD_HEADER_LAST_END : BAD_HEADER_END);
+    platform_message_box(owner, message, "Launcher");
+    bad_header_boxes++;
 }
 
 char* take_buffer() {
@@ -221,17 +237,18 @@ int parse_section_file(platform_window owner, const char* path, SettingSource so
             stream->at_end = stream->failed = false;
             stream->ctrl_z = 0;
             // Lines outside any section are skipped unread: only a header
-            // matters there (an observer is told of every line).
+            // matters there, and a header without ']' only while its box may
+            // be shown (an observer is told of every line).
             bool every_line = launch_observer != nullptr;
-            while ((line_pushed_back || every_line || pass_to_section_header(stream)) &&
+            while ((line_pushed_back || every_line ||
+                    pass_to_section_header(stream, bad_header_boxes > BAD_HEADER_BOXES_MAX)) &&
                    next_line(stream, line) != nullptr) {
                 const char* end;
                 char* token = (char*)first_token(line, &end);
                 if (token == nullptr || *token != '[') continue;
                 char* close = (char*)memchr(token, ']', (size_t)(end - token));
                 if (close == nullptr) {
-                    format_bad_header(message, LINE_BUFFER_CAP, line, end);
-                    platform_message_box(owner, message, "Launcher");
+                    report_bad_header(owner, message, line, end);
                     continue;
                 }
                 *close = '\0';

@@ -8,6 +8,9 @@
 
 enum {
     LINE_BUFFER_CAP = 4096, // a line handed out or back is held in a buffer of this size
+    // Headers without ']' shown one box each in a run; the next one's box
+    // also says that later ones are not shown, and no box follows it.
+    BAD_HEADER_BOXES_MAX = 3,
 };
 
 static_assert(LINE_BUFFER_CAP == LINE_MAX_CHARS + 2, "a line, its line feed and its terminator");
@@ -17,6 +20,11 @@ static_assert(LINE_BUFFER_CAP == LINE_MAX_CHARS + 2, "a line, its line feed and 
 // reading.
 extern char line_buffer[LINE_BUFFER_CAP];
 extern bool line_pushed_back;
+
+// The boxes shown in this run for headers without ']' (the launch file and
+// the settings files together), at most BAD_HEADER_BOXES_MAX + 1. A run
+// sets it to 0 before its first file.
+extern unsigned bad_header_boxes;
 
 // Copies the next line (at most LINE_MAX_CHARS characters, its line feed
 // kept) into `dest`, a buffer of LINE_BUFFER_CAP bytes, and returns `dest`;
@@ -33,5 +41,5 @@ void parse_section_body(const char* section, TextStream* stream, SettingSource s
 // Reads the whole file at `path`. Returns 1 when it could be opened and read,
 // whatever it held, and 0 when it cannot be opened (or a working buffer
 // could not be had). A header without ']' is reported in a message box owned
-// by `owner`, and reading goes on.
+// by `owner` (while bad_header_boxes allows), and reading goes on.
 int parse_section_file(platform_window owner, const char* path, SettingSource source);

@@ -171,8 +171,10 @@ bool unescape(const std::string& in, std::string* out, std::string* error) {
                 return false;
             }
             long n = atol(in.substr(i + 1, colon - i - 1).c_str());
+            std::string text;
+            if (!unescape(in.substr(colon + 1, close - colon - 1), &text, error)) return false;
             for (long k = 0; k < n; k++)
-                out->append(in, colon + 1, close - colon - 1);
+                *out += text;
             i = close;
         } else {
             *error = std::string("unknown escape \\") + c;

@@ -54,10 +54,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(memchr(launch_path, '\0', sizeof launch_path) != nullptr, "launch path terminated");
     check(!line_pushed_back, "no line pushed back after a file");
     check(fake::memory_outstanding == 0, "every working buffer given back");
+    unsigned bad_headers = 0;
     for (const fake::MessageBox& box : fake::message_boxes) {
         check(box.text.size() < LINE_BUFFER_CAP, "message fits its buffer");
         check(CAPTIONS.count(box.caption) == 1, "message has a known caption");
+        bad_headers += box.text.compare(0, 25, "no matching ']' found on ") == 0;
     }
+    check(bad_headers <= BAD_HEADER_BOXES_MAX + 1, "a few bad-header boxes at the most");
 
     const LaunchSettings& s = launch_settings;
     check(fake::started.size() <= 1, "at most one start");
