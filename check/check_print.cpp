@@ -4,6 +4,7 @@
 
 #include "launch_files/launch_settings.h"
 
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -80,16 +81,82 @@ const char* link_verdict_code(LinkVerdict verdict) {
 
 // --- Text
 
+// The text report is read on a terminal, which takes a file's control
+// characters as commands: they could erase a verdict, print one of their
+// own or set the clipboard. Every text from a file, its name or the system
+// goes through put_text; only the report's own line ends stay line ends.
+
+// The text is read as UTF-8 (set when the report starts).
+bool utf8_output = false;
+
+// The length of the control character at `p`: 1 for a C0 control or DEL,
+// 2 for a C1 control where the text is read as UTF-8, else 0.
+unsigned control_at(const unsigned char* p) {
+    if (*p < 0x20 || *p == 0x7F) return 1;
+    if (utf8_output && p[0] == 0xC2 && p[1] >= 0x80 && p[1] <= 0x9F) return 2;
+    return 0;
+}
+
+// Writes the character at `p` (its control bytes as \xHH); returns its length.
+unsigned put_character(const unsigned char* p) {
+    unsigned length = control_at(p);
+    if (length == 0) {
+        putchar(*p);
+        return 1;
+    }
+    for (unsigned i = 0; i < length; i++)
+        printf("\\x%02X", p[i]);
+    return length;
+}
+
+void put_text(const char* text) {
+    for (const unsigned char* p = (const unsigned char*)text; *p != '\0';)
+        p += put_character(p);
+}
+
+// printf for the text report, of %s, %u, %d and %% only: each %s goes
+// through put_text.
+void put(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+void put(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    for (const char* f = format; *f != '\0'; f++) {
+        if (*f != '%') {
+            putchar(*f);
+            continue;
+        }
+        switch (*++f) {
+        case 's':
+            put_text(va_arg(args, const char*));
+            break;
+        case 'u':
+            printf("%u", va_arg(args, unsigned));
+            break;
+        case 'd':
+            printf("%d", va_arg(args, int));
+            break;
+        default:
+            putchar(*f);
+        }
+    }
+    va_end(args);
+}
+
 void put_link(const CheckRun* run) {
     const CheckRecord& r = check_record;
     printf("Link:          %u characters, ", run->decoded.length);
     if (run->decoded.verdict == LINK_DECODED)
-        printf("%u bytes of a launch file, which the launcher would write into a new file in\n"
-               "               %s (read here from a scratch copy)\n",
-               run->decoded.size, r.link_folder);
+        put("%u bytes of a launch file, which the launcher would write into a new file in\n"
+            "               %s (read here from a scratch copy)\n",
+            run->decoded.size, r.link_folder);
     else if (run->decoded.verdict == LINK_NOT_STORED && r.link_asked)
-        printf("%u bytes, which the launcher could not keep in %s\n", run->decoded.size,
-               r.link_folder);
+        put("%u bytes, which the launcher could not keep in %s\n", run->decoded.size,
+            r.link_folder);
     else
         printf("refused (%s)\n", link_verdict_code(run->decoded.verdict));
 }
@@ -104,9 +171,9 @@ void put_not_required() {
     else if (app[0] == '\0')
         printf("no product is named");
     else if (!r.product_section_seen)
-        printf("talvin.ini has no [%s] section", app);
+        put("talvin.ini has no [%s] section", app);
     else
-        printf("the [%s] section names no publickey", app);
+        put("the [%s] section names no publickey", app);
     printf(")");
 }
 
@@ -137,30 +204,34 @@ void put_signature(const CheckRun* run) {
 // `text` in double quotes, control bytes as \xHH.
 void put_quoted(const char* text) {
     putchar('"');
-    for (const unsigned char* p = (const unsigned char*)text; *p != '\0'; p++) {
-        if (*p < 0x20 || *p == 0x7F || *p == '"' || *p == '\\')
-            printf(*p == '"' || *p == '\\' ? "\\%c" : "\\x%02X", *p);
+    for (const unsigned char* p = (const unsigned char*)text; *p != '\0';) {
+        if (*p == '"' || *p == '\\')
+            printf("\\%c", *p++);
         else
-            putchar(*p);
+            p += put_character(p);
     }
     putchar('"');
 }
 
-// `text` on lines of its own, indented, carriage returns left out.
+// `text` on lines of its own, indented: its line ends (LF or CR LF) start
+// the lines, but for a last one.
 void put_indented(const char* text) {
     fputs("\n    ", stdout);
-    for (const char* p = text; *p != '\0'; p++) {
-        if (*p == '\r') continue;
-        if (*p == '\n' && p[1] != '\0' && !(p[1] == '\r' && p[2] == '\0'))
-            fputs("\n    ", stdout);
-        else if (*p != '\n')
-            putchar(*p);
+    for (const unsigned char* p = (const unsigned char*)text; *p != '\0';) {
+        if (*p == '\r' && p[1] == '\n') {
+            p++;
+        } else if (*p == '\n') {
+            p++;
+            if (*p != '\0' && !(p[0] == '\r' && p[1] == '\0')) fputs("\n    ", stdout);
+        } else {
+            p += put_character(p);
+        }
     }
     putchar('\n');
 }
 
 void put_where(int file, unsigned line) {
-    if (file >= 0) printf("%s:%u: ", check_report.files[file], line);
+    if (file >= 0) put("%s:%u: ", check_report.files[file], line);
 }
 
 void put_field_value(const FieldTrace& field) {
@@ -223,77 +294,77 @@ void put_json_where(int file, unsigned line) {
 } // namespace
 
 void check_print_text(const CheckRun* run) {
+    utf8_output = check_output_is_utf8() != 0;
     const CheckRecord& record = check_record;
     const CheckReport& report = check_report;
     if (run->is_link)
         put_link(run);
     else
-        printf("Launch file:   %s\n", launch_file_shown(run));
+        put("Launch file:   %s\n", launch_file_shown(run));
     const char* settings = settings_file_shown(run);
-    printf("Settings file: %s%s\n               %s\n", settings != nullptr ? settings : "none",
-           check_report.opened[CHECK_FILE_SETTINGS] ? "" : " (not read)", run->settings_reason);
+    put("Settings file: %s%s\n               %s\n", settings != nullptr ? settings : "none",
+        check_report.opened[CHECK_FILE_SETTINGS] ? "" : " (not read)", run->settings_reason);
     if (report.system_file[0] != '\0')
-        printf("System file:   %s%s\n               read before the settings file\n",
-               report.system_file, report.opened[CHECK_FILE_SYSTEM] ? "" : " (not read)");
+        put("System file:   %s%s\n               read before the settings file\n",
+            report.system_file, report.opened[CHECK_FILE_SYSTEM] ? "" : " (not read)");
     put_signature(run);
     putchar('\n');
 
     if (run->would_start) {
-        printf("The launcher would start the product.\n  Command line: %s\n", record.command_line);
+        put("The launcher would start the product.\n  Command line: %s\n", record.command_line);
         if (record.change_fails[0] != '\0')
-            printf("  Folder:       unchanged (the launcher's own): the change to %s would fail: "
-                   "%s\n",
-                   record.change_asked, record.change_fails);
+            put("  Folder:       unchanged (the launcher's own): the change to %s would fail: %s\n",
+                record.change_asked, record.change_fails);
         else
-            printf("  Folder:       %s\n",
-                   record.directory_changed ? record.directory : "unchanged (the launcher's own)");
+            put("  Folder:       %s\n",
+                record.directory_changed ? record.directory : "unchanged (the launcher's own)");
     } else {
-        printf("The launcher would not start the product.\n");
+        put("The launcher would not start the product.\n");
     }
     if (record.appended) {
         char block[CHECK_TEXT_CAP];
         masked_append(block, sizeof block);
-        printf("  Appended to %s (the password shown as *):", record.append_path);
+        put("  Appended to %s (the password shown as *):", record.append_path);
         put_indented(block);
     }
     for (unsigned i = 0; i < record.box_count && i < CHECK_BOXES_CAP; i++) {
-        printf("Message box \"%s\":", record.boxes[i].caption);
+        put("Message box \"%s\":", record.boxes[i].caption);
         put_indented(record.boxes[i].text);
-        printf("  Why: %s\n", run->box_why[i]);
+        put("  Why: %s\n", run->box_why[i]);
     }
     if (record.box_count > CHECK_BOXES_CAP)
-        printf("(%u more message boxes)\n", record.box_count - CHECK_BOXES_CAP);
+        put("(%u more message boxes)\n", record.box_count - CHECK_BOXES_CAP);
 
     bool any = false;
     for (const FieldTrace& field : report.fields)
         any = any || field.set;
-    printf("\nFields set by the files:%s\n", any ? "" : " none");
+    put("\nFields set by the files:%s\n", any ? "" : " none");
     for (const FieldTrace& field : report.fields) {
         if (!field.set) continue;
-        printf("  %s = ", field.name);
+        put("  %s = ", field.name);
         put_field_value(field);
-        printf("\n      set at %s:%u\n", report.files[field.last.file], field.last.line);
+        put("\n      set at %s:%u\n", report.files[field.last.file], field.last.line);
         for (unsigned i = 0; i < field.overridden_count && i < CHECK_OVERRIDES_CAP; i++) {
             const LineRef& old = field.overridden[i];
-            printf("      overrides %s:%u", report.files[old.file], old.line);
+            put("      overrides %s:%u", report.files[old.file], old.line);
             if (strcmp(field.name, "password") != 0) {
-                printf(" (");
+                put(" (");
                 put_quoted(old.value);
-                printf(")");
+                put(")");
             }
-            printf("\n");
+            put("\n");
         }
         if (field.overridden_count > CHECK_OVERRIDES_CAP)
-            printf("      overrides %u more lines\n", field.overridden_count - CHECK_OVERRIDES_CAP);
+            put("      overrides %u more lines\n", field.overridden_count - CHECK_OVERRIDES_CAP);
     }
-    printf("\nWarnings:%s\n", report.warning_count == 0 ? " none" : "");
+    put("\nWarnings:%s\n", report.warning_count == 0 ? " none" : "");
     for (unsigned i = 0; i < report.warning_count && i < CHECK_WARNINGS_CAP; i++) {
-        printf("  ");
+        put("  ");
         put_where(report.warnings[i].file, report.warnings[i].line);
-        printf("%s\n", report.warnings[i].text);
+        put("%s\n", report.warnings[i].text);
     }
     if (report.warning_count > CHECK_WARNINGS_CAP)
-        printf("  (%u more warnings)\n", report.warning_count - CHECK_WARNINGS_CAP);
+        put("  (%u more warnings)\n", report.warning_count - CHECK_WARNINGS_CAP);
 }
 
 void check_print_json(const CheckRun* run) {
