@@ -12,7 +12,6 @@ CheckReport check_report;
 
 namespace {
 
-const char* const FILE_NAMES[] = {"the launch file", "talvin.ini", "the system talvin.ini"};
 const char* const KIND_NAMES[] = {"", "a [launch]", "the product's", "an [identification]"};
 
 // The names a misspelt key is compared with: every key some section knows
