@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Runs every test: installs what is missing, builds the POSIX program, its
-# sanitizer build and both Windows programs, and runs their test suites (the
-# 64-bit Windows ones under wine; the shipped 32-bit program is checked as a
-# file). Ends with one line: N passed, N failed.
+# Runs every test: installs what is missing (a 32-bit wine too), builds the
+# POSIX program, its sanitizer build and both Windows programs, and runs
+# their test suites (each Windows build's under its own wine). Ends with one
+# line: N passed, N failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 # In a graphical session the launcher's message boxes wait for a person;
@@ -64,7 +64,7 @@ else
 fi
 build asan && check asan
 build win64 && check win64
-# The shipped 32-bit program cannot run here; its tests check the file.
+# The shipped 32-bit programs and packages, under the 32-bit wine.
 build win32 && check win32
 
 echo

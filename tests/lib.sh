@@ -15,6 +15,12 @@ trap cleanup EXIT
 trap 'exit 1' INT TERM
 
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+# The wine of the build under test: LAUNCHER_WINE names the folder of its
+# commands (the 32-bit build's, see docs/building.md); empty, the system's.
+if [ -n "${LAUNCHER_WINE:-}" ]; then
+    [ -x "$LAUNCHER_WINE/wine" ] || { fail "no wine in $LAUNCHER_WINE: run scripts/install-deps.sh all"; exit 1; }
+    PATH=$LAUNCHER_WINE:$PATH
+fi
 # check WHAT ACTUAL EXPECTED
 check() { [ "$2" = "$3" ] || fail "$1: got [$2], expected [$3]"; }
 finish() { echo "$failures failed"; [ "$failures" -eq 0 ]; exit; }

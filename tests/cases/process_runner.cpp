@@ -354,7 +354,7 @@ std::string runner_run(const Case& c, const CaseTree& tree, Places* places, cons
         {"XDG_RUNTIME_DIR", tree.root() + "/run"},
         {"LAUNCHER_TEST_RECORD", wine_prefix ? windows_name(rec) : rec}};
     if (wine_prefix != nullptr && !checking) env["WINEDEBUG"] = "+relay"; // MessageBoxA: see main
-    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "LAUNCHER_WINE"})
         if (getenv(name) != nullptr) env[name] = getenv(name);
     for (const std::string& entry : e.env) {
         size_t equals = entry.find('=');

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Both Windows packages under wine64 in one fresh prefix, each: a silent
+# Both Windows packages of one build under its wine in one fresh prefix, each: a silent
 # install (one into a folder named with ';', brackets, '%', a quote, letters
 # outside the code page); a launch file and a talvin: link opened through the
 # registered commands; refused beside the other's install; a silent
@@ -18,8 +18,11 @@ mime_key="$classes\\MIME\\Database\\Content Type\\$LAUNCH_FILE_MIME_TYPE"
 other_mime_key="$classes\\MIME\\Database\\Content Type\\text/x-other"
 links_key="$classes\\talvin"
 setup_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\TalvinLauncher'
-# Where wine 8 lists every Windows Installer product.
+# Where wine 8 lists every Windows Installer product: an x86 package's in the
+# registry's 32-bit view, as Windows does.
 programs='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+[[ $(msiinfo suminfo "$2") != *"Template: Intel"* ]] ||
+    programs='HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall'
 make_wine_prefix "$scratch/prefix" || { fail "wineboot"; finish; }
 w() { timeout 120 wine "$@"; }
 # value KEY NAME: one value's data ("" for the default), or nothing.
