@@ -126,7 +126,7 @@ exec "$root/usr/bin/qemu-i386" -0 "$here/wine" -L "$root" \
     -E "LD_LIBRARY_PATH=$root/usr/lib/i386-linux-gnu:$root/lib/i386-linux-gnu" \
     "$here/wine-i386" "$@"
 SCRIPT
-# The commands the tests run (LAUNCHER_WINE names bin/: tests/CMakeLists.txt).
+# The commands the tests run (LAUNCHER_WINE names bin/: cmake/wine.cmake).
 cat >"$new/bin/wine" <<'SCRIPT'
 #!/bin/sh
 here=$(dirname "$(readlink -f "$0")")
