@@ -6,6 +6,8 @@
 #include "platform/posix/file.h"
 #include "platform/posix/link_folder.h"
 
+#include <ctype.h>
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <langinfo.h>
@@ -111,6 +113,85 @@ int elf_error(int fd, const unsigned char* head, int bad, unsigned want_class,
     return 0;
 }
 
+// The folder where the kernel lists the program formats registered with it
+// (binfmt_misc); the tests name one of their own.
+const char* formats_folder() {
+    const char* hook = getenv("TALVIN_TEST_BINFMT_FOLDER");
+    return hook != nullptr ? hook : "/proc/sys/fs/binfmt_misc";
+}
+
+// The file `name` of `folder` into `text`, terminated; false when it is empty
+// or cannot be read.
+bool read_small(const char* folder, const char* name, char* text, unsigned capacity) {
+    char path[4200];
+    int fd = FITS(path, sizeof path, "%s/%s", folder, name)
+                 ? open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK)
+                 : -1;
+    ssize_t n = fd >= 0 ? read(fd, text, capacity - 1) : -1;
+    if (fd >= 0) close(fd);
+    text[n > 0 ? n : 0] = '\0';
+    return n > 0;
+}
+
+// The bytes written in hexadecimal at `hex` (up to the first other
+// character), at most `capacity`; returns their count.
+unsigned hex_bytes(const char* hex, unsigned char* dest, unsigned capacity) {
+    auto digit = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+    unsigned count = 0;
+    for (; count < capacity && isxdigit((unsigned char)hex[0]) && isxdigit((unsigned char)hex[1]);
+         hex += 2)
+        dest[count++] = (unsigned char)(digit(hex[0]) * 16 + digit(hex[1]));
+    return count;
+}
+
+// A format registered with the kernel that takes the file `path` whose first
+// bytes are `head`, as the kernel asks them before its own: its interpreter
+// into `dest`, and `preopened` when the kernel opened that at registration
+// (flag F), so that its name no longer matters.
+bool registered_format(const char* path, const unsigned char* head, char* dest, unsigned capacity,
+                       bool* preopened) {
+    const char* folder = formats_folder();
+    char text[4096];
+    if (!read_small(folder, "status", text, sizeof text) || strncmp(text, "enabled", 7) != 0)
+        return false;
+    DIR* dir = opendir(folder);
+    bool found = false;
+    for (dirent* entry; !found && dir != nullptr && (entry = readdir(dir)) != nullptr;) {
+        if (entry->d_name[0] == '.' || strcmp(entry->d_name, "status") == 0 ||
+            strcmp(entry->d_name, "register") == 0 ||
+            !read_small(folder, entry->d_name, text, sizeof text) ||
+            strncmp(text, "enabled\n", 8) != 0)
+            continue;
+        const char* interpreter = strstr(text, "\ninterpreter ");
+        const char* flags = strstr(text, "\nflags: ");
+        const char* extension = strstr(text, "\nextension .");
+        const char* magic = strstr(text, "\nmagic ");
+        const char* mask = strstr(text, "\nmask ");
+        const char* offset = strstr(text, "\noffset ");
+        const char* dot = strrchr(path, '.');
+        if (interpreter == nullptr) continue;
+        if (extension != nullptr) {
+            size_t length = strcspn(extension + 12, "\n");
+            found = dot != nullptr && strlen(dot + 1) == length &&
+                    strncmp(dot + 1, extension + 12, length) == 0;
+        } else if (magic != nullptr) {
+            unsigned char want[HEAD_SIZE], bits[HEAD_SIZE];
+            unsigned at = offset != nullptr ? (unsigned)atoi(offset + 8) : 0;
+            unsigned size = hex_bytes(magic + 7, want, sizeof want);
+            unsigned masked = mask != nullptr ? hex_bytes(mask + 6, bits, sizeof bits) : 0;
+            found = size > 0 && at < HEAD_SIZE && size <= HEAD_SIZE - at;
+            for (unsigned i = 0; found && i < size; i++)
+                found = ((head[at + i] ^ want[i]) & (i < masked ? bits[i] : 0xFF)) == 0;
+        }
+        *preopened = found && flags != nullptr && memchr(flags + 8, 'F', strcspn(flags + 8, "\n"));
+        if (found)
+            found = FITS(dest, capacity, "%.*s", (int)strcspn(interpreter + 13, "\n"),
+                         interpreter + 13);
+    }
+    if (dir != nullptr) closedir(dir);
+    return found;
+}
+
 bool spacetab(char c) {
     return c == ' ' || c == '\t';
 }
@@ -161,11 +242,24 @@ int start_error(const char* program, const char* directory, char* why, unsigned 
         int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0) return 0; // runnable without being readable: not judged
         ssize_t n = read(fd, head, HEAD_SIZE);
-        bool script = n >= 2 && head[0] == '#' && head[1] == '!';
-        if (n >= 4 && memcmp(head,
-                             "\x7f"
-                             "ELF",
-                             4) == 0) {
+        char name[4096]; // the interpreter
+        bool preopened = false,
+             registered = registered_format(path, head, name, sizeof name, &preopened);
+        bool script = registered || (n >= 2 && head[0] == '#' && head[1] == '!');
+        if (registered) {
+            error = preopened                                     ? 0
+                    : resolve(name, directory, next, sizeof next) ? open_error(next)
+                                                                  : ENAMETOOLONG;
+            if (error != 0)
+                check_format(why, capacity,
+                             "the interpreter %s that the system has registered for files like %s "
+                             "%s",
+                             name, who, error == ENOENT ? "is missing" : "may not be run");
+            if (preopened) return close(fd), 0;
+        } else if (n >= 4 && memcmp(head,
+                                    "\x7f"
+                                    "ELF",
+                                    4) == 0) {
             bool compat = COMPAT_MACHINE != 0 && head[4] == 1 && compat_enabled();
             unsigned want_class = compat ? 1 : NATIVE_CLASS;
             unsigned want_machine = compat ? COMPAT_MACHINE : NATIVE_MACHINE;
@@ -202,14 +296,7 @@ int start_error(const char* program, const char* directory, char* why, unsigned 
                                  : error == EACCES ? "may not be run"
                                                    : "this system cannot use");
             }
-        } else if (script && files == EXEC_FILES_MAX) {
-            error = ELOOP;
-            check_format(why, capacity,
-                         "%s names an interpreter that is itself a script, more levels deep than "
-                         "the system follows",
-                         who);
         } else if (script) {
-            char name[HEAD_SIZE];
             error = script_interpreter((char*)head, name, sizeof name) ? 0 : ENOEXEC;
             if (error == 0)
                 error =
@@ -230,6 +317,13 @@ int start_error(const char* program, const char* directory, char* why, unsigned 
         }
         close(fd);
         if (error != 0 || !script) return error;
+        if (files == EXEC_FILES_MAX) {
+            check_format(why, capacity,
+                         "%s names an interpreter that is itself a script, more levels deep than "
+                         "the system follows",
+                         who);
+            return ELOOP;
+        }
         memcpy(path, next, sizeof path);
     }
 }
