@@ -88,9 +88,10 @@ unsigned platform_start_program(const char* command_line, int) {
     return r.start_result;
 }
 
-void platform_append(const char* path, const void* data, unsigned size) {
+void platform_append(const char* path, platform_file read, const void* data, unsigned size) {
     CheckRecord& r = check_record;
-    r.appended = 1;
+    r.append_refused = check_why_not_appended(path, read);
+    r.appended = r.append_refused == nullptr;
     copy_text(r.append_path, sizeof r.append_path, path);
     if (size >= sizeof r.append_bytes) size = sizeof r.append_bytes - 1;
     memcpy(r.append_bytes, data, size);

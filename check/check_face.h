@@ -36,7 +36,8 @@ struct CheckRecord {
     char command_line[CHECK_TEXT_CAP];
     unsigned start_result; // as predicted by check_predict_program
     char start_why[CHECK_TEXT_CAP];
-    int appended; // 1 when an append was asked for; append_path and append_bytes tell what
+    int appended; // 1 when the block would be appended; append_path and append_bytes tell what
+    const char* append_refused; // why an append asked for would not be made; null when it would
     char append_path[CHECK_TEXT_CAP];
     char append_bytes[CHECK_TEXT_CAP];
     unsigned append_size;
@@ -77,6 +78,10 @@ int check_why_folder_unusable(const char* path, char* why, unsigned why_capacity
 // `settings` 1 when it is the settings file, which must also be safe from
 // other users.
 void check_why_unopened(const char* path, int settings, char* why, unsigned why_capacity);
+
+// Why the launcher would not append to the file at `path`, which must be
+// the open file `read`, in a few words; null when it would.
+const char* check_why_not_appended(const char* path, platform_file read);
 
 // 1 when users other than its owner may read the file at `path`.
 int check_readable_by_others(const char* path);

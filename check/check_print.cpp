@@ -326,6 +326,8 @@ void check_print_text(const CheckRun* run) {
         masked_append(block, sizeof block);
         put("  Appended to %s (the password shown as *):", record.append_path);
         put_indented(block);
+    } else if (record.append_refused != nullptr) {
+        printf("  Not appended to %s: %s.\n", record.append_path, record.append_refused);
     }
     for (unsigned i = 0; i < record.box_count && i < CHECK_BOXES_CAP; i++) {
         put("Message box \"%s\":", record.boxes[i].caption);

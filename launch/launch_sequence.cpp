@@ -90,8 +90,9 @@ char* put_text(char* out, const char* text) {
 }
 
 // Builds the identification block in `work` and appends it with one write,
-// so that nothing already in the launch file moves.
-void append_identification(const char* launch_path, char* work) {
+// so that nothing already in the launch file moves, to the file `read` (the
+// launch file, held open since it was read) only.
+void append_identification(const char* launch_path, platform_file read, char* work) {
     const LaunchSettings& s = launch_settings;
     char* p = put_text(work, "[identification]\nuser=");
     p = put_text(p, s.user);
@@ -103,7 +104,7 @@ void append_identification(const char* launch_path, char* work) {
         p = put_text(p, s.email);
         p = put_text(p, "\n");
     }
-    platform_append(launch_path, work, (unsigned)(p - work));
+    platform_append(launch_path, read, work, (unsigned)(p - work));
 }
 
 void compose_command(char* work, const char* launch_path) {
@@ -170,12 +171,13 @@ bool read_settings(platform_window owner, const char* dir, char* work) {
     return parse_section_file(owner, work, SOURCE_SETTINGS_FILE) != 0;
 }
 
-// Steps after the launch file has been read, with the working buffer (null
-// when it could not be had: then the settings path cannot be built). The
-// system folder's file, when there is one, is read first, so that the
-// user's own lines follow it as the settings file's follow the launch file's.
+// Steps after the launch file (`*read`, held open) has been read, with the
+// working buffer (null when it could not be had: then the settings path
+// cannot be built). The system folder's file, when there is one, is read
+// first, so that the user's own lines follow it as the settings file's
+// follow the launch file's.
 void launch_with_settings(platform_window owner, const char* system_dir, const char* settings_dir,
-                          char* launch_path, char* work) {
+                          char* launch_path, platform_file* read, char* work) {
     bool layered = system_dir[0] != '\0' && strcmp(system_dir, settings_dir) != 0;
     bool system_read = layered && read_settings(owner, system_dir, work);
     bool settings_read = read_settings(owner, settings_dir, work);
@@ -193,7 +195,10 @@ void launch_with_settings(platform_window owner, const char* system_dir, const c
         return;
     }
     if (s.path[0] != '\0') change_directory(s.path);
-    if (s.send_identification != 0) append_identification(launch_path, work);
+    if (s.send_identification != 0) append_identification(launch_path, *read, work);
+    // Held no longer than the append: the product may want the file to itself.
+    platform_close(*read);
+    *read = PLATFORM_NO_FILE;
 
     compose_command(work, launch_path);
     if (platform_file_names_ignore_case()) uppercase(work);
@@ -213,9 +218,10 @@ void run_layered_launch(platform_window owner, const char* system_dir, const cha
 
     // The path goes to the product as one quoted argument; a name that would
     // not come back whole from the product's split is refused, not started.
+    platform_file read = PLATFORM_NO_FILE;
     if (launch_path[0] == '\0' || !make_absolute(launch_path) ||
         !path_survives_split(launch_path) ||
-        !parse_section_file(owner, launch_path, SOURCE_LAUNCH_FILE)) {
+        !parse_section_file(owner, launch_path, SOURCE_LAUNCH_FILE, &read)) {
         platform_message_box(owner, "Unable to open launch file!", CAPTION_LAUNCHER);
         return;
     }
@@ -223,6 +229,7 @@ void run_layered_launch(platform_window owner, const char* system_dir, const cha
     // The process ends right after this returns, so the buffer is kept for
     // the rest of its life.
     char* work = (char*)platform_take_memory(WORK_BUFFER_CAP);
-    launch_with_settings(owner, system_dir, settings_dir, launch_path, work);
+    launch_with_settings(owner, system_dir, settings_dir, launch_path, &read, work);
+    if (read != PLATFORM_NO_FILE) platform_close(read);
     platform_give_memory(work);
 }

@@ -219,11 +219,13 @@ void parse_section_body(const char* section, TextStream* stream, SettingSource s
     platform_give_memory(line);
 }
 
-int parse_section_file(platform_window owner, const char* path, SettingSource source) {
+int parse_section_file(platform_window owner, const char* path, SettingSource source,
+                       platform_file* kept) {
     char* line = take_buffer();
     char* message = take_buffer();
     platform_file file = PLATFORM_NO_FILE;
     int result = 0;
+    if (kept != nullptr) *kept = PLATFORM_NO_FILE;
     if (line != nullptr && message != nullptr)
         file = source == SOURCE_SETTINGS_FILE ? platform_open_settings_file(path)
                                               : platform_open_for_reading(path);
@@ -259,7 +261,10 @@ int parse_section_file(platform_window owner, const char* path, SettingSource so
             result = stream->failed ? 0 : 1;
             platform_give_memory(stream);
         }
-        platform_close(file);
+        if (kept != nullptr && result == 1)
+            *kept = file;
+        else
+            platform_close(file);
     }
     platform_give_memory(message);
     platform_give_memory(line);

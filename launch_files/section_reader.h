@@ -41,5 +41,8 @@ void parse_section_body(const char* section, TextStream* stream, SettingSource s
 // Reads the whole file at `path`. Returns 1 when it could be opened and read,
 // whatever it held, and 0 when it cannot be opened (or a working buffer
 // could not be had). A header without ']' is reported in a message box owned
-// by `owner` (while bad_header_boxes allows), and reading goes on.
-int parse_section_file(platform_window owner, const char* path, SettingSource source);
+// by `owner` (while bad_header_boxes allows), and reading goes on. With
+// `kept`, a file read (1) is left open and handed back there, for the caller
+// to close; else it is PLATFORM_NO_FILE.
+int parse_section_file(platform_window owner, const char* path, SettingSource source,
+                       platform_file* kept = nullptr);

@@ -95,9 +95,14 @@ long platform_read(platform_file file, void* dest, unsigned capacity);
 
 void platform_close(platform_file file);
 
-// Appends `size` bytes to the end of `path` in one write, creating the file
-// when it does not exist. A failure is not reported: the start goes on.
-void platform_append(const char* path, const void* data, unsigned size);
+// Appends `size` bytes to the end of `path` in one write, only when `path`
+// still names the very file `read` (POSIX: the same device and inode;
+// Windows: the same volume and file index): the launch file, held open since
+// it was read, so that no new file can be given its identity. Never to a
+// file created for it or put in its place, nor through a link to another
+// file; on POSIX only to a file this user owns, since the bytes hold a
+// password. A failure is not reported: the start goes on.
+void platform_append(const char* path, platform_file read, const void* data, unsigned size);
 
 // Signatures, by the operating system's own cryptography, loaded only when
 // a signature must be checked. Checks that `signature` (r then s, 32 bytes

@@ -24,6 +24,7 @@ long fail_memory_at;
 long memory_requests;
 long memory_outstanding;
 bool crypto_unavailable;
+std::function<void()> before_append;
 
 void reset() {
     message_boxes.clear();
@@ -45,6 +46,7 @@ void reset() {
     memory_requests = 0;
     memory_outstanding = 0;
     crypto_unavailable = false;
+    before_append = nullptr;
 }
 
 namespace {
@@ -158,4 +160,11 @@ int platform_verify_p256(const unsigned char public_key[64], const void* message
                          const unsigned char signature[64]) {
     if (crypto_unavailable) return -1;
     return system_verify_p256(public_key, message, size, signature);
+}
+
+void system_append(const char* path, platform_file read, const void* data, unsigned size);
+
+void platform_append(const char* path, platform_file read, const void* data, unsigned size) {
+    if (before_append) before_append();
+    system_append(path, read, data, size);
 }

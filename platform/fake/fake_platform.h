@@ -1,12 +1,14 @@
 // The recording face of the platform seam, for tests: it records every call
 // with its arguments, in order, and answers with scripted results. Files are
-// real: tests link the operating system's file face beside this one. So are
-// signatures: the operating system's check is linked as system_verify_p256
-// (the platform_crypto_system library).
+// real: tests link the operating system's file reading beside this one, and
+// its append as system_append (the platform_file_append_system library). So
+// are signatures: the operating system's check is linked as
+// system_verify_p256 (the platform_crypto_system library).
 #pragma once
 
 #include "platform/platform.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +50,9 @@ extern long fail_memory_at;     // the Nth request (from 1) fails; 0: none fail
 extern long memory_requests;    // requests made so far
 extern long memory_outstanding; // blocks taken and not given back
 extern bool crypto_unavailable; // signatures cannot be checked at all
+// Run just before the launch file is appended to, as another account that
+// may change its folder could act between the read and the append.
+extern std::function<void()> before_append;
 
 // Answers too long for the caller's buffer fill what fits (as a careless
 // platform might) and return the size needed, so an unchecked size shows.

@@ -4,11 +4,11 @@
 
 #include "platform/posix/file.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
-void platform_append(const char* path, const void* data, unsigned size) {
-    int fd = open_regular(path, O_WRONLY | O_CREAT | O_APPEND);
+void platform_append(const char* path, platform_file read, const void* data, unsigned size) {
+    const char* why;
+    int fd = open_for_append(path, read, &why);
     if (fd < 0) return;
     write_all(fd, data, size);
     close(fd);

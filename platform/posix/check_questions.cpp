@@ -455,6 +455,14 @@ void check_why_unopened(const char* path, int settings, char* why, unsigned capa
         check_format(why, capacity, "it cannot be read");
 }
 
+const char* check_why_not_appended(const char* path, platform_file read) {
+    const char* why;
+    int fd = open_for_append(path, read, &why);
+    if (fd < 0) return why;
+    close(fd);
+    return nullptr;
+}
+
 int check_readable_by_others(const char* path) {
     struct stat info;
     if (stat(path, &info) != 0) return 0;

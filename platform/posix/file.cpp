@@ -25,6 +25,45 @@ int open_regular(const char* path, int flags) {
     return fd;
 }
 
+bool same_file(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Another account that may change the folder can remove the file once read,
+// or put a link to one of this user's files (~/.bashrc) in its place: the
+// block, password and all, goes to the file that was read or nowhere. That
+// file is held open, so no new file can have its device and inode.
+int open_for_append(const char* path, platform_file read, const char** why) {
+    const int flags = O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    struct stat was, info;
+    if (fstat((int)read, &was) != 0) {
+        *why = "it cannot be looked at";
+        return -1;
+    }
+    int fd = open(path, flags | O_NOFOLLOW);
+    if (fd < 0 && errno == ELOOP) {
+        // A link is followed only to the very file that was read, looked at
+        // before it is opened, so that no device it names is opened.
+        if (stat(path, &info) != 0 || !same_file(info, was)) {
+            *why = "a link to another file is in its place";
+            return -1;
+        }
+        fd = open(path, flags);
+    }
+    if (fd < 0) {
+        *why = errno == ENOENT ? "it is gone" : "it cannot be opened for writing";
+        return -1;
+    }
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !same_file(info, was))
+        *why = "another file is in its place";
+    else if (info.st_uid != geteuid())
+        *why = "it is another account's, who would read the password";
+    else
+        return fd;
+    close(fd);
+    return -1;
+}
+
 bool directory_part_exists(const char* program) {
     const char* slash = strrchr(program, '/');
     if (slash == nullptr || slash == program) return true;

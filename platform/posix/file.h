@@ -3,13 +3,24 @@
 // helpers the launcher starts.
 #pragma once
 
+#include "platform/platform.h"
+
 #include <signal.h>
 #include <stddef.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 // Opens `path` with `flags` when it is a regular file, without blocking (a
 // FIFO would wait for a writer); returns the descriptor or -1.
 int open_regular(const char* path, int flags);
+
+// 1 when `a` and `b` describe the very same file: device and inode.
+bool same_file(const struct stat& a, const struct stat& b);
+
+// Opens the file at `path` for appending when it is the open file `read`
+// and this user owns it; returns the descriptor, or -1 with `why` saying in
+// a few words why not. Nothing is created.
+int open_for_append(const char* path, platform_file read, const char** why);
 
 // 1 when the folder part of `program` exists as a folder (a name without
 // one is in the current folder).

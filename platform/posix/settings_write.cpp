@@ -105,8 +105,7 @@ void platform_unlock_settings(platform_file held) {
 
 int platform_same_file(platform_file held, const char* path) {
     struct stat a, b;
-    return fstat((int)held, &a) == 0 && stat(path, &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
+    return fstat((int)held, &a) == 0 && stat(path, &b) == 0 && same_file(a, b);
 }
 
 platform_file platform_create_beside(const char* path, char* temp, unsigned capacity) {

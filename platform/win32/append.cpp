@@ -4,9 +4,9 @@
 
 #include "platform/win32/file.h"
 
-void platform_append(const char* path, const void* data, unsigned size) {
-    // FILE_APPEND_DATA alone sends every write to the file's current end.
-    HANDLE file = open_disk_file(path, FILE_APPEND_DATA, OPEN_ALWAYS);
+void platform_append(const char* path, platform_file read, const void* data, unsigned size) {
+    const char* why;
+    HANDLE file = open_for_append(path, read, &why);
     if (file == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
     WriteFile(file, data, size, &written, nullptr);

@@ -3,6 +3,7 @@
 #include "check/check_face.h"
 
 #include "platform/win32/ansi_path.h"
+#include "platform/win32/file.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -148,6 +149,14 @@ void check_why_unopened(const char* path, int, char* why, unsigned capacity) {
         check_format(why, capacity, "it is a folder");
     else
         check_format(why, capacity, "it cannot be opened for reading");
+}
+
+const char* check_why_not_appended(const char* path, platform_file read) {
+    const char* why;
+    HANDLE file = open_for_append(path, read, &why);
+    if (file == INVALID_HANDLE_VALUE) return why;
+    CloseHandle(file);
+    return nullptr;
 }
 
 // Who may read a file is a matter of its access list, which the launcher

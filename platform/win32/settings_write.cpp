@@ -4,6 +4,8 @@
 // nothing).
 #include "platform/settings_write.h"
 
+#include "platform/win32/file.h"
+
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -39,10 +41,6 @@ bool folder_of(const char* path, char* dest, size_t capacity) {
             memcpy(dest + 2, "\\", 2); // "C:" alone is a drive's folder
     }
     return true;
-}
-
-bool identity(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
-    return GetFileInformationByHandle(file, info) != 0;
 }
 
 } // namespace
@@ -105,10 +103,7 @@ int platform_same_file(platform_file held, const char* path) {
     HANDLE now = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (now == INVALID_HANDLE_VALUE) return 0;
-    BY_HANDLE_FILE_INFORMATION a, b;
-    bool same = identity((HANDLE)held, &a) && identity(now, &b) &&
-                a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-                a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    bool same = same_file((HANDLE)held, now);
     CloseHandle(now);
     return same;
 }

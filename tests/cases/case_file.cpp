@@ -392,18 +392,37 @@ bool CaseTree::build(const Case& c, const Places& names, std::string ini_path, s
     return ok;
 }
 
+namespace {
+
+// A file's mode and, for a regular file, its bytes; false when it is not there.
+bool state_of(const std::string& path, std::string* state) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0) return false;
+    *state = std::to_string(info.st_mode) + " ";
+    if (S_ISREG(info.st_mode)) *state += read_file(path);
+    return true;
+}
+
+} // namespace
+
 std::map<std::string, std::string> CaseTree::snapshot() const {
     std::map<std::string, std::string> entries;
     std::error_code ignored;
     for (const auto& entry : fs::recursive_directory_iterator(root_, ignored)) {
-        std::string path = entry.path().string();
-        struct stat info;
-        if (lstat(path.c_str(), &info) != 0) continue;
-        std::string value = std::to_string(info.st_mode) + " ";
-        if (S_ISREG(info.st_mode)) value += read_file(path);
-        entries[path] = value;
+        std::string state;
+        if (state_of(entry.path().string(), &state)) entries[entry.path().string()] = state;
     }
     return entries;
+}
+
+bool CaseTree::replace_launch(const std::string& how) {
+    std::string bytes = read_file(launch_);
+    bool done = unlink(launch_.c_str()) == 0 &&
+                (how == "gone" || (how == "new" && write_file(launch_, bytes)) ||
+                 (how[0] == '/' && symlink(how.c_str(), launch_.c_str()) == 0));
+    before_.erase(launch_);
+    if (!state_of(launch_, &before_[launch_])) before_.erase(launch_);
+    return done;
 }
 
 std::string CaseTree::stored_file() const {

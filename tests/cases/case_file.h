@@ -91,6 +91,11 @@ class CaseTree {
     // The one file the launcher wrote in $DIR/run/talvin ($XDG_RUNTIME_DIR
     // is $DIR/run), or "" when there is none or more than one.
     std::string stored_file() const;
+    // Changes the launch file as another account that may change its folder
+    // could: `gone` removes it, `new` puts a new file of the same bytes in its
+    // place, an absolute path a symbolic link to that path. check() counts
+    // the change as the case's own.
+    bool replace_launch(const std::string& how);
 
   private:
     std::map<std::string, std::string> snapshot() const;
@@ -138,12 +143,13 @@ std::vector<std::string> play_case(const Case& c);
 // Each runner's part of a play (fake_runner.cpp, process_runner.cpp): the
 // names the program knows the case's places by (returns talvin.ini's path,
 // "" for $WIN/talvin.ini); the run over the built tree with the expectations
-// `e` (returns the file a link was stored in, "" when none); and the
+// `e` (returns the file a link was stored in, "" when none; it may change the
+// tree as another account would, through replace_launch); and the
 // comparison of what it did with `e`, once that file is known (returns
 // whether the program is the launcher, which stores a link's file in the
 // case's folder).
 std::string runner_places(const Case& c, const CaseTree& tree, Places* places);
-std::string runner_run(const Case& c, const CaseTree& tree, Places* places, const Expected& e,
+std::string runner_run(const Case& c, CaseTree& tree, Places* places, const Expected& e,
                        std::vector<std::string>* failures);
 bool runner_compare(const Case& c, const CaseTree& tree, const Places& places, Expected* e,
                     std::vector<std::string>* failures);

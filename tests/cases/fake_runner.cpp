@@ -50,7 +50,7 @@ std::string runner_places(const Case&, const CaseTree&, Places*) {
     return "";
 }
 
-std::string runner_run(const Case& c, const CaseTree& tree, Places* places, const Expected& e,
+std::string runner_run(const Case& c, CaseTree& tree, Places* places, const Expected& e,
                        std::vector<std::string>* failures) {
     // The launcher starts in the download folder, as a browser starts it.
     fake::reset();
@@ -60,9 +60,17 @@ std::string runner_run(const Case& c, const CaseTree& tree, Places* places, cons
     fake::current_directory = places->dl;
     launch_settings_init();
     line_pushed_back = false;
-    for (const Case::Item& item : c.many)
-        if (item.directive == "fake" && !set_answer(item.first, expand(item.value, *places)))
+    for (const Case::Item& item : c.many) {
+        std::string value = expand(item.value, *places);
+        // Another account changes the launch file's folder after the read.
+        if (item.directive == "fake" && item.first == "before_append")
+            fake::before_append = [&tree, failures, value] {
+                if (!tree.replace_launch(value))
+                    failures->push_back("the launch file could not be replaced");
+            };
+        else if (item.directive == "fake" && !set_answer(item.first, value))
             return failures->push_back("unknown fake answer " + item.first), "";
+    }
     if (chdir(places->dl.c_str()) != 0) return failures->push_back("no download folder"), "";
     setenv("XDG_RUNTIME_DIR", (places->dir + "/run").c_str(), 1);
     launch_from_argument_text((platform_window)&tree, argument_text(e).c_str());

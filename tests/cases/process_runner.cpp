@@ -318,7 +318,7 @@ std::string runner_places(const Case&, const CaseTree&, Places* places) {
     return ini_path;
 }
 
-std::string runner_run(const Case& c, const CaseTree& tree, Places* places, const Expected& e,
+std::string runner_run(const Case& c, CaseTree& tree, Places* places, const Expected& e,
                        std::vector<std::string>* failures) {
     if (agree_checker != nullptr && !checking) {
         // The checker first, which must change nothing; then the launcher.
