@@ -124,9 +124,16 @@ void compose_command(char* work, const char* launch_path) {
     work[length] = '\0';
 }
 
+// Uppercases the single-byte letters only: the second byte of a double-byte
+// character may be one from `a` to `z` (in code page 932, U+2225 is 0x81
+// 0x61), and changed it would name another file.
 void uppercase(char* text) {
-    for (; *text != '\0'; text++)
-        if (*text >= 'a' && *text <= 'z') *text = (char)(*text - 'a' + 'A');
+    for (; *text != '\0'; text++) {
+        if (platform_is_lead_byte((unsigned char)*text) && text[1] != '\0')
+            text++;
+        else if (*text >= 'a' && *text <= 'z')
+            *text = (char)(*text - 'a' + 'A');
+    }
 }
 
 void report_start(platform_window owner, unsigned result) {

@@ -20,7 +20,7 @@ if [ "${1:-build}" = "all" ]; then
   packages+=(
     clang libclang-rt-14-dev clang-format valgrind time hyperfine
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-    wine wine64 nsis wixl msitools osslsigncode python3
+    wine wine64 nsis wixl msitools osslsigncode python3 locales
     xvfb xdotool x11-utils zenity imagemagick tesseract-ocr
     shared-mime-info desktop-file-utils xdg-utils libfile-mimeinfo-perl libglib2.0-bin
     dpkg-dev file lintian man-db groff-base

@@ -26,9 +26,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::set<std::string> SINGLE = {"launch", "ini",     "args", "start",  "cwd",
-                                      "append", "only",    "name", "stderr", "signature",
-                                      "exit",   "sigchld", "stdin"};
+const std::set<std::string> SINGLE = {"launch", "ini",     "args",  "start",   "cwd",
+                                      "append", "only",    "name",  "stderr",  "signature",
+                                      "exit",   "sigchld", "stdin", "codepage"};
 const std::set<std::string> MULTI = {"env",   "box",    "arg",  "says",
                                      "whole", "option", "link", "gone"};
 const std::set<std::string> TWO_PART = {"file",    "mode", "fake",  "setenv", "field",

@@ -59,10 +59,54 @@ std::string wine_short_form(const std::string& path) {
     return text;
 }
 
-// The case files' UTF-8 `text` in wine's ANSI code page here (1252), whose
-// bytes a Windows program is handed; unchanged where it cannot hold them.
-std::string in_code_page(const std::string& text) {
-    iconv_t convert = iconv_open("CP1252", "UTF-8");
+// Wine's ANSI code page follows the locale: 1252 in C.UTF-8, or the one a
+// case names (`codepage`) in a locale of its own (made by localedef).
+struct CodePage {
+    const char* number;
+    const char* iconv_name;
+    const char* locale;
+    bool made; // the locale is made for the run, not the system's own
+};
+const CodePage CODE_PAGES[] = {{"1252", "CP1252", "C.UTF-8", false},
+                               {"932", "CP932", "ja_JP.UTF-8", true}};
+
+const CodePage* code_page_of(const Case& c) {
+    std::string number = c.has("codepage") ? c.get("codepage") : "1252";
+    for (const CodePage& page : CODE_PAGES)
+        if (number == page.number) return &page;
+    return nullptr;
+}
+
+// The folder of this run's own that holds the locales made for its cases.
+std::string locale_folder;
+void remove_locale_folder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(locale_folder, ignored);
+}
+
+// LOCPATH for `locale` (LANGUAGE_TERRITORY.UTF-8), made on first use from
+// the system's locale sources (Debian's locales package); "" when it cannot be.
+std::string locale_path(const std::string& locale) {
+    if (locale_folder.empty()) {
+        char name[] = "/tmp/lclocXXXXXX";
+        if (mkdtemp(name) == nullptr) return "";
+        locale_folder = name;
+        atexit(remove_locale_folder);
+    }
+    std::string made = locale_folder + "/" + locale;
+    if (access((made + "/LC_CTYPE").c_str(), R_OK) != 0) {
+        std::string command = "localedef -i " + locale.substr(0, locale.find('.')) + " -f UTF-8 " +
+                              made + " >/dev/null 2>&1";
+        if (system(command.c_str()) != 0 && access((made + "/LC_CTYPE").c_str(), R_OK) != 0)
+            return "";
+    }
+    return locale_folder;
+}
+
+// The case files' UTF-8 `text` in the ANSI code page `page`, whose bytes a
+// Windows program reads and is handed; unchanged where it cannot hold them.
+std::string in_code_page(const std::string& text, const CodePage& page) {
+    iconv_t convert = iconv_open(page.iconv_name, "UTF-8");
     std::string out(text.size(), '\0');
     char* in = const_cast<char*>(text.data());
     char* to = out.data();
@@ -72,9 +116,11 @@ std::string in_code_page(const std::string& text) {
     return whole ? out.substr(0, out.size() - out_left) : text;
 }
 
+// The letters a to z uppercased: in UTF-8 text, no byte of another
+// character is one.
 std::string upper(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return (char)toupper(c); });
+                   [](unsigned char c) { return c >= 'a' && c <= 'z' ? (char)(c - 32) : (char)c; });
     return text;
 }
 
@@ -330,6 +376,16 @@ std::string runner_run(const Case& c, CaseTree& tree, Places* places, const Expe
         expect(failures, "talvin-check's standard error", read_file(tree.root() + ".err"), "");
         tree.check(Expected(), failures);
     }
+    const CodePage* page = code_page_of(c);
+    if (page == nullptr) return failures->push_back("unknown codepage " + c.get("codepage")), "";
+    std::string locale_dir;
+    if (wine_prefix != nullptr) {
+        // talvin.ini holds what a product's installer wrote: bytes of the code page.
+        std::string ini = std::string(wine_prefix) + "/drive_c/windows/talvin.ini";
+        if (c.has("ini")) write_file(ini, in_code_page(read_file(ini), *page));
+        if (page->made && (locale_dir = locale_path(page->locale)).empty())
+            return failures->push_back("localedef cannot make " + std::string(page->locale)), "";
+    }
     if (wine_prefix != nullptr && c.has("start") &&
         c.get("start").find("$SHORT") != std::string::npos)
         places->short_launch = wine_short_form(places->launch);
@@ -344,8 +400,9 @@ std::string runner_run(const Case& c, CaseTree& tree, Places* places, const Expe
     const std::vector<std::string>& words = checking ? e.options : e.args;
     argv.insert(argv.end(), words.begin(), words.end());
     if (checking) argv.push_back(argument_text(e));
-    // Wine reads the process's arguments in the locale's character set.
-    std::string rec = tree.root() + ".rec", locale = wine_prefix ? "C.UTF-8" : "C";
+    // Wine reads the process's arguments in the locale's character set, and
+    // takes its ANSI code page from the locale.
+    std::string rec = tree.root() + ".rec", locale = wine_prefix ? page->locale : "C";
     std::map<std::string, std::string> env = {
         {"PATH", "/usr/bin:/bin"},
         {"WINDIR", places->win},
@@ -354,6 +411,7 @@ std::string runner_run(const Case& c, CaseTree& tree, Places* places, const Expe
         {"XDG_RUNTIME_DIR", tree.root() + "/run"},
         {"LAUNCHER_TEST_RECORD", wine_prefix ? windows_name(rec) : rec}};
     if (wine_prefix != nullptr && !checking) env["WINEDEBUG"] = "+relay"; // MessageBoxA: see main
+    if (!locale_dir.empty()) env["LOCPATH"] = locale_dir;
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "LAUNCHER_WINE"})
         if (getenv(name) != nullptr) env[name] = getenv(name);
     for (const std::string& entry : e.env) {
@@ -437,8 +495,9 @@ bool runner_compare(const Case& c, const CaseTree& tree, const Places& places, E
             unlink(path.c_str());
         return true;
     }
-    // Where names ignore case, the launcher uppercases the command line.
-    if (wine_prefix != nullptr) e->start = upper(in_code_page(e->start));
+    // Where names ignore case, the launcher uppercases the command line's
+    // single-byte letters.
+    if (wine_prefix != nullptr) e->start = in_code_page(upper(e->start), *code_page_of(c));
     if (checking) {
         compare_prediction(c, *e, places, exit_status, json, failures);
         std::string folder = c.where.substr(0, c.where.rfind('/') + 1);
