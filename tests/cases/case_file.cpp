@@ -112,31 +112,28 @@ namespace {
 // Adds one directive ("WORD VALUE") to `c`.
 bool add_directive(Case* c, const std::string& text, std::string* error) {
     size_t blank = text.find(' ');
-    std::string word = text.substr(0, blank);
+    std::string word = text.substr(0, blank), first, value;
     std::string raw = blank == std::string::npos ? "" : text.substr(blank + 1);
-    std::string value;
-    if (word == "no" && SINGLE.count(raw)) {
-        c->one.erase(raw); // a default taken away
-    } else if (word == "no" && (MULTI.count(raw) || TWO_PART.count(raw))) {
+    auto known = [](const std::string& w) {
+        return SINGLE.count(w) + MULTI.count(w) + TWO_PART.count(w);
+    };
+    if (word == "no" && known(raw)) { // a default taken away
+        c->one.erase(raw);
         for (size_t i = c->many.size(); i-- > 0;)
             if (c->many[i].directive == raw) c->many.erase(c->many.begin() + (long)i);
-    } else if (SINGLE.count(word)) {
-        if (!unescape(raw, &value, error)) return false;
-        c->one[word] = value;
-    } else if (MULTI.count(word)) {
-        if (!unescape(raw, &value, error)) return false;
-        c->many.push_back({word, "", value});
-    } else if (TWO_PART.count(word)) {
-        size_t split = raw.find(' ');
-        std::string first;
-        if (!unescape(raw.substr(0, split), &first, error)) return false;
-        if (!unescape(split == std::string::npos ? "" : raw.substr(split + 1), &value, error))
-            return false;
-        c->many.push_back({word, first, value});
-    } else {
-        *error = "unknown directive '" + word + "'";
-        return false;
+        return true;
     }
+    if (!known(word)) return *error = "unknown directive '" + word + "'", false;
+    // A two-part directive's first part ends at the first blank.
+    bool two_part = TWO_PART.count(word);
+    size_t split = two_part ? raw.find(' ') : 0;
+    std::string rest = split == std::string::npos ? "" : raw.substr(split + two_part);
+    if (!unescape(raw.substr(0, split), &first, error) || !unescape(rest, &value, error))
+        return false;
+    if (SINGLE.count(word))
+        c->one[word] = value;
+    else
+        c->many.push_back({word, first, value});
     return true;
 }
 
@@ -362,30 +359,27 @@ bool CaseTree::build(const Case& c, const Places& names, std::string ini_path, s
             ok = ok && make_special(path, expand(item.value, names), &held_);
         }
     }
-    for (const Case::Item& item : c.many) {
-        if (item.directive != "owner" || !ok) continue;
-        // USER:GROUP, "-" for one left as it is.
-        const char* ids = item.value.c_str();
-        const char* group = strchr(ids, ':');
-        uid_t uid = ids[0] == '-' ? (uid_t)-1 : (uid_t)atol(ids);
-        gid_t gid = group == nullptr || group[1] == '-' ? (gid_t)-1 : (gid_t)atol(group + 1);
-        if (lchown((places.dir + "/" + item.first).c_str(), uid, gid) != 0) {
-            *error = "SKIP this runner cannot give " + item.first + " the owner " + ids;
-            return false;
+    // Owners, then modes (a folder may lose the right to be written into),
+    // then `age PATH HOURS`: last written that long ago (a link itself).
+    for (const char* step : {"owner", "mode", "age"}) {
+        for (const Case::Item& item : c.many) {
+            if (item.directive != step || !ok) continue;
+            std::string path = places.dir + "/" + item.first;
+            const char *value = item.value.c_str(), *group = strchr(value, ':');
+            struct timespec times[2] = {{time(nullptr) - (time_t)(atof(value) * 3600), 0}};
+            times[1] = times[0];
+            if (item.directive == "mode")
+                ok = chmod(path.c_str(), (mode_t)strtoul(value, nullptr, 8)) == 0;
+            if (item.directive == "age")
+                ok = utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+            // USER:GROUP, "-" for one left as it is.
+            if (item.directive == "owner" &&
+                lchown(path.c_str(), value[0] == '-' ? (uid_t)-1 : (uid_t)atol(value),
+                       !group || group[1] == '-' ? (gid_t)-1 : (gid_t)atol(group + 1)) != 0) {
+                *error = "SKIP this runner cannot give " + item.first + " the owner " + value;
+                return false;
+            }
         }
-    }
-    // Modes last: a folder may lose the right to be written into.
-    for (const Case::Item& item : c.many)
-        if (item.directive == "mode")
-            ok = ok && chmod((places.dir + "/" + item.first).c_str(),
-                             (mode_t)strtoul(item.value.c_str(), nullptr, 8)) == 0;
-    // `age PATH HOURS`: last written that long ago (a link itself, not what it names).
-    for (const Case::Item& item : c.many) {
-        if (item.directive != "age") continue;
-        struct timespec times[2] = {{time(nullptr) - (time_t)(atof(item.value.c_str()) * 3600), 0}};
-        times[1] = times[0];
-        ok = ok && utimensat(AT_FDCWD, (places.dir + "/" + item.first).c_str(), times,
-                             AT_SYMLINK_NOFOLLOW) == 0;
     }
     if (!ok) *error = "the case's files cannot be made";
     before_ = snapshot();
