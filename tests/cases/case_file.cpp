@@ -533,7 +533,8 @@ std::vector<std::string> play_case(const Case& c) {
         bool keeps = runner_compare(c, tree, places, &e, &failures);
         tree.check(e, &failures, stored, keeps);
     }
-    // Once the case's folder is gone, the program must hold no file open.
+    // Once the case's folder is gone, no file may be left open (in the fake runner,
+    // by the launcher).
     if (open_files() != open_before) failures.push_back("a file left open");
     return failures;
 }

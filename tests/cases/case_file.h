@@ -9,13 +9,10 @@
 struct Case {
     std::string name;
     std::string where; // "FILE:LINE" of its `case` line
-    // launch, ini, args, start, cwd, append, only, name, signature: escapes decoded, places not
-    // yet expanded; absent when not given.
+    // Values with escapes decoded, places not yet filled in: single-valued
+    // directives by name (absent when not given), the others in order, a
+    // two-part one with its part before the first blank in `first`.
     std::map<std::string, std::string> one;
-    // file, env, mode, fake, box, setenv, field, arg, special, says, whole,
-    // option, wrote, link, gone, age, in order. Two-part directives (all but env, box, arg, says,
-    // whole, option, link and gone) keep the part before
-    // the first blank in `first`.
     struct Item {
         std::string directive, first, value;
     };
