@@ -79,7 +79,9 @@ unsigned predict_start(const char* command_line, const char* directory, char* wh
 
 } // namespace
 
-unsigned platform_start_program(const char* command_line, int) {
+// Where the program is looked for follows directory_changed, as the
+// launcher's follows the change it made.
+unsigned platform_start_program(const char* command_line, int, int) {
     CheckRecord& r = check_record;
     r.started = 1;
     copy_text(r.command_line, sizeof r.command_line, command_line);

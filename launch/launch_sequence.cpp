@@ -67,17 +67,19 @@ void shorten(char* path) {
 }
 
 // Changes to `path` and records the new directory under "=X:", where the
-// started program looks for the current directory of drive X.
-void change_directory(const char* path) {
-    if (!platform_change_directory(path)) return;
+// started program looks for the current directory of drive X. False when
+// the change failed.
+bool change_directory(const char* path) {
+    if (!platform_change_directory(path)) return false;
     char current[CURRENT_DIR_CAP];
     unsigned length = platform_current_directory(current, sizeof current);
-    if (length == 0 || length >= sizeof current) return;
+    if (length == 0 || length >= sizeof current) return true;
     char drive = current[0];
     if (drive >= 'a' && drive <= 'z') drive = (char)(drive - 'a' + 'A');
-    if (drive < 'A' || drive > 'Z' || current[1] != ':') return; // no drive, or a network path
+    if (drive < 'A' || drive > 'Z' || current[1] != ':') return true; // no drive, or a network path
     char name[] = {'=', drive, ':', '\0'};
     platform_set_environment(name, current);
+    return true;
 }
 
 // Appends `text` to `out`, turning each line feed into CR LF.
@@ -201,7 +203,7 @@ void launch_with_settings(platform_window owner, const char* system_dir, const c
         platform_message_box(owner, s.missing, "Product not installed!");
         return;
     }
-    if (s.path[0] != '\0') change_directory(s.path);
+    bool in_product_folder = s.path[0] != '\0' && change_directory(s.path);
     if (s.send_identification != 0) append_identification(launch_path, *read, work);
     // Held no longer than the append: the product may want the file to itself.
     platform_close(*read);
@@ -209,7 +211,7 @@ void launch_with_settings(platform_window owner, const char* system_dir, const c
 
     compose_command(work, launch_path);
     if (platform_file_names_ignore_case()) uppercase(work);
-    report_start(owner, platform_start_program(work, SW_SHOWNORMAL_STATE));
+    report_start(owner, platform_start_program(work, SW_SHOWNORMAL_STATE, in_product_folder));
 }
 
 } // namespace

@@ -60,7 +60,12 @@ void platform_set_environment(const char* name, const char* value);
 // its arguments, without waiting for it. Returns a value above 31 on
 // success, otherwise a start result code: 0, 2 (file not found), 3 (path not
 // found), 5 (access denied), 8 (out of memory), 11 (invalid executable)...
-unsigned platform_start_program(const char* command_line, int show_state);
+// A program named without a folder is looked for in the current folder only
+// when `in_product_folder` is 1 (the product's `path` was made current):
+// else the current folder is where the launcher was started, which may be
+// the folder the browser downloads into. The program is started in the
+// current folder either way.
+unsigned platform_start_program(const char* command_line, int show_state, int in_product_folder);
 
 // 1 when file names ignore letter case (so a command line may be uppercased
 // without naming another file), 0 when case matters.

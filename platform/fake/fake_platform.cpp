@@ -125,7 +125,7 @@ void platform_set_environment(const char* name, const char* value) {
     environment.push_back({name, value});
 }
 
-unsigned platform_start_program(const char* command_line, int show_state) {
+unsigned platform_start_program(const char* command_line, int show_state, int) {
     started.push_back({command_line, show_state});
     return start_result;
 }

@@ -179,7 +179,8 @@ void platform_set_environment(const char* name, const char* value) {
     setenv(name, value, 1);
 }
 
-unsigned platform_start_program(const char* command_line, int) {
+// PATH's absolute folders only: the current folder is never searched.
+unsigned platform_start_program(const char* command_line, int, int) {
     size_t length = strlen(command_line);
     char* text = (char*)malloc(length + 1);
     char** args = (char**)malloc(sizeof(char*) * (length / 2 + 2));

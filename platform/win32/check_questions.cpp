@@ -100,6 +100,17 @@ unsigned predict_file(const char* program, char* why, unsigned capacity) {
     return START_OK;
 }
 
+// Appends `folder` (or a list of them) and a ';' to the search list `list`
+// of `capacity` bytes, which holds `*n` bytes; one that does not fit is left out.
+void add_folder(char* list, size_t capacity, size_t* n, const char* folder) {
+    size_t length = strlen(folder);
+    if (length == 0 || *n + length + 2 > capacity) return;
+    memcpy(list + *n, folder, length);
+    list[*n + length] = ';';
+    *n += length + 1;
+    list[*n] = '\0';
+}
+
 // The temporary folder, with its trailing backslash, in its exact ANSI or
 // short form: in a profile whose name the code page lacks, the ANSI call
 // would name a look-alike folder.
@@ -114,10 +125,20 @@ bool temp_folder(char (&temp)[MAX_PATH]) {
 unsigned check_predict_program(const char* program, const char* directory, char* why,
                                unsigned capacity) {
     if (!has_folder(program)) {
-        char found[MAX_PATH];
-        if (SearchPathA(nullptr, program, ".exe", sizeof found, found, nullptr) != 0)
+        // The launcher looks in its current folder only when that is the
+        // product's (`directory`), then in the system's folders and PATH.
+        char search[32768] = "", folder[MAX_PATH], found[MAX_PATH];
+        size_t n = 0;
+        if (directory != nullptr) add_folder(search, sizeof search, &n, directory);
+        UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+        if (length > 0 && length < MAX_PATH) add_folder(search, sizeof search, &n, folder);
+        length = GetWindowsDirectoryA(folder, MAX_PATH);
+        if (length > 0 && length < MAX_PATH) add_folder(search, sizeof search, &n, folder);
+        if (getenv("PATH") != nullptr) add_folder(search, sizeof search, &n, getenv("PATH"));
+        if (SearchPathA(search, program, ".exe", sizeof found, found, nullptr) != 0)
             return predict_file(found, why, capacity);
-        check_format(why, capacity, "no folder of the search path holds a program %s", program);
+        check_format(why, capacity, "no folder of the search path holds a program %s%s", program,
+                     directory != nullptr ? "" : " (nor is it looked for in the current folder)");
         return 2;
     }
     char path[MAX_PATH * 4];

@@ -356,7 +356,14 @@ bool CaseTree::build(const Case& c, const Places& names, std::string ini_path, s
         if (item.directive == "special") {
             std::error_code ignored;
             fs::create_directories(fs::path(path).parent_path(), ignored);
-            ok = ok && make_special(path, expand(item.value, names), &held_);
+            std::string kind = expand(item.value, names);
+            // A copy of the recording product the runner installed (".exe" under wine).
+            std::string product = places.product + (fs::exists(places.product) ? "" : ".exe");
+            if (kind == "product")
+                ok = ok && fs::exists(product) && write_file(path, read_file(product)) &&
+                     chmod(path.c_str(), 0755) == 0;
+            else
+                ok = ok && make_special(path, kind, &held_);
         }
     }
     // Owners, then modes (a folder may lose the right to be written into),
