@@ -57,6 +57,7 @@ Reading read_file(const std::string& path) {
     fake::reset();
     launch_settings_init();
     launch_observer = &RECORDER;
+    bad_header_boxes = 0; // each reading is a run of its own
     parse_section_file(nullptr, path.c_str(), SOURCE_SETTINGS_FILE);
     launch_observer = nullptr;
     for (const fake::MessageBox& box : fake::message_boxes)
@@ -64,6 +65,7 @@ Reading read_file(const std::string& path) {
     // As the launcher reads it, on its quick path, for a product left alone.
     launch_settings_init();
     strcpy(launch_settings.app, "other");
+    bad_header_boxes = 0;
     parse_section_file(nullptr, path.c_str(), SOURCE_SETTINGS_FILE);
     r.record = launch_settings;
     if (names_equal(edited_name, "identification")) {
