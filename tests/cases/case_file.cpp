@@ -546,52 +546,48 @@ std::vector<std::string> play_case(const Case& c) {
     return failures;
 }
 
+int play_cases(const char* runner, const std::vector<Case>& plays, int failed) {
+    int skipped = 0;
+    for (const Case& c : plays) {
+        std::vector<std::string> failures = play_case(c);
+        if (failures.empty()) continue;
+        bool skip = failures.size() == 1 && failures[0].compare(0, 5, "SKIP ") == 0;
+        skipped += skip, failed += !skip;
+        printf("%s %s: %s%s\n", skip ? "SKIP" : "FAIL", c.where.c_str(), c.name.c_str(),
+               skip ? (": " + failures[0].substr(5)).c_str() : "");
+        for (size_t f = 0; !skip && f < failures.size(); f++)
+            printf("  %s\n", failures[f].c_str());
+    }
+    printf("%s: %zu cases played, %d failed, %d skipped\n", runner, plays.size(), failed, skipped);
+    return failed == 0 ? 0 : 1;
+}
+
 int play_case_files(const char* runner, int count, char** files) {
-    int played = 0, failed = 0, skipped = 0;
-    // A runner may change its current folder: the case files are named from here.
-    std::vector<std::string> paths;
-    for (int i = 0; i < count; i++)
-        paths.push_back(std::filesystem::absolute(files[i]).string());
+    int failed = 0;
+    std::vector<Case> plays;
     for (int i = 0; i < count; i++) {
         std::vector<Case> cases;
         std::string error;
-        if (!read_case_file(paths[i], &cases, &error)) {
-            printf("%s\n", error.c_str());
-            failed++;
-        }
+        // A runner may change its current folder: the case files are named from here.
+        if (!read_case_file(fs::absolute(files[i]).string(), &cases, &error))
+            printf("%s\n", error.c_str()), failed++;
         // Each `link` plays the case once more, its launch file given as that
         // link; `args` that name its base64url is played as a link only.
-        std::vector<Case> plays;
         for (const Case& c : cases) {
-            plays.push_back(c);
+            std::vector<Case> each = {c};
             if (c.has("args") && c.get("args").find("$BASE64") + c.get("args").find("$PADDED") +
                                          c.get("args").find("$PCT") !=
                                      3 * std::string::npos)
-                plays.back().as_link = c.get("args");
+                each[0].as_link = c.get("args");
             for (const Case::Item& item : c.many) {
                 if (item.directive != "link") continue;
-                plays.push_back(c);
-                plays.back().as_link = item.value;
-                plays.back().name += " (link " + item.value + ")";
+                each.push_back(c);
+                each.back().as_link = item.value;
+                each.back().name += " (link " + item.value + ")";
             }
-        }
-        for (const Case& c : plays) {
-            if (!c.runs_on(runner) || !case_selected(c)) continue;
-            played++;
-            std::vector<std::string> failures = play_case(c);
-            if (failures.empty()) continue;
-            if (failures.size() == 1 && failures[0].compare(0, 5, "SKIP ") == 0) {
-                printf("SKIP %s: %s: %s\n", c.where.c_str(), c.name.c_str(),
-                       failures[0].c_str() + 5);
-                skipped++;
-                continue;
-            }
-            failed++;
-            printf("FAIL %s: %s\n", c.where.c_str(), c.name.c_str());
-            for (const std::string& f : failures)
-                printf("  %s\n", f.c_str());
+            for (const Case& play : each)
+                if (play.runs_on(runner) && case_selected(play)) plays.push_back(play);
         }
     }
-    printf("%s: %d cases played, %d failed, %d skipped\n", runner, played, failed, skipped);
-    return failed == 0 ? 0 : 1;
+    return play_cases(runner, plays, failed);
 }

@@ -130,12 +130,12 @@ std::string checked_as(const std::string& text);
 void expect(std::vector<std::string>* failures, const std::string& what, const std::string& got,
             const std::string& wanted);
 
-// Plays every case of `files` meant for `runner`, each in a fresh tree and
-// through this runner's part (below); prints the failures and returns the
-// exit status.
+// Plays every case of `files` meant for `runner`, or `plays`, each in a fresh
+// tree through this runner's part (below); prints the failures (`failed`
+// more) and the totals, and returns the exit status.
 int play_case_files(const char* runner, int count, char** files);
-// Plays case `c` in a fresh tree through this runner's part; returns what
-// went wrong.
+int play_cases(const char* runner, const std::vector<Case>& plays, int failed);
+// Plays case `c`; returns what went wrong.
 std::vector<std::string> play_case(const Case& c);
 // Each runner's part of a play (fake_runner.cpp, process_runner.cpp): the
 // names the program knows the case's places by (returns talvin.ini's path,

@@ -1,13 +1,6 @@
 // Plays launch cases through a built program, a real process in the case's
-// folder: the launcher, with tests/support/record_product as the product, or
-// with --check talvin-check, whose prediction must be the case's and which
-// must change nothing. With --wine the program is a Windows one in the wine
-// prefix PREFIX: places get their Windows names, talvin.ini is the prefix's
-// and boxes are read from wine's trace of MessageBoxA.
-// Usage: process_runner [--wine PREFIX] [--check] PROGRAM RECORD_PRODUCT FILE.cases...
-// With --agree TALVIN_CHECK COUNT LAUNCHER RECORD_PRODUCT it plays COUNT random
-// cases through both, which must agree (see agree_run).
-// (LAUNCHER_WRAPPER="valgrind ...": put before the program, split at blanks.)
+// folder (docs/testing.md); under wine, boxes are read from its trace of
+// MessageBoxA. LAUNCHER_WRAPPER ("valgrind ...") goes before the program.
 #include "case_file.h"
 
 #include "launch/command_line_split.h"
@@ -333,19 +326,14 @@ Case random_case() {
 
 // Plays `count` random cases (only number $LAUNCH_CASE, when it is set).
 int agree_run(int count) {
-    int failed = 0;
+    std::vector<Case> plays;
     for (int i = 0; i < count; i++) {
         Case c = random_case();
-        if (getenv("LAUNCH_CASE") != nullptr && atoi(getenv("LAUNCH_CASE")) != i) continue;
-        std::vector<std::string> failures = play_case(c);
-        failed += !failures.empty();
-        for (size_t f = 0; f < failures.size(); f++)
-            printf("%s%s\n",
-                   f == 0 ? ("FAIL random case " + std::to_string(i) + "\n  ").c_str() : "  ",
-                   failures[f].c_str());
+        c.where = "random case " + std::to_string(i);
+        if (getenv("LAUNCH_CASE") == nullptr || atoi(getenv("LAUNCH_CASE")) == i)
+            plays.push_back(c);
     }
-    printf("agree: %d cases played, %d failed\n", count, failed);
-    return failed == 0 ? 0 : 1;
+    return play_cases("agree", plays, 0);
 }
 
 } // namespace
