@@ -43,7 +43,8 @@ int open_for_append(const char* path, platform_file read, const char** why) {
     int fd = open(path, flags | O_NOFOLLOW);
     if (fd < 0 && errno == ELOOP) {
         // A link is followed only to the very file that was read, looked at
-        // before it is opened, so that no device it names is opened.
+        // before it is opened, so that a link to a device is not opened (one
+        // swapped in between is opened, and refused below, unwritten).
         if (stat(path, &info) != 0 || !same_file(info, was)) {
             *why = "a link to another file is in its place";
             return -1;
