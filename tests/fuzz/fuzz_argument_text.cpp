@@ -29,7 +29,6 @@ void check_one(const char* line) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // Exactly as long as the text, so a read past its end is caught.
     char* line = input_line(data, size);
 
     fake::lead_bytes.clear();

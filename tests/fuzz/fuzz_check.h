@@ -8,6 +8,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 // Stops the run with `what` when `condition` does not hold, so libFuzzer
@@ -28,13 +29,16 @@ inline char* input_line(const uint8_t* data, size_t size) {
 }
 
 // A fresh folder for one process's files, memory backed when the machine has
-// it (every input is written once); `remove_files` runs at exit.
-inline std::string fuzz_directory(void (*remove_files)()) {
+// it (every input is written once), removed with them at exit.
+inline std::string fuzz_directory() {
     static char directory[64];
     const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     snprintf(directory, sizeof directory, "%s/launcher-fuzz-XXXXXX", base);
     if (mkdtemp(directory) == nullptr) abort();
-    atexit(remove_files);
+    atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(directory, ignored);
+    });
     return directory;
 }
 

@@ -18,12 +18,6 @@ namespace {
 
 std::string directory, old_path, new_path;
 
-void remove_files() {
-    unlink(old_path.c_str());
-    unlink(new_path.c_str());
-    rmdir(directory.c_str());
-}
-
 struct Reading {
     std::vector<std::string> others; // "section\nkey\nvalue" of every other section
     std::vector<std::string> edited; // "key=value" of the edited one
@@ -80,7 +74,7 @@ Reading read_file(const std::string& path) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    directory = fuzz_directory(remove_files);
+    directory = fuzz_directory();
     old_path = directory + "/talvin.ini";
     new_path = directory + "/new.ini";
     return 0;

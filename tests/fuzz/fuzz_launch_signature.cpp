@@ -19,12 +19,6 @@ std::string directory, whole_path, signed_path;
 EVP_PKEY* key;
 std::string public_key_text;
 
-void remove_files() {
-    unlink(whole_path.c_str());
-    unlink(signed_path.c_str());
-    rmdir(directory.c_str());
-}
-
 // libcrypto's verdict on the base64 signature `text` over `message`.
 bool libcrypto_accepts(const std::string& message, const std::string& text) {
     unsigned char der[3 * (SIGNATURE_TEXT_MAX / 4) + 3];
@@ -55,7 +49,7 @@ LaunchSettings read_launch_file(const std::string& path) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    directory = fuzz_directory(remove_files);
+    directory = fuzz_directory();
     whole_path = directory + "/whole.tvl";
     signed_path = directory + "/signed.tvl";
     key = p256_new_key();

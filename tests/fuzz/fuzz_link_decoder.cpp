@@ -50,7 +50,6 @@ void check_one(const char* arguments) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // Exactly as long as the text, so a read past its end is caught.
     char* text = input_line(data, size);
     check_one(text);
     char* link = (char*)malloc(size + 8);

@@ -16,11 +16,6 @@ namespace {
 // also named as the launch file, so both reads see the same bytes.
 std::string settings_dir, file_path;
 
-void remove_files() {
-    unlink(file_path.c_str());
-    rmdir(settings_dir.c_str());
-}
-
 // Every text field ends within its capacity.
 #define CHECK_FIELD(name)                                                                          \
     check(memchr(launch_settings.name, '\0', sizeof launch_settings.name) != nullptr, #name);
@@ -32,7 +27,7 @@ const std::set<std::string> CAPTIONS = {"Launcher",        "Product not installe
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    settings_dir = fuzz_directory(remove_files) + "/";
+    settings_dir = fuzz_directory() + "/";
     file_path = settings_dir + SETTINGS_FILE_NAME;
     return 0;
 }
