@@ -1,8 +1,5 @@
-// Launch cases: the case files read (unescape, the directives, the
-// defaults), a case's expectations with its places filled in, its files
-// really written in a fresh folder (CaseTree, with launch files signed at test
-// time by libcrypto and never by the launcher's own code), and the one play
-// every runner shares.
+// Launch cases read, written in a fresh folder (signed by libcrypto, never by
+// the launcher's own code) and played.
 #include "case_file.h"
 
 #include "tests/support/p256.h"
@@ -43,8 +40,7 @@ EVP_PKEY* test_key(const std::string& name) {
     return key;
 }
 
-// `text` with $KEY_A, $KEY_B and $KEY_C replaced by the talvin.ini form of
-// the test keys (base64 of the DER public key).
+// `text` with $KEY_A, $KEY_B and $KEY_C replaced by the test keys' talvin.ini form.
 std::string with_test_keys(const std::string& text) {
     std::string out = text;
     for (const char* name : {"a", "b", "c"}) {
@@ -55,9 +51,7 @@ std::string with_test_keys(const std::string& text) {
     return out;
 }
 
-// The launch file's bytes (`launch`, already expanded) with the signature
-// section of the case's `sign KEY [BYTES]` put where $SIGNATURE stands, or at
-// the end: a signature by KEY over BYTES, or else over the bytes before it.
+// The expanded `launch` with the section of the case's `sign KEY [BYTES]`.
 std::string signed_launch(const std::string& launch, const Case& c, const Places& names) {
     const Case::Item* sign = nullptr;
     for (const Case::Item& item : c.many)
@@ -109,7 +103,6 @@ std::string visible(const std::string& text) {
 
 namespace {
 
-// Adds one directive ("WORD VALUE") to `c`.
 bool add_directive(Case* c, const std::string& text, std::string* error) {
     size_t blank = text.find(' ');
     std::string word = text.substr(0, blank), first, value;
@@ -137,7 +130,6 @@ bool add_directive(Case* c, const std::string& text, std::string* error) {
     return true;
 }
 
-// The descriptors this process holds open.
 size_t open_files() {
     auto fds = fs::directory_iterator("/proc/self/fd");
     return (size_t)std::distance(begin(fds), end(fds));
@@ -198,8 +190,7 @@ bool Case::runs_on(const std::string& runner) const {
     return only.find(" " + runner + " ") != std::string::npos;
 }
 
-// Reads `path` into `cases`; returns false and sets `error` ("FILE:LINE: why")
-// on the first malformed line.
+// False, with `error` ("FILE:LINE: why"), at the first malformed line.
 static bool read_case_file(const std::string& path, std::vector<Case>* cases, std::string* error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -484,9 +475,7 @@ void expect(std::vector<std::string>* failures, const std::string& what, const s
 
 namespace {
 
-// The case's expectations with its places filled in: played as a link, the
-// link's text is its argument and the file the launcher stored (`stored`,
-// once known) is $LAUNCH.
+// Played as a link, the file the launcher stored (`stored`) is $LAUNCH.
 Expected expected_of(const Case& c, Places places, const CaseTree& tree,
                      const std::string& stored = "") {
     if (!c.as_link.empty()) places.launch = stored;
@@ -519,7 +508,6 @@ Expected expected_of(const Case& c, Places places, const CaseTree& tree,
     return e;
 }
 
-// Only the cases whose name contains $LAUNCH_CASE, when it is set.
 bool case_selected(const Case& c) {
     const char* wanted = getenv("LAUNCH_CASE");
     return wanted == nullptr || c.name.find(wanted) != std::string::npos;
@@ -540,8 +528,7 @@ std::vector<std::string> play_case(const Case& c) {
         bool keeps = runner_compare(c, tree, places, &e, &failures);
         tree.check(e, &failures, stored, keeps);
     }
-    // Once the case's folder is gone, no file may be left open (in the fake runner,
-    // by the launcher).
+    // The case's folder gone, no file may be left open (fake runner: by the launcher).
     if (open_files() != open_before) failures.push_back("a file left open");
     return failures;
 }

@@ -9,33 +9,28 @@
 struct Case {
     std::string name;
     std::string where; // "FILE:LINE" of its `case` line
-    // Values with escapes decoded, places not yet filled in: single-valued
-    // directives by name (absent when not given), the others in order, a
-    // two-part one with its part before the first blank in `first`.
+    // Values unescaped, places not filled in: single-valued directives by
+    // name, the others in order, a two-part one's first word in `first`.
     std::map<std::string, std::string> one;
     struct Item {
         std::string directive, first, value;
     };
     std::vector<Item> many;
-    // Played as a link: the `link` template the launch file's bytes go into.
-    std::string as_link;
+    std::string as_link; // played as a link: the `link` the launch file's bytes go into
 
     bool has(const std::string& directive) const { return one.count(directive) != 0; }
     const std::string& get(const std::string& directive) const { return one.at(directive); }
-    // 1 when this case is played by `runner` ("fake", "posix", "wine", "check").
     bool runs_on(const std::string& runner) const;
 };
 
-// `in` with its escapes (\n \r \t \0 \\ \" \xHH \{N:TEXT}) decoded into `out`.
 bool unescape(const std::string& in, std::string* out, std::string* error);
 
-// The places a case's values name, already in the form the runner uses.
+// The places a case's values name, in the form the runner uses.
 struct Places {
     std::string dir, launch, dl, win, product, prod;
     std::string short_launch; // $SHORT: the launch file's short form (POSIX: $LAUNCH)
 };
 
-// `text` with every placeholder replaced by its place.
 std::string expand(const std::string& text, const Places& places);
 
 // What a case expects of a launch, and what it gives the launcher, with its
@@ -53,45 +48,32 @@ struct Expected {
     std::map<std::string, std::string> wrote; // a file under $DIR and the bytes it must end with
     std::vector<std::string> gone;            // `gone PATH`: files the launcher removes
 };
-// The argument text the launcher makes of its process arguments: joined by blanks.
 std::string argument_text(const Expected& e);
 
 // A case's files, really written in a fresh folder, and the check of what a
 // run changed in them.
 class CaseTree {
   public:
-    // A fresh folder under /tmp (short, so that paths fit the settings
-    // fields); `places` holds its places as seen from inside.
-    CaseTree();
+    CaseTree(); // a fresh folder, its name short so that paths fit the settings fields
     ~CaseTree();
     CaseTree(const CaseTree&) = delete;
     CaseTree& operator=(const CaseTree&) = delete;
 
     const std::string& root() const { return root_; }
-    // Writes the case's files with its values expanded by `names`
-    // (talvin.ini at `ini_path`, by default $WIN/talvin.ini), makes its
-    // special files, owners and modes, and notes every file. False on a bad
-    // case; `error` then starts with "SKIP " when this runner cannot make
-    // the case (an owner it may not give).
+    // Writes the case's files, values expanded by `names` (talvin.ini at
+    // `ini_path`, "": $WIN's), and notes every file. False on a bad case;
+    // `error` then starts with "SKIP " when this runner cannot make it.
     bool build(const Case& c, const Places& names, std::string ini_path, std::string* error);
-    // Adds to `failures` every change but the expected append to the launch
-    // file and the files the case's programs write (`wrote`); when played as a link and `keeps`
-    // (the program is the launcher), `stored` is the file it wrote (its folder and mode as the
-    // launcher makes them), empty when none.
+    // Adds to `failures` every change but those `e` expects; played as a
+    // link and `keeps` (the launcher), `stored` is the file it wrote, or "".
     void check(const Expected& e, std::vector<std::string>* failures,
                const std::string& stored = "", bool keeps = true) const;
-    // Played as a link: its text (`link` with $BASE64, $PADDED and $PCT, the
-    // launch file's bytes in base64url unpadded, padded with = or with %3D),
-    // and the launch file's bytes, which are not written to $LAUNCH.
+    // Played as a link: its text, and the launch file's bytes (not written to $LAUNCH).
     const std::string& link_text() const { return link_text_; }
     const std::string& link_bytes() const { return link_bytes_; }
-    // The one file the launcher wrote in $DIR/run/talvin ($XDG_RUNTIME_DIR
-    // is $DIR/run), or "" when there is none or more than one.
+    // The one file the launcher wrote under $XDG_RUNTIME_DIR ($DIR/run), else "".
     std::string stored_file() const;
-    // Changes the launch file as another account that may change its folder
-    // could: `gone` removes it, `new` puts a new file of the same bytes in its
-    // place, an absolute path a symbolic link to that path. check() counts
-    // the change as the case's own.
+    // `fake before_append HOW`, made; check() counts the change as the case's own.
     bool replace_launch(const std::string& how);
 
   private:
@@ -108,25 +90,19 @@ std::string read_file(const std::string& path);
 // `text` with control and high bytes shown as \xHH, for messages.
 std::string visible(const std::string& text);
 bool write_file(const std::string& path, const std::string& bytes);
-// Adds to `failures` what talvin-check's exit `status` and its --json output
-// `text` tell otherwise than case `c`.
+// Adds to `failures` where talvin-check's exit `status` and --json `text` differ from `c`.
 void compare_prediction(const Case& c, const Expected& e, const Places& places, int status,
                         const std::string& text, std::vector<std::string>* failures);
-// Adds to `failures` what talvin-check's `text` report and its `json` tell
-// otherwise than the case's `says` and `whole` (files in `folder`).
+// Adds to `failures` where its reports differ from `says` and `whole` (files in `folder`).
 void compare_report(const Expected& e, const Places& places, const std::string& folder,
                     const std::string& text, const std::string& json,
                     std::vector<std::string>* failures);
-// The member `key` ("start.directory") of talvin-check's --json output
-// `text`, "<none>" when absent; its boxes as "CAPTION: TEXT" lines; an
-// appended block with its password masked as the checker shows it.
+// Of talvin-check's --json `text`: member `key` ("start.directory"; absent:
+// "<none>"), its boxes as "CAPTION: TEXT" lines; a block's password masked.
 std::string json_member(const std::string& text, const std::string& key);
 std::string json_boxes(const std::string& text);
 std::string password_masked(std::string block);
-// The scratch copy of a link's bytes that talvin-check's --json output
-// `text` names, or "".
 std::string checked_as(const std::string& text);
-// Adds a failure to `failures` when `got` is not `wanted`.
 void expect(std::vector<std::string>* failures, const std::string& what, const std::string& got,
             const std::string& wanted);
 
@@ -137,14 +113,10 @@ int play_case_files(const char* runner, int count, char** files);
 int play_cases(const char* runner, const std::vector<Case>& plays, int failed);
 // Plays case `c`; returns what went wrong.
 std::vector<std::string> play_case(const Case& c);
-// Each runner's part of a play (fake_runner.cpp, process_runner.cpp): the
-// names the program knows the case's places by (returns talvin.ini's path,
-// "" for $WIN/talvin.ini); the run over the built tree with the expectations
-// `e` (returns the file a link was stored in, "" when none; it may change the
-// tree as another account would, through replace_launch); and the
-// comparison of what it did with `e`, once that file is known (returns
-// whether the program is the launcher, which stores a link's file in the
-// case's folder).
+// Each runner's part of a play: the places as its program names them
+// (returns talvin.ini's path, "": $WIN's); the run (returns the file a link
+// was stored in, or ""); the comparison with `e` (returns whether the program
+// is the launcher, which stores a link's file in the case's folder).
 std::string runner_places(const Case& c, const CaseTree& tree, Places* places);
 std::string runner_run(const Case& c, CaseTree& tree, Places* places, const Expected& e,
                        std::vector<std::string>* failures);

@@ -34,7 +34,7 @@ bool stderr_gone;        // `stderr gone`: its standard error is a pipe whose re
 bool sigchld_ignored;    // `sigchld ignored`: the program starts with SIGCHLD ignored
 bool stdin_closed;       // `stdin closed`: it starts without a standard input
 
-// The Windows name of a unix path: wine's drive Z: is the root.
+// Wine's drive Z: is the root.
 std::string windows_name(std::string path) {
     std::replace(path.begin(), path.end(), '/', '\\');
     return "Z:" + path;
@@ -70,15 +70,13 @@ const CodePage* code_page_of(const Case& c) {
     return nullptr;
 }
 
-// The folder of this run's own that holds the locales made for its cases.
-std::string locale_folder;
+std::string locale_folder; // the locales made for this run's cases
 void remove_locale_folder() {
     std::error_code ignored;
     std::filesystem::remove_all(locale_folder, ignored);
 }
 
-// LOCPATH for `locale` (LANGUAGE_TERRITORY.UTF-8), made on first use from
-// the system's locale sources (Debian's locales package); "" when it cannot be.
+// LOCPATH for `locale`, made on first use by localedef; "" when it cannot be.
 std::string locale_path(const std::string& locale) {
     if (locale_folder.empty()) {
         char name[] = "/tmp/lclocXXXXXX";
@@ -96,8 +94,7 @@ std::string locale_path(const std::string& locale) {
     return locale_folder;
 }
 
-// The case files' UTF-8 `text` in the ANSI code page `page`, whose bytes a
-// Windows program reads and is handed; unchanged where it cannot hold them.
+// UTF-8 `text` in the code page `page`; unchanged where it cannot hold them.
 std::string in_code_page(const std::string& text, const CodePage& page) {
     iconv_t convert = iconv_open(page.iconv_name, "UTF-8");
     std::string out(text.size(), '\0');
@@ -154,7 +151,6 @@ std::vector<std::string> words_of(const char* text) {
     return words;
 }
 
-// The null-terminated list of `words` that execvpe takes.
 std::vector<char*> pointers_of(std::vector<std::string>& words) {
     std::vector<char*> pointers;
     for (std::string& word : words)
@@ -194,10 +190,8 @@ std::string expected_args(const std::string& line) {
     return words;
 }
 
-// Runs `argv` with the environment `env` in the case's download folder,
-// standard output to the file ROOT.out and standard error to ROOT.err (`stderr
-// gone`: a pipe whose reader has gone); then waits for it and every process it
-// left behind (they become this process's children).
+// Runs `argv` in $DL, output to ROOT.out and ROOT.err; waits for it and for
+// every process it left behind (they become this process's children).
 int run(std::vector<std::string> argv, std::vector<std::string> env, const std::string& root,
         std::vector<std::string>* failures) {
     pid_t pid = fork();
@@ -229,10 +223,7 @@ int run(std::vector<std::string> argv, std::vector<std::string> env, const std::
 int exit_status;
 std::string json, wine_stored;
 
-// --- The agreement run (--agree): random launch files, settings and programs
-// (there, missing or of the wrong kind), each given to talvin-check and then
-// to the launcher, whose boxes, product's arguments and folder, and appended
-// block must be what the checker foretold.
+// --- The agreement run (--agree): random cases, foretold by talvin-check.
 const char* agree_checker; // null: cases from files
 std::string foretold, launch_before;
 int foretold_status;
@@ -559,7 +550,7 @@ int main(int argc, char** argv) {
     if (program == nullptr || record_product == nullptr) return 2;
     signal(SIGALRM, stop_running);
     if (wine_prefix != nullptr) {
-        // Wine traces the calls of MessageBoxA only, when WINEDEBUG asks for a relay trace.
+        // A relay trace of MessageBoxA only.
         std::string command = std::string(getenv("LAUNCHER_WRAPPER")) +
                               " reg add HKCU\\\\Software\\\\Wine\\\\Debug /v RelayInclude /d "
                               "user32.MessageBoxA /f >/dev/null 2>&1";
