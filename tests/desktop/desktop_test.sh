@@ -1,15 +1,7 @@
 #!/usr/bin/env bash
-# The POSIX program on a desktop, under a private X server, installed from
-# the Debian package (lintian-clean, registered as dpkg's triggers would):
-# a box a person sees (with zenity, and with xmessage alone), read back from
-# a screenshot and dismissed with Return; a launch file opened through the
-# MIME database (gio open, and xdg-open as a browser does); a talvin: link
-# that talvin-sign made, served on 127.0.0.1 and clicked in Firefox ESR and
-# in Chromium (the scheme allowed without a prompt: Firefox's handlers.json,
-# Chromium's AutoLaunchProtocolsFromOrigins policy), checked by the
-# package's own talvin-verify; after a per-user install, a file and a link
-# through gio open with the user's own talvin.ini; a link launched twice at
-# once (two files, two products).
+# The POSIX program on a desktop under a private X server, from the Debian
+# package and then a per-user install: boxes read back by OCR, files and
+# signed talvin: links opened as a desktop and browsers open them.
 # Usage: desktop_test.sh BUILD_DIR RECORD_PRODUCT EXTENSION ARTIFACTS
 source "$(dirname "$0")/../lib.sh"
 build=$1 record_product=$(realpath "$2") extension=$3 artifacts=$4

@@ -1,12 +1,6 @@
 #!/usr/bin/env bash
-# Both Windows packages of one build under its wine in one fresh prefix, each: a silent
-# install (one into a folder named with ';', brackets, '%', a quote, letters
-# outside the code page); a launch file and a talvin: link opened through the
-# registered commands; refused beside the other's install; a silent
-# uninstall that takes back its own keys and files, and leaves what others
-# changed. The setup program: installed again elsewhere, it moves, and the
-# first folder's uninstaller then takes nothing. The package: refused per
-# machine, upgraded in place, a downgrade refused (its tables read back).
+# Both Windows packages of one build under its wine in one fresh prefix:
+# installed, opening a file and a link, uninstalled leaving what others changed.
 # Usage: installer_test.sh SETUP_PROGRAM MSI OLD_MSI LAUNCHER_EXE RECORD_PRODUCT_EXE START_COMMAND_EXE
 # (the file type comes from LAUNCH_FILE_EXTENSION, LAUNCH_FILE_MIME_TYPE, LAUNCH_FILE_PROGID).
 source "$(dirname "$0")/../lib.sh"

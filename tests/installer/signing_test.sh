@@ -1,12 +1,6 @@
 #!/usr/bin/env bash
-# Signing as a build step, with a throwaway certificate: the 64-bit build
-# signs the setup program, the uninstaller it writes, the Windows Installer
-# package, launcher.exe, talvin-check.exe and talvin-config.exe, each
-# accepted by osslsigncode with SHA-256. A certificate inside the sources is
-# refused. The build folder configured again with a renewed
-# certificate signs each of them again with it, the programs too (not linked
-# again for their code); its password given as a variable, from a file only
-# its owner reads, and a time-stamping address asked.
+# Signing as a build step, with a throwaway certificate: each shipped file
+# signed, and signed again with a renewed one; one inside the sources refused.
 # Usage: signing_test.sh SOURCE_DIR
 source "$(dirname "$0")/../lib.sh"
 need_tools openssl osslsigncode
