@@ -41,35 +41,30 @@ foreach(type IN ITEMS "03;icon" "0e;icon group" "10;version resource" "18;manife
   endif()
 endforeach()
 file(READ "${EXE}" bytes HEX)
-# Sets `found` to whether the exe holds `text`, in UTF-16 when `wide`.
-function(holds text wide)
+# Adds "WHAT lacks SHOWN" to the problems unless the exe holds `text`, in
+# UTF-16 when `wide`.
+function(wanted what wide text shown)
   string(HEX "${text}" hex)
   if(wide)
     string(REGEX REPLACE "(..)" "\\100" hex "${hex}")
   endif()
   string(FIND "${bytes}" "${hex}" at)
-  set(found FALSE PARENT_SCOPE)
-  if(at GREATER_EQUAL 0)
-    set(found TRUE PARENT_SCOPE)
+  if(at LESS 0)
+    set(problems "${problems}\n  ${what} lacks ${shown}" PARENT_SCOPE)
   endif()
 endfunction()
-foreach(wanted "FileDescription" "Talvin Launcher" "ProductVersion" "${VERSION}")
-  holds("${wanted}" TRUE)
-  if(NOT found)
-    string(APPEND problems "\n  the version resource lacks \"${wanted}\"")
-  endif()
+foreach(text "FileDescription" "Talvin Launcher" "ProductVersion" "${VERSION}")
+  wanted("the version resource" TRUE "${text}" "\"${text}\"")
 endforeach()
-foreach(wanted "Microsoft.Windows.Common-Controls\" version=\"6.0.0.0"
-               "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}" "PerMonitorV2")
-  holds("${wanted}" FALSE)
-  if(NOT found)
-    string(APPEND problems "\n  the manifest lacks ${wanted}")
-  endif()
+foreach(text "Microsoft.Windows.Common-Controls\" version=\"6.0.0.0"
+             "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}" "PerMonitorV2")
+  wanted("the manifest" FALSE "${text}" "${text}")
 endforeach()
 # Virtualized reads of the Windows directory find the talvin.ini of old
 # installers: no execution level is asked for.
-holds("<requestedExecutionLevel" FALSE)
-if(found)
+string(HEX "<requestedExecutionLevel" hex)
+string(FIND "${bytes}" "${hex}" at)
+if(at GREATER_EQUAL 0)
   string(APPEND problems "\n  the manifest asks for an execution level")
 endif()
 
