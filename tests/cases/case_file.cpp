@@ -155,10 +155,8 @@ bool unescape(const std::string& in, std::string* out, std::string* error) {
         } else if (c == '{') {
             size_t colon = in.find(':', i);
             size_t close = in.find('}', i);
-            if (colon == std::string::npos || close == std::string::npos || colon > close) {
-                *error = "bad \\{N:TEXT}";
-                return false;
-            }
+            if (colon == std::string::npos || close == std::string::npos || colon > close)
+                return *error = "bad \\{N:TEXT}", false;
             long n = atol(in.substr(i + 1, colon - i - 1).c_str());
             std::string text;
             if (!unescape(in.substr(colon + 1, close - colon - 1), &text, error)) return false;
@@ -166,8 +164,7 @@ bool unescape(const std::string& in, std::string* out, std::string* error) {
                 *out += text;
             i = close;
         } else {
-            *error = std::string("unknown escape \\") + c;
-            return false;
+            return *error = std::string("unknown escape \\") + c, false;
         }
     }
     return true;
@@ -193,10 +190,7 @@ bool Case::runs_on(const std::string& runner) const {
 // False, with `error` ("FILE:LINE: why"), at the first malformed line.
 static bool read_case_file(const std::string& path, std::vector<Case>* cases, std::string* error) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = path + ": cannot be read";
-        return false;
-    }
+    if (!in) return *error = path + ": cannot be read", false;
     Case defaults;
     Case* current = &defaults;
     std::string line;
@@ -206,10 +200,8 @@ static bool read_case_file(const std::string& path, std::vector<Case>* cases, st
             continue;
         bool indented = line[0] == ' ';
         if (indented) {
-            if (current == &defaults) {
-                *error = where + ": an indented line belongs to no case";
-                return false;
-            }
+            if (current == &defaults)
+                return *error = where + ": an indented line belongs to no case", false;
             line = line.substr(line.find_first_not_of(' '));
         }
         std::vector<std::string> parts;
@@ -229,12 +221,9 @@ static bool read_case_file(const std::string& path, std::vector<Case>* cases, st
             current->where = where;
             first = 1;
         }
-        for (size_t i = first; i < parts.size(); i++) {
-            if (!add_directive(current, parts[i], error)) {
-                *error = where + ": " + *error;
-                return false;
-            }
-        }
+        for (size_t i = first; i < parts.size(); i++)
+            if (!add_directive(current, parts[i], error))
+                return *error = where + ": " + *error, false;
     }
     return true;
 }
@@ -307,6 +296,8 @@ CaseTree::CaseTree() {
 CaseTree::~CaseTree() {
     for (int fd : held_)
         close(fd);
+    for (const char* output : {".out", ".err", ".rec"}) // a process runner's, beside the folder
+        unlink((root_ + output).c_str());
     std::error_code ignored;
     for (const auto& entry : fs::recursive_directory_iterator(root_, ignored))
         if (entry.is_directory(ignored) && !entry.is_symlink(ignored))

@@ -470,8 +470,6 @@ bool runner_compare(const Case& c, const CaseTree& tree, const Places& places, E
     std::string rec = tree.root() + ".rec", record = read_file(rec);
     if (agree_checker != nullptr) {
         compare_agreement(c, err, record, places, e, failures);
-        for (const std::string& path : {tree.root() + ".out", tree.root() + ".err", rec})
-            unlink(path.c_str());
         return true;
     }
     // Where names ignore case, the launcher uppercases the command line's
@@ -518,8 +516,6 @@ bool runner_compare(const Case& c, const CaseTree& tree, const Places& places, E
         unlink(wine_stored.c_str());
         wine_stored.clear();
     }
-    for (const std::string& path : {tree.root() + ".out", tree.root() + ".err", rec})
-        unlink(path.c_str());
     return !checking && wine_prefix == nullptr;
 }
 
