@@ -1,13 +1,8 @@
 #!/usr/bin/env bash
 # Usage: config_faults.sh TALVIN_CONFIG (with CONFIG_WINE_PREFIX: the
 # Windows program under wine, up to the filesystems of POSIX)
-# talvin-config's writes under faults; each must leave the old file or the
-# new one, whole: 32 writers at once, a writer killed at each step of its
-# write (its own test hook), another program's change before the rename, a
-# full and a read-only filesystem (small tmpfs mounts: root only, else
-# skipped), a symbolic link in place of the file, the password kept out
-# of the output and every other file, and root writing a user's own file
-# (root only).
+# talvin-config's writes under faults (docs/testing.md); each must leave the
+# old file or the new one, whole.
 # As root, in a mount namespace of its own: its tmpfs goes with it, even
 # when it is killed before it can unmount.
 if [ "$(id -u)" = 0 ] && [ -z "${CONFIG_WINE_PREFIX:-}${FAULTS_UNSHARED:-}" ] &&

@@ -1,13 +1,7 @@
 #!/usr/bin/env bash
 # Usage: signing_test.sh TALVIN_SIGN TALVIN_VERIFY
-# talvin-sign checked by the openssl command line: the public key it prints is
-# openssl's, its signature verifies over the bytes before the section, a last
-# line without its line end gets CR LF (signed), one with it gets none, and a
-# signed, over-long or missing file is refused unchanged; --link prints the
-# signed file as a talvin: link, after the file is written, and output that
-# cannot be written fails. talvin-verify checked against openssl's
-# signatures: it holds, one byte changed does not, bad arguments and input
-# over the cap cannot be checked.
+# talvin-sign and talvin-verify held to the openssl command line: keys,
+# signatures, links, and the files they refuse or leave unchanged.
 source "$(dirname "$0")/../lib.sh"
 sign=$1 verify=$2 work=$scratch
 
