@@ -279,9 +279,9 @@ bool write_file(const std::string& path, const std::string& bytes) {
 
 Places unix_places(const std::string& root, const Case& c) {
     std::string name = c.has("name") ? c.get("name") : "game.tvl";
-    return {
-        root,           root + "/dl/" + name, root + "/dl", root + "/win", root + "/prod/product",
-        root + "/prod", root + "/dl/" + name};
+    std::string launch = root + "/dl/" + name;
+    return {root,           launch, root + "/dl", root + "/win", root + "/prod/product",
+            root + "/prod", launch};
 }
 
 CaseTree::CaseTree() {

@@ -1,7 +1,5 @@
-// What talvin-check foretold (its --json output), held against a case: the
-// boxes, the command line started and its folder, the block appended with
-// the password masked, the fields and the signature; and what its text
-// report says.
+// What talvin-check foretold (its --json output) and its text report says,
+// held against a case.
 #include "case_file.h"
 
 #include <stdlib.h>

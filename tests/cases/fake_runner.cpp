@@ -1,6 +1,5 @@
-// Plays launch cases over the recording platform: the public entry procedure
-// with the case's files really written in a fresh folder.
-// Usage: fake_runner FILE.cases...   (LAUNCH_CASE=TEXT: only names holding TEXT)
+// Plays launch cases over the recording platform, through the public entry
+// procedure (docs/testing.md).
 #include "case_file.h"
 
 #include "launch/entry.h"
