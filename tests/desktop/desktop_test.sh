@@ -112,7 +112,13 @@ click() {
     timeout 5 xdotool windowfocus --sync "$window" 2>/dev/null
     timeout 5 xdotool mousemove --sync 300 300 click 1
 }
-shot() { import -window root "$artifacts/$1.png" 2>/dev/null; }
+# browse NAME COMMAND...: the session's browser opens the page, and its link is clicked.
+browse() {
+    local browser
+    start_group browser "${session[@]}" "${@:2}" "$page" >"$home/browser.log" 2>&1
+    click "$1" && launched "$1" || import -window root "$artifacts/$1.png" 2>/dev/null
+    kill -TERM -- "-$browser" 2>/dev/null
+}
 wait_until 10 grep -q ' port [0-9]' "$scratch/server.log" || { fail "no web server"; finish; }
 page=http://127.0.0.1:$(sed -n 's/.* port \([0-9]*\).*/\1/p' "$scratch/server.log" | head -1)/
 if command -v firefox-esr >/dev/null; then
@@ -126,10 +132,7 @@ if command -v firefox-esr >/dev/null; then
         datareporting.policy.dataSubmissionEnabled false toolkit.telemetry.reportingpolicy.firstRun false \
         browser.aboutwelcome.enabled false >"$profile/user.js"
     session_env "$home" "$root/usr/share" "$scratch/settings"
-    start_group firefox "${session[@]}" firefox-esr --no-remote --profile "$profile" "$page" \
-        >"$home/browser.log" 2>&1
-    click firefox && launched firefox || shot firefox
-    kill -TERM -- "-$firefox" 2>/dev/null
+    browse firefox firefox-esr --no-remote --profile "$profile"
 else
     fail "firefox-esr is missing"
 fi
@@ -138,12 +141,9 @@ if command -v chromium >/dev/null && mkdir -p "$(dirname "$policy")" 2>/dev/null
         "${page%/}" >"$policy"; then
     home=$scratch/chromium
     session_env "$home" "$root/usr/share" "$scratch/settings"
-    start_group chromium "${session[@]}" chromium --no-sandbox --disable-gpu --disable-quic \
-        --no-first-run --no-default-browser-check --disable-background-networking \
-        --disable-component-update --disable-sync --password-store=basic \
-        --user-data-dir="$home/profile" "$page" >"$home/browser.log" 2>&1
-    click chromium && launched chromium || shot chromium
-    kill -TERM -- "-$chromium" 2>/dev/null
+    browse chromium chromium --no-sandbox --disable-gpu --disable-quic --no-first-run \
+        --no-default-browser-check --disable-background-networking --disable-component-update \
+        --disable-sync --password-store=basic --user-data-dir="$home/profile"
 elif command -v chromium >/dev/null; then
     echo "SKIP chromium: its policy cannot be installed in $(dirname "$policy") (not root)"
 else
