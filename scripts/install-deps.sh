@@ -40,7 +40,8 @@ if [ "${#missing[@]}" -gt 0 ]; then
 fi
 
 # A 32-bit wine for the 32-bit Windows programs. Debian's wine32:i386 of the
-# installed wine64's version, when the system has it, is used as it is.
+# installed wine64's version, when the system has it, is used as it is; on a
+# kernel that runs 32-bit programs it is installed the ordinary way.
 # Otherwise the same packages are fetched with an apt state of the folder's
 # own and unpacked into LAUNCHER_WINE32_DIR (by default
 # ~/.cache/talvin-wine32), where the 32-bit side runs under qemu's user-mode
@@ -48,10 +49,32 @@ fi
 # architecture, no binfmt handler and no file under /etc is added, so the
 # system's wine stays as it was. Kept while wine64 keeps its version.
 [ "${1:-build}" = "all" ] || exit 0
-[ ! -x /usr/lib/wine/wine ] || exit 0
-wine32_dir=${LAUNCHER_WINE32_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/talvin-wine32}
 version=$(dpkg-query -W -f='${Version}' wine64)
+if [ "$(dpkg-query -W -f='${Version}' wine32:i386 2>/dev/null)" = "$version" ]; then exit 0; fi
+wine32_dir=${LAUNCHER_WINE32_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/talvin-wine32}
 mkdir -p "$(dirname "$wine32_dir")"
+
+# Whether this kernel runs 32-bit x86 programs: a 96-byte static one that
+# only exits with status 7.
+runs_32_bit() {
+    local probe status=0
+    probe=$(mktemp "$(dirname "$wine32_dir")/talvin-i386-probe.XXXXXX")
+    printf '\177ELF\1\1\1\0\0\0\0\0\0\0\0\0\2\0\3\0\1\0\0\0\124\200\4\10\64\0\0\0\0\0\0\0\0\0\0\0\64\0\40\0\1\0\0\0\0\0\0\0\1\0\0\0\0\0\0\0\0\200\4\10\0\200\4\10\140\0\0\0\140\0\0\0\5\0\0\0\0\20\0\0\270\1\0\0\0\273\7\0\0\0\315\200' >"$probe"
+    chmod +x "$probe"
+    "$probe" 2>/dev/null || status=$?
+    rm -f "$probe"
+    [ "$status" -eq 7 ]
+}
+if runs_32_bit; then
+    echo "Installing Debian's wine32:i386 $version"
+    if { dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386; } &&
+        $SUDO apt-get update -qq &&
+        $SUDO apt-get install -y -qq --no-install-recommends \
+            "wine32:i386=$version" "libwine:i386=$version" </dev/null; then
+        exit 0
+    fi
+    echo "wine32:i386 could not be installed: fetching the emulated one instead"
+fi
 # One fetch at a time; another run may have just made it.
 exec 9>"$wine32_dir.lock"
 flock 9
