@@ -151,10 +151,23 @@ int refuse_unread(const char* path) {
     return CONFIG_REFUSED;
 }
 
+// The writers' lock on the file at `path`. Another writer making the file
+// from nothing may put it in place between a failed open and the look that
+// follows: a file found there is locked once more before it counts as
+// unreadable.
+platform_file lock_settings(const char* path) {
+    platform_file held = platform_lock_settings(path);
+    char there[CONFIG_PATH_CAP];
+    if (held == PLATFORM_NO_FILE &&
+        platform_settings_path(path, there, sizeof there) == SETTINGS_PATH_FILE)
+        held = platform_lock_settings(path);
+    return held;
+}
+
 // One attempt under the lock (or, for a file made from nothing, under none:
 // the rename that never replaces decides).
 int attempt(const ConfigChange& change, const char* path, Buffers* b) {
-    Write w = {&change, path, platform_lock_settings(path), b->old, 0, b->out, 0, b->scratch};
+    Write w = {&change, path, lock_settings(path), b->old, 0, b->out, 0, b->scratch};
     if (w.held == PLATFORM_NO_FILE) {
         char there[CONFIG_PATH_CAP];
         if (platform_settings_path(path, there, sizeof there) != SETTINGS_PATH_ABSENT)
