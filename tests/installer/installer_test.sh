@@ -19,11 +19,14 @@ programs='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
     programs='HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall'
 make_wine_prefix "$scratch/prefix" || { fail "wineboot"; finish; }
 w() { timeout 120 wine "$@"; }
+# reg in the registry's 64-bit view, which a wine with both sides gives its
+# 32-bit reg.exe only when asked.
+reg() { w reg "$@" /reg:64; }
 # value KEY NAME: one value's data ("" for the default), or nothing.
 value() {
     local which=(/ve)
     [ $# -eq 1 ] || which=(/v "$2")
-    w reg query "$1" "${which[@]}" 2>/dev/null | tr -d '\r' | sed -n 's/^ .*  *REG_[A-Z_]*  *//p'
+    reg query "$1" "${which[@]}" 2>/dev/null | tr -d '\r' | sed -n 's/^ .*  *REG_[A-Z_]*  *//p'
 }
 # start LINE: a Windows command line started as the shell starts one.
 start() { START_COMMAND_LINE=$1 w "$start_command"; }
@@ -37,7 +40,7 @@ default_unix=$(winepath -u "$default_win" | tr -d '\r')
 odd_name="Tools;x[1]{a}%TEMP%'q'Łódź日本"
 odd_win="C:\\$odd_name\\Talvin" odd_unix="$drive_c/$odd_name/Talvin"
 # Another program's type, which no uninstall may touch.
-w reg add "$other_mime_key" /v Extension /d .oth /f >/dev/null
+reg add "$other_mime_key" /v Extension /d .oth /f >/dev/null
 
 # check_installed: the programs and the file type's values.
 check_installed() {
@@ -74,7 +77,7 @@ open_launch_file() {
     check "identification appended" "$(cat "$drive_c/launch files/space game$ext")" \
         "$launch_text"$'[identification]\r\nuser=tester\r\npassword=pw\r'
 
-    w reg query "$links_key" /v "URL Protocol" >/dev/null 2>&1 || fail "no URL Protocol value"
+    reg query "$links_key" /v "URL Protocol" >/dev/null 2>&1 || fail "no URL Protocol value"
     check "link scheme" "$(value "$links_key" "URL Protocol")" ""
     check "link description" "$(value "$links_key")" "URL:Talvin link"
     command=$(value "$links_key\\shell\\open\\command")
@@ -92,7 +95,7 @@ open_launch_file() {
 # take_over: since the install another program took the extension over, and
 # the user left a file in the install folder.
 take_over() {
-    w reg add "$classes\\$ext" /ve /d Other.Handler /f >/dev/null
+    reg add "$classes\\$ext" /ve /d Other.Handler /f >/dev/null
     echo note >"$install_unix/notes.txt"
 }
 
@@ -104,7 +107,7 @@ check_uninstalled() {
     check "its type" "$(value "$classes\\$ext" "Content Type")" ""
     check "another type" "$(value "$other_mime_key" Extension)" .oth
     for key in "$mime_key" "$classes\\$progid" "$links_key" "$@"; do
-        w reg query "$key" >/dev/null 2>&1 && fail "$key is left"
+        reg query "$key" >/dev/null 2>&1 && fail "$key is left"
     done
     check "files left" "$(ls "$install_unix")" notes.txt
     rm -r "$install_unix"
@@ -153,7 +156,7 @@ check "install of the older version" "$?" 0
 check "older version" "$(value "$programs\\$old_code" DisplayVersion)" 0.9.0
 msiexec /i 'C:\packages\new.msi'
 check "upgrade" "$?" 0
-w reg query "$programs\\$old_code" >/dev/null 2>&1 && fail "the older version is still installed"
+reg query "$programs\\$old_code" >/dev/null 2>&1 && fail "the older version is still installed"
 check "installed program" "$(value "$programs\\$code" DisplayName)" "Talvin Launcher"
 check "installed version" "$(value "$programs\\$code" DisplayVersion)" "$(property "$2" ProductVersion)"
 check "install location" "$(value "$programs\\$code" InstallLocation)" "$install_win\\"
@@ -163,17 +166,17 @@ msiexec /i 'C:\packages\old.msi'
 check "downgrade" "$?" "$refused"
 w "$drive_c/packages/setup.exe" /S
 check "setup: install over the package's" "$?" "$refused"
-w reg query "$setup_key" >/dev/null 2>&1 && fail "installed over the package's install"
+reg query "$setup_key" >/dev/null 2>&1 && fail "installed over the package's install"
 check_installed
 
 # Another program took the talvin: scheme over: its command and "URL
 # Protocol" stay.
-w reg add "$links_key\\shell\\open\\command" /ve /d other.exe /f >/dev/null
+reg add "$links_key\\shell\\open\\command" /ve /d other.exe /f >/dev/null
 msiexec /x "$code"
 check "package: silent uninstall" "$?" 0
 check "the scheme's new command" "$(value "$links_key\\shell\\open\\command")" other.exe
-w reg query "$links_key" /v "URL Protocol" >/dev/null 2>&1 || fail "URL Protocol was taken away"
-w reg delete "$links_key" /f >/dev/null
+reg query "$links_key" /v "URL Protocol" >/dev/null 2>&1 || fail "URL Protocol was taken away"
+reg delete "$links_key" /f >/dev/null
 
 install_win=$odd_win install_unix=$odd_unix
 msiexec /i 'C:\packages\new.msi' "INSTALLFOLDER=$odd_win\\"
