@@ -148,10 +148,12 @@ void report_start(platform_window owner, unsigned result) {
 }
 
 // A product that names its publisher's keys takes only launch files one of
-// them signed; any other is refused before it can change anything.
-bool signature_holds(platform_window owner, const char* launch_path) {
+// them signed; any other is refused before it can change anything. The
+// signature is checked on the file that was read (`read`, held open), not on
+// one another account may have put in its place since.
+bool signature_holds(platform_window owner, const char* launch_path, platform_file read) {
     if (!launch_settings.signature_required) return true;
-    if (check_launch_signature(launch_path).verdict == SIGNATURE_VALID) return true;
+    if (check_launch_signature(launch_path, read).verdict == SIGNATURE_VALID) return true;
     static const char BEFORE[] = "This launch file for ";
     static const char AFTER[] =
         " does not carry a valid signature of its publisher. It was not used.";
@@ -194,7 +196,7 @@ void launch_with_settings(platform_window owner, const char* system_dir, const c
         platform_message_box(owner, "Unable to open talvin.ini file!", CAPTION_LAUNCHER);
         return;
     }
-    if (!signature_holds(owner, launch_path)) return;
+    if (!signature_holds(owner, launch_path, *read)) return;
 
     shorten(launch_path);
 

@@ -227,11 +227,15 @@ bool read_public_key(const char* text, unsigned char point[64]) {
     return true;
 }
 
-SignatureCheck check_launch_signature(const char* path) {
+SignatureCheck check_launch_signature(const char* path, platform_file held) {
     SignatureCheck result = {SIGNATURE_UNREADABLE, 0, 0};
     // One byte more than the largest file taken, to tell a larger one.
     unsigned char* bytes = (unsigned char*)platform_take_memory(SIGNED_FILE_CAP + 1);
-    platform_file file = bytes != nullptr ? platform_open_for_reading(path) : PLATFORM_NO_FILE;
+    platform_file file = PLATFORM_NO_FILE;
+    if (bytes != nullptr)
+        file = held == PLATFORM_NO_FILE     ? platform_open_for_reading(path)
+               : platform_rewind(held) != 0 ? held
+                                            : PLATFORM_NO_FILE;
     if (file != PLATFORM_NO_FILE) {
         size_t size = 0;
         long count = 0;
@@ -242,7 +246,7 @@ SignatureCheck check_launch_signature(const char* path) {
         // Only a read that reached the end leaves 0: a larger file stops at a
         // full buffer, and only its signature section must lie within it.
         if (count >= 0) result = check_bytes({bytes, size}, count == 0 ? PLATFORM_NO_FILE : file);
-        platform_close(file);
+        if (file != held) platform_close(file);
     }
     platform_give_memory(bytes);
     return result;

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "launch_files/launch_settings.h"
+#include "platform/platform.h"
 
 enum {
     SIGNED_FILE_CAP = 1048576, // the largest signed part and its section checked
@@ -39,8 +40,10 @@ struct SignatureCheck {
 
 // Checks the signature of the launch file at `path` against the public keys
 // of launch_settings. Reads the file's raw bytes itself: the signature covers
-// them, not the text the section reader sees.
-SignatureCheck check_launch_signature(const char* path);
+// them, not the text the section reader sees. With `held` (the launch file
+// as it was read, held open) those bytes are read again from it, not from
+// whatever `path` names by now.
+SignatureCheck check_launch_signature(const char* path, platform_file held = PLATFORM_NO_FILE);
 
 // Reads a public key as the settings file holds it (base64 of its DER
 // SubjectPublicKeyInfo) into the point's x and y; false when it is none.

@@ -100,6 +100,10 @@ long platform_read(platform_file file, void* dest, unsigned capacity);
 
 void platform_close(platform_file file);
 
+// Goes back to the start of `file`, so that it can be read again whole;
+// returns 1 on success, 0 on failure.
+int platform_rewind(platform_file file);
+
 // Appends `size` bytes to the end of `path` in one write, only when `path`
 // still names the very file `read` (POSIX: the same device and inode;
 // Windows: the same volume and file index): the launch file, held open since

@@ -1,5 +1,7 @@
 #include "platform/fake/fake_platform.h"
 
+#include "launch_files/launch_signature.h"
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -25,6 +27,7 @@ long memory_requests;
 long memory_outstanding;
 bool crypto_unavailable;
 std::function<void()> before_append;
+std::function<void()> before_signature;
 
 void reset() {
     message_boxes.clear();
@@ -47,6 +50,7 @@ void reset() {
     memory_outstanding = 0;
     crypto_unavailable = false;
     before_append = nullptr;
+    before_signature = nullptr;
 }
 
 namespace {
@@ -139,6 +143,7 @@ int platform_is_lead_byte(unsigned char byte) {
 }
 
 void* platform_take_memory(size_t size) {
+    if (size == SIGNED_FILE_CAP + 1 && before_signature) before_signature();
     if (++memory_requests == fail_memory_at) return nullptr;
     void* block = malloc(size);
     if (block == nullptr) return nullptr;

@@ -53,6 +53,9 @@ extern bool crypto_unavailable; // signatures cannot be checked at all
 // Run just before the launch file is appended to, as another account that
 // may change its folder could act between the read and the append.
 extern std::function<void()> before_append;
+// Run just before the signature check takes its buffer: the same, between
+// the read and the signature check.
+extern std::function<void()> before_signature;
 
 // Answers too long for the caller's buffer fill what fits (as a careless
 // platform might) and return the size needed, so an unchecked size shows.

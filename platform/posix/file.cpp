@@ -168,6 +168,10 @@ long platform_read(platform_file file, void* dest, unsigned capacity) {
     }
 }
 
+int platform_rewind(platform_file file) {
+    return lseek((int)file, 0, SEEK_SET) == 0;
+}
+
 void platform_close(platform_file file) {
     close((int)file);
 }

@@ -58,6 +58,10 @@ long platform_read(platform_file file, void* dest, unsigned capacity) {
     return (long)count;
 }
 
+int platform_rewind(platform_file file) {
+    return SetFilePointer((HANDLE)file, 0, nullptr, FILE_BEGIN) == 0;
+}
+
 void platform_close(platform_file file) {
     CloseHandle((HANDLE)file);
 }

@@ -62,8 +62,12 @@ std::string runner_run(const Case& c, CaseTree& tree, Places* places, const Expe
     for (const Case::Item& item : c.many) {
         std::string value = expand(item.value, *places);
         // Another account changes the launch file's folder after the read.
-        if (item.directive == "fake" && item.first == "before_append")
-            fake::before_append = [&tree, failures, value] {
+        std::function<void()>* before = item.directive != "fake"           ? nullptr
+                                        : item.first == "before_append"    ? &fake::before_append
+                                        : item.first == "before_signature" ? &fake::before_signature
+                                                                           : nullptr;
+        if (before != nullptr)
+            *before = [&tree, failures, value] {
                 if (!tree.replace_launch(value))
                     failures->push_back("the launch file could not be replaced");
             };
