@@ -262,8 +262,7 @@ int main(int argc, char** argv) {
     int refused = settings_file(r, path, sizeof path);
     if (refused != 0) return refused;
     static char not_own[600];
-    if (strcmp(r.command, "show") != 0 &&
-        !platform_act_as_home_owner(path, r.file == nullptr && !r.system, not_own, sizeof not_own))
+    if (!platform_act_as_home_owner(path, r.file == nullptr && !r.system, not_own, sizeof not_own))
         return refuse("%s: %s", path, not_own);
 
     bool set = strcmp(r.command, "set") == 0, remove = strcmp(r.command, "remove") == 0;

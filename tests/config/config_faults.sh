@@ -84,19 +84,21 @@ if [ "$(id -u)" = 0 ] && useradd -M -d "$home" -s /usr/sbin/nologin -U "$a" 2>/d
     trap 'userdel "$a"; userdel "$b"; cleanup' EXIT
     # The leak check cannot stop a process that acts as another user.
     as_root_for_a() { env -u WINDIR -u XDG_CONFIG_HOME HOME="$home" ASAN_OPTIONS=detect_leaks=0 \
-        "$config" set a --command /bin/true 2>"$scratch/err"; }
+        "$config" "$@" >"$scratch/out" 2>"$scratch/err"; }
     chmod 711 "$scratch" && mkdir -p "$home/.config/talvin" "$scratch/b" && chown -R "$a:" "$home" && chown "$b:" "$scratch/b"
     printf '%s' "$old" | tee "$scratch/root.ini" "$scratch/b/talvin.ini" >"$scratch/before" && chown "$b:" "$scratch/b/talvin.ini"
     for target in "$scratch/root.ini" "$scratch/b/talvin.ini"; do
         ln -sfn "$target" "$home/.config/talvin/talvin.ini"
-        as_root_for_a
+        as_root_for_a set a --command /bin/true
         check "a link to $target: status" "$?:$(grep -c 'belongs to' "$scratch/err")" 2:1
         cmp -s "$target" "$scratch/before" || fail "a link to $target: written"
+        as_root_for_a show
+        check "a link to $target: shown" "$?:$(wc -c <"$scratch/out")" 2:0
     done
     rm -r "$home/.config" && mkdir "$scratch/rootcfg" && ln -s "$scratch/rootcfg" "$home/.config" && chown -h "$a:" "$home/.config"
-    as_root_for_a
+    as_root_for_a set a --command /bin/true
     check "a link to root's folder" "$?:$(ls -A "$scratch/rootcfg")" 2:
-    rm "$home/.config" && as_root_for_a
+    rm "$home/.config" && as_root_for_a set a --command /bin/true
     check "made for the user" "$?:$(stat -c %U "$home/.config/talvin/talvin.ini" "$home/.config/talvin" "$home/.config" | sort -u)" "0:$a"
 else
     echo "skipped: root writing for a user needs root and two accounts made by useradd"
