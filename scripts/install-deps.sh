@@ -23,7 +23,7 @@ if [ "${1:-build}" = "all" ]; then
     wine wine64 nsis wixl msitools osslsigncode python3 locales
     xvfb xdotool x11-utils zenity imagemagick tesseract-ocr
     shared-mime-info desktop-file-utils xdg-utils libfile-mimeinfo-perl libglib2.0-bin
-    dpkg-dev file lintian man-db groff-base
+    dpkg-dev file lintian man-db groff-base rpm rpmlint python3-yaml
     firefox-esr chromium python3
   )
 fi
