@@ -2,11 +2,10 @@
 //   talvin-sign --key KEY.pem LAUNCH_FILE   appends the signature section
 //   talvin-sign --key KEY.pem --link LAUNCH_FILE   also prints the file's talvin: link
 //   talvin-sign --key KEY.pem --public      prints the public key for talvin.ini
-// KEY.pem is a P-256 private key (openssl genpkey -algorithm EC
-// -pkeyopt ec_paramgen_curve:P-256). Exit status 0 done, 1 failed, 2 usage.
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/x509.h>
+// KEY.pem is a P-256 private key in PEM or DER (openssl genpkey -algorithm
+// EC -pkeyopt ec_paramgen_curve:P-256). Exit status 0 done, 1 failed, 2 usage.
+#include "tools/sign_key.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -39,8 +38,9 @@ bool output_written(const char* what) {
     return false;
 }
 
-EVP_PKEY* read_key(const char* path) {
-    FILE* in = fopen(path, "r");
+EVP_PKEY* read_key(const char* path, const char** why) {
+    FILE* in = fopen(path, "rb");
+    *why = "cannot be read";
     if (in == nullptr) return nullptr;
     // Whoever can read the key can sign as the publisher; whoever can write
     // it can put their own in its place.
@@ -51,16 +51,8 @@ EVP_PKEY* read_key(const char* path) {
                 "talvin-sign: warning: %s: other accounts may read or write this private key "
                 "(chmod 600 %s)\n",
                 path, path);
-    EVP_PKEY* key = PEM_read_PrivateKey(in, nullptr, nullptr, nullptr);
+    EVP_PKEY* key = read_signing_key(in, nullptr, why);
     fclose(in);
-    char group[32];
-    size_t length;
-    if (key != nullptr &&
-        (!EVP_PKEY_is_a(key, "EC") || !EVP_PKEY_get_group_name(key, group, sizeof group, &length) ||
-         strcmp(group, "prime256v1") != 0)) {
-        EVP_PKEY_free(key);
-        key = nullptr;
-    }
     return key;
 }
 
@@ -70,12 +62,8 @@ void put_base64(char* text, const unsigned char* bytes, size_t size) {
 }
 
 int print_public_key(EVP_PKEY* key) {
-    unsigned char der[128];
-    unsigned char* end = der;
-    int size = i2d_PUBKEY(key, &end);
-    if (size <= 0 || size > (int)sizeof der) return fail("cannot write the public key", "key");
-    char text[4 * sizeof der / 3 + 4];
-    put_base64(text, der, (size_t)size);
+    char text[PUBLIC_LINE_TEXT];
+    if (!public_key_line(key, text)) return fail("cannot write the public key", "key");
     printf("%s\n", text);
     return output_written("the public key") ? 0 : 1;
 }
@@ -190,8 +178,9 @@ int main(int argc, char** argv) {
                         "       talvin-sign --key KEY.pem --public\n");
         return 2;
     }
-    EVP_PKEY* key = read_key(argv[2]);
-    if (key == nullptr) return fail("not a P-256 private key in PEM", argv[2]);
+    const char* why;
+    EVP_PKEY* key = read_key(argv[2], &why);
+    if (key == nullptr) return fail(why, argv[2]);
     int status = !link && strcmp(argv[3], "--public") == 0 ? print_public_key(key)
                                                            : sign_file(key, argv[argc - 1], link);
     EVP_PKEY_free(key);
