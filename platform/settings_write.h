@@ -52,6 +52,12 @@ int platform_flush(platform_file file);
 int platform_set_access(platform_file file, platform_file model, unsigned mode, int owner_only,
                         unsigned* narrowed);
 
+// Takes the group's and others' permissions from the locked file `held`,
+// which a password is kept in though no byte of it changes; `*narrowed` is
+// then its old mode, else 0 (also where the folder decides, on Windows).
+// 1 on success.
+int platform_narrow_to_owner(platform_file held, unsigned* narrowed);
+
 // Puts the flushed file `temp` in the place of `path`: over `*held`, the
 // locked file there, or, when it is PLATFORM_NO_FILE, only when there is
 // none (0 then, when another writer made one first). The rename itself is

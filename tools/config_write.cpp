@@ -40,6 +40,16 @@ void tell_error(const char* path, const char* what) {
             platform_write_error());
 }
 
+// Said when the group's and others' permissions were taken from a file that
+// keeps a password (`narrowed`: its mode before, 0 when none were taken).
+void tell_narrowed(const char* path, unsigned narrowed) {
+    if (narrowed != 0)
+        fprintf(stderr,
+                "talvin-config: %s: it holds a password, which others could read: its mode is "
+                "now %o (was %o)\n",
+                path, narrowed & ~077u, narrowed);
+}
+
 struct Buffers {
     char* old;
     char* out;
@@ -123,11 +133,7 @@ int replace(const Write& w, platform_file* held) {
         failed = "cannot put the new file in its place";
     if (failed == nullptr && !changed) {
         step(STEP_RENAMED, w.path);
-        if (narrowed != 0)
-            fprintf(stderr,
-                    "talvin-config: %s: it holds a password, which others could read: its mode "
-                    "is now %o (was %o)\n",
-                    w.path, narrowed & ~077u, narrowed);
+        tell_narrowed(w.path, narrowed);
         return CONFIG_DONE;
     }
     platform_remove_file(temp);
@@ -207,9 +213,18 @@ int attempt(const ConfigChange& change, const char* path, Buffers* b) {
                                        change.lines != nullptr ? b->text : nullptr, line_end,
                                        b->out, CONFIG_FILE_CAP + CONFIG_TEXT_CAP)) < 0)
         tell(path, "the launcher's reader does not read it as it was read; nothing was changed");
-    else if (out_size == size && memcmp(b->out, b->old, (size_t)size) == 0)
-        status = CONFIG_DONE; // already as asked
-    else {
+    else if (out_size == size && memcmp(b->out, b->old, (size_t)size) == 0) {
+        // Already as asked, and a password in it is still left to its owner
+        // alone: a file written before the narrowing, or by hand, is too.
+        unsigned narrowed = 0;
+        status = CONFIG_DONE;
+        if ((change.holds_password || edit_kept_password()) &&
+            !platform_narrow_to_owner(w.held, &narrowed)) {
+            tell_error(path, "cannot take the permissions of others from it");
+            status = CONFIG_WRITE_FAILED;
+        }
+        tell_narrowed(path, narrowed);
+    } else {
         w.old_size = (size_t)size;
         w.size = (size_t)out_size;
         status = replace(w, &w.held);

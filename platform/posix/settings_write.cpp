@@ -149,6 +149,16 @@ int platform_set_access(platform_file file, platform_file model, unsigned mode, 
     return fchmod((int)file, kept) == 0 || fail();
 }
 
+int platform_narrow_to_owner(platform_file held, unsigned* narrowed) {
+    struct stat info;
+    *narrowed = 0;
+    if (fstat((int)held, &info) != 0) return fail();
+    if ((info.st_mode & 077) == 0) return 1;
+    if (fchmod((int)held, info.st_mode & 07700) != 0) return fail();
+    *narrowed = info.st_mode & 07777;
+    return 1;
+}
+
 int platform_rename_into_place(const char* temp, const char* path, platform_file* held) {
     if (*held != PLATFORM_NO_FILE) {
         if (rename(temp, path) != 0) return fail();

@@ -146,6 +146,11 @@ int platform_set_access(platform_file, platform_file, unsigned, int, unsigned* n
     return 1;
 }
 
+int platform_narrow_to_owner(platform_file, unsigned* narrowed) {
+    *narrowed = 0;
+    return 1;
+}
+
 int platform_rename_into_place(const char* temp, const char* path, platform_file* held) {
     DWORD flags = MOVEFILE_WRITE_THROUGH;
     if (*held != PLATFORM_NO_FILE) {
