@@ -74,11 +74,13 @@ void platform_remove_file(const char* path);
 int platform_is_system_settings_file(const char* path);
 
 // For a program run as root for a user (su or sudo keeping HOME), who owns
-// HOME: when `path` is that user's own file (`own`: the one chosen for the
-// user, else one inside HOME), acts as that user from now on, so that
-// nothing of another account is written, and checks that the file it leads
-// to and its folders inside HOME belong to the user. 1 when the write may go
-// on (also when there is nothing to do); else 0 with the reason in `why`.
+// HOME (for a HOME of root's, the first entry on the way to the file that is
+// not root's): when `path` is that user's own file (`own`: the one chosen
+// for the user, else one inside HOME), acts as that user from now on, so
+// that nothing of another account is written, and checks that the file it
+// leads to and its folders inside HOME belong to the user. 1 when the write
+// may go on (also when there is nothing to do); else 0 with the reason in
+// `why` (also for a folder of root's on the way that others may write).
 int platform_act_as_home_owner(const char* path, int own, char* why, unsigned capacity);
 
 // Makes the folder that holds `file`, and those above it, when they are

@@ -200,11 +200,12 @@ const char* account_name(uid_t uid, char* dest, size_t capacity) {
     return dest;
 }
 
-// 0 and the reason when the existing `path` does not belong to `user`.
-int check_owner(const char* path, const char* what, uid_t user, const char* home, char* why,
-                unsigned capacity) {
+// 0 and the reason when the existing `path` belongs neither to `user` nor
+// to `also`.
+int check_owner(const char* path, const char* what, uid_t user, uid_t also, const char* home,
+                char* why, unsigned capacity) {
     struct stat info;
-    if (stat(path, &info) != 0 || info.st_uid == user) return 1;
+    if (stat(path, &info) != 0 || info.st_uid == user || info.st_uid == also) return 1;
     char owner[64], name[64], real[PATH_MAX];
     bool linked = realpath(path, real) != nullptr && strcmp(real, path) != 0;
     snprintf(why, capacity,
@@ -217,14 +218,61 @@ int check_owner(const char* path, const char* what, uid_t user, const char* home
     return 0;
 }
 
+// An account, and the group of what it owns.
+struct Owner {
+    uid_t user;
+    gid_t group;
+};
+
+// One entry on the way to the file, not followed if a link: its owner, when
+// not root, into `*owner`. False, with the reason, when it is a folder of
+// root's in which other accounts may put entries of their own (writable by
+// others, or by a group but root's, without the sticky bit).
+bool step_on_way(const char* entry, const char* file, Owner* owner, char* why, unsigned capacity) {
+    struct stat info;
+    if (lstat(entry, &info) != 0) return true; // not made yet
+    if (info.st_uid != 0) *owner = {info.st_uid, info.st_gid};
+    bool others_write =
+        (info.st_mode & S_IWOTH) != 0 || ((info.st_mode & S_IWGRP) != 0 && info.st_gid != 0);
+    if (info.st_uid != 0 || !S_ISDIR(info.st_mode) || !others_write ||
+        (info.st_mode & S_ISVTX) != 0)
+        return true;
+    snprintf(why, capacity,
+             "the folder %s, on the way to %s, lets other accounts put entries of their own in "
+             "it: run as root, talvin-config writes a user's own file only where no other "
+             "account could have put a link",
+             entry, file);
+    return false;
+}
+
+// For a home of root's: the first account but root that owns an entry on
+// the way to the file `full` (each entry of the absolute `path`, from the
+// top, each as `step_on_way` takes it; `through_links`: and of the real
+// names they lead to), which could have put a link there; none when every
+// entry is root's.
+bool owner_on_way(const char* path, bool through_links, const char* full, Owner* owner, char* why,
+                  unsigned capacity) {
+    char entry[PATH_MAX], real[PATH_MAX];
+    size_t length = strlen(path);
+    if (length >= sizeof entry) return true;
+    for (size_t end = 1; end <= length && owner->user == 0; end++) {
+        if (path[end] != '/' && path[end] != '\0') continue;
+        memcpy(entry, path, end);
+        entry[end] = '\0';
+        if (!step_on_way(entry, full, owner, why, capacity)) return false;
+        if (through_links && owner->user == 0 && realpath(entry, real) != nullptr &&
+            strcmp(real, entry) != 0 && !owner_on_way(real, false, full, owner, why, capacity))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int platform_act_as_home_owner(const char* path, int own, char* why, unsigned capacity) {
     const char* home = getenv("HOME");
     struct stat info;
-    if (geteuid() != 0 || home == nullptr || home[0] != '/' || stat(home, &info) != 0 ||
-        info.st_uid == 0)
-        return 1;
+    if (geteuid() != 0 || home == nullptr || home[0] != '/' || stat(home, &info) != 0) return 1;
     char real_home[PATH_MAX], full[PATH_MAX], current[PATH_MAX];
     if (realpath(home, real_home) == nullptr) return 1;
     size_t home_length = strlen(home);
@@ -239,11 +287,17 @@ int platform_act_as_home_owner(const char* path, int own, char* why, unsigned ca
     }
     bool inside = strncmp(full, home, home_length) == 0 && full[home_length] == '/';
     if (!own && !inside) return 1;
+    // The user is the home's owner; for a home of root's, the owner of
+    // whatever on the way to the file another account could change.
+    Owner owner = {info.st_uid, info.st_gid};
+    bool root_home = owner.user == 0;
+    if (root_home && !owner_on_way(full, true, full, &owner, why, capacity)) return 0;
+    if (owner.user == 0) return 1; // all root's: nobody else could have put a link there
     // As the user, the system itself refuses what the user could not write,
     // also where a link is put in place after the checks below.
-    uid_t user = info.st_uid;
+    uid_t user = owner.user;
     const struct passwd* entry = getpwuid(user);
-    gid_t group = entry != nullptr ? entry->pw_gid : info.st_gid;
+    gid_t group = entry != nullptr ? entry->pw_gid : owner.group;
     bool acting =
         (entry != nullptr ? initgroups(entry->pw_name, group) : setgroups(1, &group)) == 0 &&
         setegid(group) == 0 && seteuid(user) == 0;
@@ -251,8 +305,10 @@ int platform_act_as_home_owner(const char* path, int own, char* why, unsigned ca
         snprintf(why, capacity, "cannot act as the owner of %s: %s", home, strerror(errno));
         return 0;
     }
-    // The file the name leads to, and the real folders above it up to the home.
-    if (!check_owner(full, "the file", user, home, why, capacity)) return 0;
+    // The file the name leads to, and the real folders above it up to the
+    // home: the user's (in a home of root's, root's above the one that
+    // holds the file may be).
+    if (!check_owner(full, "the file", user, user, home, why, capacity)) return 0;
     char folder[PATH_MAX], real[PATH_MAX];
     if (!folder_of(full, folder, sizeof folder)) return 1;
     // A folder not made yet: the nearest one that is there.
@@ -265,7 +321,8 @@ int platform_act_as_home_owner(const char* path, int own, char* why, unsigned ca
     for (bool first = true;; first = false) {
         bool in_home = strncmp(real, real_home, real_home_length) == 0 &&
                        (real[real_home_length] == '/' || real[real_home_length] == '\0');
-        if ((first || in_home) && !check_owner(real, "the folder", user, home, why, capacity))
+        uid_t also = root_home && !first ? 0 : user;
+        if ((first || in_home) && !check_owner(real, "the folder", user, also, home, why, capacity))
             return 0;
         if (!in_home || strlen(real) <= real_home_length) return 1;
         memcpy(folder, real, sizeof folder);

@@ -87,14 +87,16 @@ if [ "$(id -u)" = 0 ] && useradd -M -d "$home" -s /usr/sbin/nologin -U "$a" 2>/d
         "$config" "$@" >"$scratch/out" 2>"$scratch/err"; }
     chmod 711 "$scratch" && mkdir -p "$home/.config/talvin" "$scratch/b" && chown -R "$a:" "$home" && chown "$b:" "$scratch/b"
     printf '%s' "$old" | tee "$scratch/root.ini" "$scratch/b/talvin.ini" >"$scratch/before" && chown "$b:" "$scratch/b/talvin.ini"
-    for target in "$scratch/root.ini" "$scratch/b/talvin.ini"; do
-        ln -sfn "$target" "$home/.config/talvin/talvin.ini"
+    # Whoever owns the home: in one of root's, ~/.config is still the user's.
+    for owner in "$a" root; do for target in "$scratch/root.ini" "$scratch/b/talvin.ini"; do
+        chown "$owner:" "$home" && ln -sfn "$target" "$home/.config/talvin/talvin.ini"
         as_root_for_a set a --command /bin/true
-        check "a link to $target: status" "$?:$(grep -c 'belongs to' "$scratch/err")" 2:1
-        cmp -s "$target" "$scratch/before" || fail "a link to $target: written"
+        check "a link to $target, home $owner's: status" "$?:$(grep -c 'belongs to' "$scratch/err")" 2:1
+        cmp -s "$target" "$scratch/before" || fail "a link to $target, home $owner's: written"
         as_root_for_a show
-        check "a link to $target: shown" "$?:$(wc -c <"$scratch/out")" 2:0
-    done
+        check "a link to $target, home $owner's: shown" "$?:$(wc -c <"$scratch/out")" 2:0
+    done; done
+    chown "$a:" "$home"
     rm -r "$home/.config" && mkdir "$scratch/rootcfg" && ln -s "$scratch/rootcfg" "$home/.config" && chown -h "$a:" "$home/.config"
     as_root_for_a set a --command /bin/true
     check "a link to root's folder" "$?:$(ls -A "$scratch/rootcfg")" 2:
