@@ -8,7 +8,9 @@
 
 namespace {
 
-const char USAGE[] = "usage: talvin-check [--settings FILE] [--json] LAUNCH_FILE|LINK\n";
+const char USAGE[] = "usage: talvin-check [--settings FILE] [--json] LAUNCH_FILE|LINK\n"
+                     "       talvin-check --setup [--json]\n"
+                     "       talvin-check --version\n";
 
 } // namespace
 
@@ -27,6 +29,9 @@ int main(int argc, char** argv) {
             run.settings_option = argv[settings_at = ++i];
         } else if (strcmp(argv[i], "--help") == 0) {
             fputs(USAGE, stdout);
+            return 0;
+        } else if (strcmp(argv[i], "--version") == 0 && argc == 2) {
+            puts("talvin-check " LAUNCHER_VERSION);
             return 0;
         } else {
             fputs(USAGE, stderr);

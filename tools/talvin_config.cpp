@@ -24,7 +24,8 @@ const char USAGE[] =
     "       talvin-config [--file FILE] identification --user NAME [--email ADDR]\n"
     "                     (the password is read from standard input)\n"
     "       talvin-config [--file FILE] identification --clear\n"
-    "       talvin-config [--file FILE | --system] show\n";
+    "       talvin-config [--file FILE | --system] show\n"
+    "       talvin-config --version\n";
 
 struct Request {
     const char* command;
@@ -254,6 +255,10 @@ int main(int argc, char** argv) {
     const char* why;
     if (argc == 2 && strcmp(argv[1], "--help") == 0) {
         fputs(USAGE, stdout);
+        return 0;
+    }
+    if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+        puts("talvin-config " LAUNCHER_VERSION);
         return 0;
     }
     if (!parse(argc, argv, &r, &why)) return usage(why);

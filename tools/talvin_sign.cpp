@@ -171,11 +171,16 @@ int sign_file(EVP_PKEY* key, const char* path, bool link) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+        puts("talvin-sign " LAUNCHER_VERSION);
+        return 0;
+    }
     bool link = argc == 5 && strcmp(argv[3], "--link") == 0;
     if ((argc != 4 && !link) || strcmp(argv[1], "--key") != 0 ||
         (argc == 4 && strcmp(argv[3], "--link") == 0)) {
         fprintf(stderr, "usage: talvin-sign --key KEY.pem [--link] LAUNCH_FILE\n"
-                        "       talvin-sign --key KEY.pem --public\n");
+                        "       talvin-sign --key KEY.pem --public\n"
+                        "       talvin-sign --version\n");
         return 2;
     }
     const char* why;

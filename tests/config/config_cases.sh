@@ -77,6 +77,7 @@ expand() {
     local s=$1
     s=${s//\$PRODUCT/$PRODUCT}
     s=${s//\$DIR/$DIR}
+    s=${s//\$VERSION/$LAUNCHER_VERSION}
     printf '%s' "${s//\$F/$F}"
 }
 

@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Usage: signing_test.sh TALVIN_SIGN TALVIN_VERIFY
+# Usage: signing_test.sh TALVIN_SIGN TALVIN_VERIFY TALVIN_CHECK VERSION
 # talvin-sign and talvin-verify held to the openssl command line: keys,
-# signatures, links, and the files they refuse or leave unchanged.
+# signatures, links, and the files they refuse or leave unchanged; the
+# tools' --version.
 source "$(dirname "$0")/../lib.sh"
 sign=$1 verify=$2 work=$scratch
+for tool in "$sign" "$3"; do
+    check "$tool --version" "$("$tool" --version; echo " $?")" "${tool##*/} $4"$'\n 0'
+done
 
 openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$work/key.pem" 2>/dev/null
 openssl pkey -in "$work/key.pem" -pubout -out "$work/public.pem"
