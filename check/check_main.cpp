@@ -2,6 +2,7 @@
 // why, changing nothing. Exit status 0: the product would be started; 1: the
 // launcher would show a failure; 2: nothing could be checked.
 #include "check/check_run.h"
+#include "check/check_setup.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -16,7 +17,7 @@ const char USAGE[] = "usage: talvin-check [--settings FILE] [--json] LAUNCH_FILE
 
 int main(int argc, char** argv) {
     static CheckRun run;
-    bool json = false;
+    bool json = false, setup = false;
     int settings_at = 0;
     int i = 1;
     for (; i < argc && argv[i][0] == '-' && argv[i][1] == '-'; i++) {
@@ -25,6 +26,8 @@ int main(int argc, char** argv) {
             break;
         } else if (strcmp(argv[i], "--json") == 0) {
             json = true;
+        } else if (strcmp(argv[i], "--setup") == 0) {
+            setup = true;
         } else if (strcmp(argv[i], "--settings") == 0 && i + 1 < argc) {
             run.settings_option = argv[settings_at = ++i];
         } else if (strcmp(argv[i], "--help") == 0) {
@@ -37,6 +40,19 @@ int main(int argc, char** argv) {
             fputs(USAGE, stderr);
             return 2;
         }
+    }
+    if (setup) {
+        if (i != argc || settings_at != 0) {
+            fputs(USAGE, stderr);
+            return 2;
+        }
+        static SetupCheck check;
+        check_setup(&check);
+        if (json)
+            check_print_setup_json(&check);
+        else
+            check_print_setup_text(&check);
+        return check.reaches_product ? 0 : 1;
     }
     if (i + 1 != argc) {
         fputs(USAGE, stderr);

@@ -122,9 +122,7 @@ void put(const char* format, ...)
 #endif
     ;
 
-void put(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
+void put_list(const char* format, va_list args) {
     for (const char* f = format; *f != '\0'; f++) {
         if (*f != '%') {
             putchar(*f);
@@ -144,6 +142,12 @@ void put(const char* format, ...) {
             putchar(*f);
         }
     }
+}
+
+void put(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    put_list(format, args);
     va_end(args);
 }
 
@@ -292,6 +296,21 @@ void put_json_where(int file, unsigned line) {
 }
 
 } // namespace
+
+void check_put_begin(void) {
+    utf8_output = check_output_is_utf8() != 0;
+}
+
+void check_put(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    put_list(format, args);
+    va_end(args);
+}
+
+void check_put_json(const char* text) {
+    put_json_or_null(text);
+}
 
 void check_print_text(const CheckRun* run) {
     utf8_output = check_output_is_utf8() != 0;

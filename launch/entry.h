@@ -4,6 +4,11 @@
 
 #include "platform/platform.h"
 
+// What precedes the version in the POSIX launcher's program file, where
+// talvin-check --setup reads it: the launcher takes every argument as a
+// launch path, so it cannot be asked.
+#define LAUNCHER_VERSION_MARK "talvin-launcher version "
+
 enum {
     SETTINGS_DIR_CAP = 256,
     WINDOWS_DIR_QUERY_CAP = 240, // leaves room for the separator

@@ -4,7 +4,7 @@
 ; Both run silently with /S.
 ;
 ; The build defines (makensis -D): TARGET (x86-unicode or amd64-unicode),
-; LAUNCHER_EXE, OUTFILE, VERSION, EXTENSION, MIME_TYPE, DESCRIPTION, PROGID,
+; LAUNCHER_EXE, CONFIG_EXE, CHECK_EXE, OUTFILE, VERSION, EXTENSION, MIME_TYPE, DESCRIPTION, PROGID,
 ; UPGRADE_CODE (the Windows Installer package's), and SIGN_COMMAND when the build signs: the installer and its uninstaller are
 ; then signed as makensis writes them.
 
@@ -73,6 +73,7 @@ Section "Launcher" SEC_LAUNCHER
   ${AndIf} $0 != $INSTDIR
     Delete "$0\launcher.exe"
     Delete "$0\talvin-config.exe"
+    Delete "$0\talvin-check.exe"
     Delete "$0\uninstall.exe"
     RMDir "$0"
   ${EndIf}
@@ -80,6 +81,8 @@ Section "Launcher" SEC_LAUNCHER
   File "/oname=launcher.exe" "${LAUNCHER_EXE}"
   ; What products' installers call to write their sections into talvin.ini.
   File "/oname=talvin-config.exe" "${CONFIG_EXE}"
+  ; What support runs when a click does nothing (talvin-check --setup).
+  File "/oname=talvin-check.exe" "${CHECK_EXE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   ; The browser finds the handler from the type it downloads (MIME database
@@ -123,6 +126,7 @@ Section "Uninstall"
   ; in them.
   Delete "$INSTDIR\launcher.exe"
   Delete "$INSTDIR\talvin-config.exe"
+  Delete "$INSTDIR\talvin-check.exe"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   RMDir "$LOCALAPPDATA\Programs"

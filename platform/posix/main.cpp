@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+__attribute__((used)) static const char VERSION[] = LAUNCHER_VERSION_MARK LAUNCHER_VERSION;
+
 int main(int argc, char** argv) {
     size_t size = 1;
     for (int i = 1; i < argc; i++)

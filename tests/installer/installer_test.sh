@@ -42,10 +42,14 @@ odd_win="C:\\$odd_name\\Talvin" odd_unix="$drive_c/$odd_name/Talvin"
 # Another program's type, which no uninstall may touch.
 reg add "$other_mime_key" /v Extension /d .oth /f >/dev/null
 
+property() { msiinfo export "$1" Property | tr -d '\r' | sed -n "s/^$2\t//p"; }
+version=$(property "$2" ProductVersion)
 # check_installed: the programs and the file type's values.
 check_installed() {
     cmp -s "$launcher_exe" "$install_unix/launcher.exe" || fail "launcher.exe in $install_unix is not the one built"
     [ -f "$install_unix/talvin-config.exe" ] || fail "talvin-config.exe is not beside launcher.exe"
+    check "talvin-check.exe beside launcher.exe" "$(w "$install_unix/talvin-check.exe" --version | tr -d '\r')" \
+        "talvin-check $version"
     check "type of $ext" "$(value "$classes\\$ext" "Content Type")" "$LAUNCH_FILE_MIME_TYPE"
     check "MIME extension" "$(value "$mime_key" Extension)" "$ext"
 }
@@ -92,6 +96,14 @@ open_launch_file() {
         "$launch_text"$'[identification]\r\nuser=tester\r\npassword=pw\r'
 }
 
+# setup_check EXE STATUS TEXT: talvin-check --setup exits with STATUS and
+# its report holds TEXT.
+setup_check() {
+    local report
+    report=$(w "$1" --setup | tr -d '\r'; echo "exit ${PIPESTATUS[0]}")
+    [[ $report == *"$3"*"exit $2" ]] || fail "setup check: [$report] lacks [$3] or exit $2"
+}
+
 # take_over: since the install another program took the extension over, and
 # the user left a file in the install folder.
 take_over() {
@@ -132,9 +144,12 @@ w "$drive_c/kept-uninstall.exe" /S "_?=$odd_win"
 check "setup: install location" "$(value "$setup_key" InstallLocation)" "$default_win"
 check_installed
 open_launch_file
+setup_check "$install_unix/talvin-check.exe" 0 "A click reaches this launcher, version $version,"
 msiexec /i 'C:\packages\new.msi'
 check "package: install over the setup program's" "$?" "$refused"
 take_over
+setup_check "$install_unix/talvin-check.exe" 1 \
+    "A click would not reach a product: launch files open with Other.Handler, which starts no program (the class Other.Handler has no open command)."
 start "$(value "$setup_key" QuietUninstallString)"
 check "setup: silent uninstall" "$?" 0
 # It returns at once and goes on from the temporary folder: until wine is idle.
@@ -142,7 +157,6 @@ timeout 60 wineserver -w && test ! -e "$install_unix/uninstall.exe" || fail "the
 check_uninstalled "$setup_key"
 
 # The Windows Installer package.
-property() { msiinfo export "$1" Property | tr -d '\r' | sed -n "s/^$2\t//p"; }
 old_code=$(property "$3" ProductCode) code=$(property "$2" ProductCode)
 [ -n "$code" ] && [ "$code" != "$old_code" ] || fail "product codes [$old_code] [$code]"
 check "upgrade code" "$(property "$2" UpgradeCode)" '{4B7C2E1A-9D3F-4E6B-8A15-2C7F0D9E3B61}'
@@ -158,7 +172,7 @@ msiexec /i 'C:\packages\new.msi'
 check "upgrade" "$?" 0
 reg query "$programs\\$old_code" >/dev/null 2>&1 && fail "the older version is still installed"
 check "installed program" "$(value "$programs\\$code" DisplayName)" "Talvin Launcher"
-check "installed version" "$(value "$programs\\$code" DisplayVersion)" "$(property "$2" ProductVersion)"
+check "installed version" "$(value "$programs\\$code" DisplayVersion)" "$version"
 check "install location" "$(value "$programs\\$code" InstallLocation)" "$install_win\\"
 check_installed
 open_launch_file
@@ -186,4 +200,5 @@ take_over
 msiexec /x "$code"
 check "package: uninstall from $odd_win" "$?" 0
 check_uninstalled "$programs\\$code" 'HKCU\Software\Talvin\Launcher'
+setup_check "$(dirname "$launcher_exe")/talvin-check.exe" 1 "; nothing opens talvin: links (install the launcher)."
 finish
