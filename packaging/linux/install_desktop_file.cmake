@@ -21,3 +21,17 @@ if("$ENV{DESTDIR}" STREQUAL "")
                    "update-desktop-database ${CMAKE_INSTALL_PREFIX}/share/applications")
   endif()
 endif()
+
+# Last, for an install straight onto this machine: talvin-uninstall beside
+# the programs, which takes back every file written (the package has apt).
+if("$ENV{DESTDIR}" STREQUAL "")
+  set(uninstall "${CMAKE_INSTALL_PREFIX}/bin/talvin-uninstall")
+  set(FILES "")
+  foreach(file IN LISTS CMAKE_INSTALL_MANIFEST_FILES ITEMS "${uninstall}")
+    string(APPEND FILES " \\\n    '${file}'")
+  endforeach()
+  set(PREFIX "${CMAKE_INSTALL_PREFIX}")
+  configure_file("${LAUNCHER_UNINSTALL_TEMPLATE}" "${LAUNCHER_UNINSTALL_FILE}" @ONLY)
+  file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/bin" TYPE PROGRAM
+       FILES "${LAUNCHER_UNINSTALL_FILE}")
+endif()

@@ -160,6 +160,18 @@ mkdir -p "$home/.config/talvin" && (umask 077 && cp "$scratch/settings/talvin.in
 open_file gio open @FILE
 (timeout 10 "${session[@]}" gio open "$link") || fail "gio open of the link failed"
 launched "gio open"
+# The setup check finds this launcher; talvin-uninstall takes the install
+# back, the links folder too, keeping talvin.ini unless asked.
+version=$("$home/.local/bin/talvin-check" --version) && version=${version#talvin-check }
+check "setup check" "$("${session[@]}" "$home/.local/bin/talvin-check" --setup | tail -1; echo "exit ${PIPESTATUS[0]}")" \
+    "A click reaches this launcher, version $version, and it reads its settings."$'\nexit 0'
+cp "$home/.local/bin/talvin-uninstall" "$scratch/uninstall-again"
+"${session[@]}" "$home/.local/bin/talvin-uninstall" >/dev/null || fail "talvin-uninstall"
+check "left by talvin-uninstall" "$(ls -d $(cat "$build/install_manifest.txt") "$home/run/talvin" \
+    "$home/.local/share/mime" "$home/.local/share/applications" 2>/dev/null)" ""
+check "talvin.ini kept" "$(cat "$home/.config/talvin/talvin.ini")" "$(cat "$scratch/settings/talvin.ini")"
+"${session[@]}" "$scratch/uninstall-again" --settings >/dev/null && test ! -e "$home/.config/talvin" ||
+    fail "talvin-uninstall --settings left $(ls -A "$home/.config/talvin")"
 
 # Two launches of one link at once: two files, two products.
 home=$scratch/twice twice=()
