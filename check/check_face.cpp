@@ -2,8 +2,6 @@
 // launcher asked for and answers as the operating system would have.
 #include "check/check_face.h"
 
-#include "launch/command_line_split.h"
-
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -52,42 +50,16 @@ int platform_change_directory(const char* path) {
 
 void platform_set_environment(const char*, const char*) {}
 
-namespace {
-
-// The result starting `command_line` would give: its first word, split by
-// the same rules as the launcher's own start, is the program.
-unsigned predict_start(const char* command_line, const char* directory, char* why,
-                       unsigned capacity) {
-    size_t length = strlen(command_line);
-    char* text = (char*)malloc(length + 1);
-    char** args = (char**)malloc(sizeof(char*) * (length / 2 + 2));
-    unsigned result = 8;
-    check_format(why, capacity, "out of memory");
-    if (text != nullptr && args != nullptr) {
-        int count = split_command_line(command_line, text, length + 1, args, (int)(length / 2 + 1));
-        if (count <= 0 || args[0][0] == '\0') {
-            check_format(why, capacity, "the command line names no program");
-            result = 2;
-        } else {
-            result = check_predict_program(args[0], directory, why, capacity);
-        }
-    }
-    free(args);
-    free(text);
-    return result;
-}
-
-} // namespace
-
 // Where the program is looked for follows directory_changed, as the
 // launcher's follows the change it made.
 unsigned platform_start_program(const char* command_line, int, int) {
     CheckRecord& r = check_record;
     r.started = 1;
     copy_text(r.command_line, sizeof r.command_line, command_line);
-    r.start_result = predict_start(command_line, r.directory_changed ? r.directory : nullptr,
-                                   r.start_why, sizeof r.start_why);
-    return r.start_result;
+    r.start_result = check_predict_start(command_line, r.directory_changed ? r.directory : nullptr,
+                                         r.start_why, sizeof r.start_why);
+    // Unknown: no box can be foretold.
+    return r.start_result == CHECK_START_UNKNOWN ? 33 : r.start_result;
 }
 
 void platform_append(const char* path, platform_file read, const void* data, unsigned size) {

@@ -11,6 +11,10 @@ enum {
     CHECK_BOXES_CAP = 16,  // boxes kept; later ones are only counted
 };
 
+// The start result foretold where the check cannot tell whether the start
+// would succeed (a program it may run but not read): no result code.
+const unsigned CHECK_START_UNKNOWN = 0xFFFFFFFFu;
+
 struct CheckBox {
     char caption[64];
     char text[CHECK_TEXT_CAP];
@@ -34,7 +38,7 @@ struct CheckRecord {
     char change_fails[CHECK_TEXT_CAP];
     int started;
     char command_line[CHECK_TEXT_CAP];
-    unsigned start_result; // as predicted by check_predict_program
+    unsigned start_result; // as predicted by check_predict_start, or CHECK_START_UNKNOWN
     char start_why[CHECK_TEXT_CAP];
     int appended; // 1 when the block would be appended; append_path and append_bytes tell what
     const char* append_refused; // why an append asked for would not be made; null when it would
@@ -62,12 +66,13 @@ void check_format(char* dest, unsigned capacity, const char* format, ...)
 // The operating system's part of the checker (platform/posix/check_questions.cpp,
 // platform/win32/check_questions.cpp).
 
-// The result the start of `program` (the first word of the command line,
-// never empty) would give, with the current directory `directory` (null:
-// this process's own); `why` receives a sentence telling the reason of a
+// The result that starting `command_line` would give, with the current
+// directory `directory` (null: this process's own), or CHECK_START_UNKNOWN:
+// the program is found and judged as the launcher's start on that system
+// finds and judges it. `why` receives a sentence telling the reason of a
 // failure. Each system's checking face defines it.
-unsigned check_predict_program(const char* program, const char* directory, char* why,
-                               unsigned why_capacity);
+unsigned check_predict_start(const char* command_line, const char* directory, char* why,
+                             unsigned why_capacity);
 
 // Why the launcher could not make `path` its current folder, in a few
 // words, into `why` (emptied when it could): returns 1 when the change

@@ -77,5 +77,5 @@ int main(int argc, char** argv) {
         check_print_text(&run);
     check_end(&run);
     if (run.could_not_read) return 2;
-    return run.would_start ? 0 : 1;
+    return run.would_start ? 0 : run.cannot_tell ? 3 : 1;
 }

@@ -329,8 +329,14 @@ void check_print_text(const CheckRun* run) {
     put_signature(run);
     putchar('\n');
 
-    if (run->would_start) {
-        put("The launcher would start the product.\n  Command line: %s\n", record.command_line);
+    if (run->would_start || run->cannot_tell) {
+        if (run->would_start)
+            put("The launcher would start the product.\n");
+        else
+            put("The launcher would try to start the product; whether it would start cannot be "
+                "told.\n  Why: %s\n",
+                record.start_why);
+        put("  Command line: %s\n", record.command_line);
         if (record.change_fails[0] != '\0')
             put("  Folder:       unchanged (the launcher's own): the change to %s would fail: %s\n",
                 record.change_asked, record.change_fails);
@@ -418,13 +424,18 @@ void check_print_json(const CheckRun* run) {
     } else {
         printf("null,\n");
     }
-    printf("  \"outcome\": \"%s\",\n  \"start\": ", run->would_start ? "start" : "failure");
+    printf("  \"outcome\": \"%s\",\n  \"start\": ", run->would_start   ? "start"
+                                                    : run->cannot_tell ? "unknown"
+                                                                       : "failure");
     if (record.started) {
         printf("{\"command_line\": ");
         put_json(record.command_line);
         printf(", \"directory\": ");
         put_json_or_null(record.directory_changed ? record.directory : nullptr);
-        printf(", \"result\": %u, \"directory_change\": ", record.start_result);
+        if (run->cannot_tell)
+            printf(", \"result\": null, \"directory_change\": ");
+        else
+            printf(", \"result\": %u, \"directory_change\": ", record.start_result);
         if (record.change_asked[0] != '\0') {
             printf("{\"path\": ");
             put_json(record.change_asked);

@@ -240,7 +240,8 @@ void check_run(CheckRun* run) {
     }
 
     const CheckReport& r = check_report;
-    run->would_start = check_record.started && check_record.start_result > 31;
+    run->cannot_tell = check_record.started && check_record.start_result == CHECK_START_UNKNOWN;
+    run->would_start = check_record.started && check_record.start_result > 31 && !run->cannot_tell;
     // The settings file the launcher would have read next, when it was not reached.
     if (!r.tried[CHECK_FILE_SETTINGS] && run->settings_option == nullptr) {
         char dir[SETTINGS_DIR_CAP];

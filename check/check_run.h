@@ -18,6 +18,7 @@ struct CheckRun {
     char settings_reason[CHECK_WHY_CAP];
     char box_why[CHECK_BOXES_CAP][CHECK_WHY_CAP];
     int would_start;    // the product would be started
+    int cannot_tell;    // the start would be tried; whether it succeeds cannot be told
     int could_not_read; // a file named on the command line cannot be read
     // The launch file's signature, looked at whether or not the product
     // requires one; only when the launch file was read.

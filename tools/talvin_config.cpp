@@ -3,7 +3,6 @@
 // what is written is what the launcher reads. Exit status 0: done; 1: the
 // write failed and nothing changed; 2: refused, nothing changed.
 #include "check/check_face.h"
-#include "launch/command_line_split.h"
 #include "launch/launch_sequence.h"
 #include "launch_files/launch_settings.h"
 #include "launch_files/launch_signature.h"
@@ -147,12 +146,8 @@ int check_product(const char* name) {
 void warn_missing(const Request& r) {
     if (r.path != nullptr && !platform_is_folder(r.path))
         fprintf(stderr, "talvin-config: warning: the path %s is no folder (yet)\n", r.path);
-    char text[SETTING_WORD_CAP];
-    char* args[SETTING_WORD_CAP / 2];
-    const int max_args = (int)(sizeof args / sizeof *args);
-    if (split_command_line(r.program, text, sizeof text, args, max_args) < 1) return;
     char why[600];
-    unsigned result = check_predict_program(args[0], r.path, why, sizeof why);
+    unsigned result = check_predict_start(r.program, r.path, why, sizeof why);
     if (result == 2 || result == 3) fprintf(stderr, "talvin-config: warning: %s (yet)\n", why);
 }
 

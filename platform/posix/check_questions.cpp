@@ -3,6 +3,7 @@
 // the launcher uses.
 #include "check/check_face.h"
 
+#include "launch/command_line_split.h"
 #include "platform/posix/file.h"
 #include "platform/posix/link_folder.h"
 
@@ -30,6 +31,9 @@ const unsigned START_OK = 33;
 // naming scripts).
 const int EXEC_FILES_MAX = 6;
 const size_t HEAD_SIZE = 256; // the bytes the kernel reads to choose a format
+// What start_error gives for a file of the start that may be run but not
+// read: the kernel would read it, the check cannot.
+const int CANNOT_TELL = -1;
 
 #if defined(__x86_64__)
 const unsigned NATIVE_MACHINE = 62, NATIVE_CLASS = 2, COMPAT_MACHINE = 3; // x86-64; i386
@@ -70,27 +74,63 @@ bool resolve(const char* name, const char* directory, char* dest, unsigned capac
                                                   : FITS(dest, capacity, "%s/%s", directory, name);
 }
 
+// 1 when a program has the file at `path` open for writing (an update in
+// progress), which makes the kernel refuse to run it (ETXTBSY). The kernel
+// grants a read lease only on a file no one writes: one is asked for and
+// given back at once. Only the file's owner and root may ask; for others
+// the file is taken as not written.
+bool being_written(const char* path) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return false;
+    bool written = fcntl(fd, F_SETLEASE, F_RDLCK) != 0 && errno == EAGAIN;
+    if (!written) fcntl(fd, F_SETLEASE, F_UNLCK);
+    close(fd);
+    return written;
+}
+
 // The kernel's opening of a file to run: 0 or the errno value.
 int open_error(const char* path) {
     struct stat info;
     if (stat(path, &info) != 0) return errno;
     if (!S_ISREG(info.st_mode) || access(path, X_OK) != 0) return EACCES;
+    return being_written(path) ? ETXTBSY : 0;
+}
+
+// Why the kernel would not take a file it needs besides the program (an
+// interpreter or loader) whose opening gave `error`.
+const char* refusal(int error) {
+    return error == ENOENT    ? "is missing"
+           : error == EACCES  ? "may not be run (a folder, not a program file, or no permission)"
+           : error == ETXTBSY ? "is open for writing (an update in progress?), and the system "
+                                "runs no file while it is written"
+                              : "cannot be reached";
+}
+
+// Which of the kernel's ELF loaders takes a program for `machine`, by the
+// layout it reads the headers in: 2 (64-bit), 1 (32-bit), or 0 for none.
+// The class byte is not asked, as the kernel does not ask it; the 32-bit
+// loader takes EM_486 as well as EM_386.
+unsigned elf_layout(unsigned machine) {
+    bool x86 = machine == 3 || machine == 6;
+    if (machine == NATIVE_MACHINE || (NATIVE_MACHINE == 3 && x86)) return NATIVE_CLASS;
+    if (COMPAT_MACHINE != 0 && x86 && compat_enabled()) return 1;
     return 0;
 }
 
 // The ELF checks of the kernel's loader for the file `fd` whose first bytes
-// are `head`: its type, machine and program headers. ENOEXEC when it is no
-// program this system runs (`bad` for the loader's own checks, ELIBBAD);
-// `interp` receives the loader it names, or is emptied.
-int elf_error(int fd, const unsigned char* head, int bad, unsigned want_class,
-              unsigned want_machine, char* interp, unsigned capacity) {
+// are `head`, read in `layout` (as elf_layout gives): its type, machine and
+// program headers. ENOEXEC when it is no program this system runs (`bad`
+// for the loader's own checks, ELIBBAD); `interp` receives the loader it
+// names, or is emptied.
+int elf_error(int fd, const unsigned char* head, int bad, unsigned layout, char* interp,
+              unsigned capacity) {
     interp[0] = '\0';
     unsigned type = read_number(head + 16, 2), machine = read_number(head + 18, 2);
-    unsigned elf_class = head[4];
     if (NATIVE_MACHINE == 0) return 0;
     if (bad == ENOEXEC && type != 2 && type != 3) return ENOEXEC;
-    if (elf_class != want_class || machine != want_machine) return bad;
-    bool wide = elf_class == 2;
+    // A loader must be for the loader of the program that names it.
+    if (layout == 0 || elf_layout(machine) != layout) return bad;
+    bool wide = layout == 2;
     unsigned entry_size = wide ? 56 : 32;
     uint64_t table = 0;
     memcpy(&table, head + (wide ? 32 : 28), wide ? 8 : 4);
@@ -240,7 +280,13 @@ int start_error(const char* program, const char* directory, char* why, unsigned 
             check_format(who, sizeof who, "%s, the interpreter of %s,", path, program);
         unsigned char head[HEAD_SIZE] = {0};
         int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0) return 0; // runnable without being readable: not judged
+        if (fd < 0) {
+            check_format(why, capacity,
+                         "%s may be run but not read by this account, so its format, its "
+                         "interpreter and its loader cannot be judged",
+                         who);
+            return CANNOT_TELL;
+        }
         ssize_t n = read(fd, head, HEAD_SIZE);
         char name[4096]; // the interpreter
         bool preopened = false,
@@ -254,22 +300,21 @@ int start_error(const char* program, const char* directory, char* why, unsigned 
                 check_format(why, capacity,
                              "the interpreter %s that the system has registered for files like %s "
                              "%s",
-                             name, who, error == ENOENT ? "is missing" : "may not be run");
+                             name, who,
+                             error == ENOENT || error == ETXTBSY ? refusal(error)
+                                                                 : "may not be run");
             if (preopened) return close(fd), 0;
         } else if (n >= 4 && memcmp(head,
                                     "\x7f"
                                     "ELF",
                                     4) == 0) {
-            bool compat = COMPAT_MACHINE != 0 && head[4] == 1 && compat_enabled();
-            unsigned want_class = compat ? 1 : NATIVE_CLASS;
-            unsigned want_machine = compat ? COMPAT_MACHINE : NATIVE_MACHINE;
             unsigned machine = read_number(head + 18, 2);
-            error = elf_error(fd, head, ENOEXEC, want_class, want_machine, next, sizeof next);
-            if (error == ENOEXEC && (machine != want_machine || head[4] != want_class))
+            unsigned layout = elf_layout(machine);
+            error = elf_error(fd, head, ENOEXEC, layout, next, sizeof next);
+            if (error == ENOEXEC && layout == 0)
                 check_format(why, capacity,
-                             "%s is a program for another processor or system (ELF machine %u, "
-                             "%u-bit)",
-                             who, machine, head[4] == 1 ? 32 : 64);
+                             "%s is a program for another processor or system (ELF machine %u)",
+                             who, machine);
             else if (error != 0 && files > 1)
                 check_format(why, capacity, "%s is not a program this system can run", who);
             if (error == 0 && next[0] != '\0') {
@@ -278,23 +323,30 @@ int start_error(const char* program, const char* directory, char* why, unsigned 
                                                                         : ENAMETOOLONG;
                 int loader_fd = error == 0 ? open(loader, O_RDONLY | O_CLOEXEC) : -1;
                 unsigned char loader_head[HEAD_SIZE] = {0};
+                if (error == 0 && loader_fd < 0) {
+                    check_format(why, capacity,
+                                 "%s needs the loader %s, which may be run but not read by this "
+                                 "account, so it cannot be judged",
+                                 who, loader);
+                    return close(fd), CANNOT_TELL;
+                }
                 if (loader_fd >= 0) {
                     ssize_t got = read(loader_fd, loader_head, HEAD_SIZE);
-                    error = got < (want_class == 2 ? 64 : 52) ? EIO
-                            : memcmp(loader_head,
-                                     "\x7f"
-                                     "ELF",
-                                     4) != 0
-                                ? ELIBBAD
-                                : elf_error(loader_fd, loader_head, ELIBBAD, want_class,
-                                            want_machine, next, sizeof next);
+                    error =
+                        got < (layout == 2 ? 64 : 52) ? EIO
+                        : memcmp(loader_head,
+                                 "\x7f"
+                                 "ELF",
+                                 4) != 0
+                            ? ELIBBAD
+                            : elf_error(loader_fd, loader_head, ELIBBAD, layout, next, sizeof next);
                     close(loader_fd);
                 }
                 if (error != 0)
                     check_format(why, capacity, "%s needs the loader %s, which %s", who, loader,
-                                 error == ENOENT   ? "is missing"
-                                 : error == EACCES ? "may not be run"
-                                                   : "this system cannot use");
+                                 error == ENOENT || error == ETXTBSY ? refusal(error)
+                                 : error == EACCES                   ? "may not be run"
+                                                                     : "this system cannot use");
             }
         } else if (script) {
             error = script_interpreter((char*)head, name, sizeof name) ? 0 : ENOEXEC;
@@ -306,10 +358,7 @@ int start_error(const char* program, const char* directory, char* why, unsigned 
             else if (error != 0)
                 check_format(why, capacity, "the interpreter %s named on the first line of %s %s",
                              name[0] != '\0' ? name : "\"\" (the current folder)", who,
-                             error == ENOENT   ? "is missing"
-                             : error == EACCES ? "may not be run (a folder, not a program file, "
-                                                 "or no permission)"
-                                               : "cannot be reached");
+                             refusal(error));
         } else {
             error = ENOEXEC;
             if (files > 1)
@@ -342,6 +391,7 @@ unsigned result_of(int error, const char* program, const char* detail, char* why
                       : error == EACCES || error == EPERM ? 5
                       : error == ENOEXEC                  ? 11
                       : error == ENOMEM                   ? 8
+                      : error == CANNOT_TELL              ? CHECK_START_UNKNOWN
                                                           : 0;
     if (error != 0 && detail[0] != '\0')
         check_format(why, capacity, "%s", detail);
@@ -356,6 +406,8 @@ unsigned result_of(int error, const char* program, const char* detail, char* why
                      program);
     else if (result == 11)
         check_format(why, capacity, "%s is not a program this system can run", program);
+    else if (error == ETXTBSY)
+        check_format(why, capacity, "%s %s", program, refusal(error));
     else
         check_format(why, capacity, "%s cannot be started: %s", program, strerror(error));
     return result;
@@ -396,10 +448,8 @@ bool make_scratch_folder(char* folder, unsigned capacity) {
            mkdtemp(folder) != nullptr;
 }
 
-} // namespace
-
-unsigned check_predict_program(const char* program, const char* directory, char* why,
-                               unsigned capacity) {
+// The result of starting `program`, as check_predict_start.
+unsigned predict_program(const char* program, const char* directory, char* why, unsigned capacity) {
     if (strchr(program, '/') == nullptr)
         return predict_from_search_path(program, directory, why, capacity);
     char path[8192];
@@ -410,6 +460,32 @@ unsigned check_predict_program(const char* program, const char* directory, char*
     return fits ? result_of(start_error(path, directory, detail, sizeof detail), path, detail, why,
                             capacity)
                 : result_of(ENAMETOOLONG, program, "", why, capacity);
+}
+
+} // namespace
+
+// The program is the command line's first word, split by the same rules as
+// the launcher's start.
+unsigned check_predict_start(const char* command_line, const char* directory, char* why,
+                             unsigned capacity) {
+    size_t length = strlen(command_line);
+    char* text = (char*)malloc(length + 1);
+    char** args = (char**)malloc(sizeof(char*) * (length / 2 + 2));
+    unsigned result = 8;
+    check_format(why, capacity, "out of memory");
+    int count =
+        text != nullptr && args != nullptr
+            ? split_command_line(command_line, text, length + 1, args, (int)(length / 2 + 1))
+            : -1;
+    if (count == 0 || (count > 0 && args[0][0] == '\0')) {
+        check_format(why, capacity, "the command line names no program");
+        result = 2;
+    } else if (count > 0) {
+        result = predict_program(args[0], directory, why, capacity);
+    }
+    free(args);
+    free(text);
+    return result;
 }
 
 int check_why_folder_unusable(const char* path, char* why, unsigned capacity) {

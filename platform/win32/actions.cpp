@@ -2,6 +2,8 @@
 // Windows calls themselves.
 #include "platform/platform.h"
 
+#include "platform/win32/ansi_path.h"
+
 #include <windows.h>
 
 void platform_message_box(platform_window owner, const char* text, const char* caption) {
@@ -16,22 +18,6 @@ void platform_set_environment(const char* name, const char* value) {
     SetEnvironmentVariableA(name, value);
 }
 
-namespace {
-
-// 1 when the program at the head of `command_line` is named without a folder
-// (the second byte of a double-byte character may be a backslash).
-bool named_without_folder(const char* command_line) {
-    const char* p = command_line;
-    bool quoted = *p == '"';
-    for (p += quoted; *p != '\0' && (quoted ? *p != '"' : *p != ' ' && *p != '\t'); p++) {
-        if (*p == '\\' || *p == '/' || *p == ':') return false;
-        if (IsDBCSLeadByte((BYTE)*p) && p[1] != '\0') p++;
-    }
-    return true;
-}
-
-} // namespace
-
 // WinExec looks for a program named without a folder in the current folder
 // before the system's folders and PATH. Out of the product's own folder,
 // that is where the browser started the launcher, often the download folder,
@@ -40,7 +26,7 @@ bool named_without_folder(const char* command_line) {
 // starts it: the same command line, environment and show state, in the
 // current folder, waited for as WinExec waits, with its result codes.
 unsigned platform_start_program(const char* command_line, int show_state, int in_product_folder) {
-    if (in_product_folder || !named_without_folder(command_line))
+    if (in_product_folder || !program_named_without_folder(command_line))
         return WinExec(command_line, (UINT)show_state);
     // The wide names are exact where the code page lacks a character; the
     // command line is converted as CreateProcessA converts it.

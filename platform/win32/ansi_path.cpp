@@ -72,3 +72,13 @@ AnsiArgument ansi_argument_text(const wchar_t* wide_arguments, char* dest, unsig
         return shortened ? ANSI_ARGUMENT_SHORT_TOO_LONG : ANSI_ARGUMENT_NONE_TOO_LONG;
     return shortened ? ANSI_ARGUMENT_SHORT_NOT_ANSI : ANSI_ARGUMENT_NONE_NOT_ANSI;
 }
+
+bool program_named_without_folder(const char* command_line) {
+    const char* p = command_line;
+    bool quoted = *p == '"';
+    for (p += quoted; *p != '\0' && (quoted ? *p != '"' : *p != ' ' && *p != '\t'); p++) {
+        if (*p == '\\' || *p == '/' || *p == ':') return false;
+        if (IsDBCSLeadByte((BYTE)*p) && p[1] != '\0') p++;
+    }
+    return true;
+}

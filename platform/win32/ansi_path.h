@@ -30,3 +30,7 @@ AnsiArgument ansi_argument_text(const wchar_t* wide_arguments, char* dest, unsig
 // 8.3 names does (it hands the long name back).
 extern unsigned long (*ansi_path_short_form)(const wchar_t* path, wchar_t* dest,
                                              unsigned long capacity);
+
+// 1 when the program at the head of the ANSI `command_line` is named without
+// a folder (the second byte of a double-byte character may be a backslash).
+bool program_named_without_folder(const char* command_line);

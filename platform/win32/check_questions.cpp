@@ -16,24 +16,6 @@ namespace {
 
 const unsigned START_OK = 33;
 
-bool has_folder(const char* name) {
-    return strchr(name, '\\') != nullptr || strchr(name, '/') != nullptr ||
-           strchr(name, ':') != nullptr;
-}
-
-// 1 when the folder part of `path` exists.
-bool folder_exists(const char* path) {
-    char folder[MAX_PATH * 4];
-    if (snprintf(folder, sizeof folder, "%s", path) >= (int)sizeof folder) return false;
-    char* cut = nullptr;
-    for (char* p = folder; *p != '\0'; p++)
-        if (*p == '\\' || *p == '/') cut = p;
-    if (cut == nullptr) return true;
-    *cut = '\0';
-    DWORD attributes = GetFileAttributesA(folder);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // 1 when this Windows runs programs built for `machine`: its processor's
 // own, and those it emulates (32-bit x86 on x64; both on ARM64).
 bool machine_runs(WORD machine) {
@@ -52,52 +34,169 @@ bool machine_runs(WORD machine) {
     }
 }
 
-// The machine a Windows program file (MZ, then a PE header) is built for;
-// 0 when it is no such file, or cannot be read.
-WORD pe_machine(const char* path) {
+// 1 when DOS and 16-bit Windows programs start here: in the DOS machine of
+// 32-bit x86 Windows, or in the emulation that a Windows layer on another
+// system (wine) starts for them.
+bool dos_programs_run() {
+    SYSTEM_INFO info;
+    GetNativeSystemInfo(&info);
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_INTEL ||
+           (ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr);
+}
+
+unsigned number(const unsigned char* at, unsigned size) {
+    unsigned value = 0;
+    for (unsigned i = size; i-- > 0;)
+        value = value << 8 | at[i];
+    return value;
+}
+
+bool read_at(HANDLE file, unsigned long long offset, void* dest, DWORD size) {
+    OVERLAPPED at = {};
+    at.Offset = (DWORD)offset;
+    at.OffsetHigh = (DWORD)(offset >> 32);
+    DWORD got = 0;
+    return ReadFile(file, dest, size, &got, &at) && got == size;
+}
+
+bool ends_with(const char* path, const char* extension) {
+    size_t length = strlen(path), wanted = strlen(extension);
+    return length > wanted && _stricmp(path + length - wanted, extension) == 0;
+}
+
+// A file found for the start that is no Windows program image: DOS and
+// 16-bit programs start where they run.
+unsigned judge_dos(const char* path, char* why, unsigned capacity) {
+    if (dos_programs_run()) {
+        check_format(why, capacity,
+                     "%s is a DOS or 16-bit program, started in the system's DOS "
+                     "emulation",
+                     path);
+        return START_OK;
+    }
+    check_format(why, capacity, "%s is a DOS or 16-bit program, which this Windows cannot run",
+                 path);
+    return 11;
+}
+
+// The start result of the program file at `path`, judged as the loader
+// judges it: a command script goes to the command interpreter; anything
+// else must be a whole PE image (its headers and every section's bytes in
+// the file), an executable and not a DLL, for a machine this Windows runs.
+unsigned judge_image(const char* path, char* why, unsigned capacity) {
+    if (ends_with(path, ".bat") || ends_with(path, ".cmd")) {
+        check_format(why, capacity, "%s would be started by the command interpreter", path);
+        return START_OK;
+    }
     HANDLE file =
         CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    unsigned char head[4096];
-    DWORD got = 0;
-    bool read = file != INVALID_HANDLE_VALUE && ReadFile(file, head, sizeof head, &got, nullptr);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    if (!read || got < 64 || head[0] != 'M' || head[1] != 'Z') return 0;
-    DWORD at = head[60] | head[61] << 8 | head[62] << 16 | (DWORD)head[63] << 24;
-    if (at > got - 6 || memcmp(head + at, "PE\0\0", 4) != 0) return 0;
-    return (WORD)(head[at + 4] | head[at + 5] << 8);
-}
-
-unsigned predict_file(const char* program, char* why, unsigned capacity) {
-    char with_extension[MAX_PATH * 4];
-    DWORD attributes = GetFileAttributesA(program);
-    const char* found = program;
-    const char* dot = strrchr(program, '.');
-    if (attributes == INVALID_FILE_ATTRIBUTES && (dot == nullptr || has_folder(dot))) {
-        snprintf(with_extension, sizeof with_extension, "%s.exe", program);
-        attributes = GetFileAttributesA(with_extension);
-        found = with_extension;
-    }
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        if (folder_exists(program)) {
-            check_format(why, capacity, "the program %s does not exist", program);
-            return 2;
+    LARGE_INTEGER size = {};
+    unsigned char dos[64] = {0}, pe[24 + 0xF0] = {0}, section[40];
+    bool known = file != INVALID_HANDLE_VALUE && GetFileSizeEx(file, &size);
+    unsigned long long length = known ? (unsigned long long)size.QuadPart : 0;
+    const char* bad = nullptr;
+    unsigned result = START_OK;
+    if (!known || !read_at(file, 0, dos, length < 64 ? (DWORD)length : 64) || length < 2 ||
+        dos[0] != 'M' || dos[1] != 'Z') {
+        if (ends_with(path, ".com") && known)
+            result = judge_dos(path, why, capacity);
+        else
+            bad = "is no Windows program (it does not begin with MZ)";
+    } else if (length < 64) {
+        bad = "is cut short: it ends inside the MZ header";
+    } else {
+        unsigned long long at = number(dos + 60, 4);
+        if (at + 24 > length || !read_at(file, at, pe, 24) || memcmp(pe, "PE\0\0", 4) != 0) {
+            result = judge_dos(path, why, capacity);
+        } else {
+            WORD machine = (WORD)number(pe + 4, 2);
+            unsigned sections = number(pe + 6, 2), optional = number(pe + 20, 2);
+            unsigned traits = number(pe + 22, 2);
+            unsigned long long headers = at + 24 + optional + 40ull * sections;
+            bool whole = optional >= 2 && headers <= length &&
+                         read_at(file, at + 24, pe + 24, optional < 0xF0 ? optional : 0xF0);
+            for (unsigned i = 0; whole && i < sections; i++)
+                whole =
+                    read_at(file, at + 24 + optional + 40ull * i, section, 40) &&
+                    number(section + 20, 4) + (unsigned long long)number(section + 16, 4) <= length;
+            unsigned magic = number(pe + 24, 2);
+            bool wide = machine == IMAGE_FILE_MACHINE_AMD64 || machine == IMAGE_FILE_MACHINE_ARM64;
+            if (!whole)
+                bad = "is cut short: its PE header or a section ends past the end of the file";
+            else if ((traits & IMAGE_FILE_DLL) != 0)
+                bad = "is a DLL, not a program";
+            else if ((traits & IMAGE_FILE_EXECUTABLE_IMAGE) == 0)
+                bad = "is not an executable image (its PE header says so)";
+            else if (!machine_runs(machine))
+                check_format(why, capacity,
+                             "%s is a program for another processor (PE machine 0x%04X)", path,
+                             machine),
+                    result = 11;
+            else if (magic != (wide ? 0x20Bu : 0x10Bu))
+                bad = "is no program this system can run: its PE header's format does not fit "
+                      "its machine";
         }
-        check_format(why, capacity, "the folder of %s does not exist", program);
-        return 3;
     }
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        check_format(why, capacity, "%s is a folder, not a program", program);
-        return 5;
-    }
-    WORD machine = pe_machine(found);
-    if (machine != 0 && !machine_runs(machine)) {
-        check_format(why, capacity, "%s is a program for another processor (PE machine 0x%04X)",
-                     program, machine);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (bad != nullptr) {
+        check_format(why, capacity, "%s %s", path, bad);
         return 11;
     }
-    check_format(why, capacity, "%s would be started", program);
-    return START_OK;
+    if (result == START_OK && why[0] == '\0')
+        check_format(why, capacity, "%s would be started", path);
+    return result;
+}
+
+// Whether `name`, looked up as the start looks it up (with ".exe" added to
+// a name without an extension, then as given; from the search folders
+// `search` unless it names its folder), is a file the start can open; its
+// path into `found`. A folder is passed over, and so is a file open for
+// writing (`busy`): the start opens it shared for reading and deleting only.
+bool try_name(const char* name, const char* search, char* found, DWORD capacity, bool* busy) {
+    DWORD n = SearchPathA(search, name, ".exe", capacity, found, nullptr);
+    if (n == 0 || n >= capacity) n = SearchPathA(search, name, nullptr, capacity, found, nullptr);
+    if (n == 0 || n >= capacity) return false;
+    HANDLE file = CreateFileA(found, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        if (GetLastError() == ERROR_SHARING_VIOLATION) *busy = true;
+        return false;
+    }
+    CloseHandle(file);
+    return true;
+}
+
+// The program named at the head of `command_line`, as the start reads it:
+// the name in double quotes (none without the closing one), else the first
+// `end` bytes, or with `end` 0 the first word.
+void program_name(const char* command_line, char* name, size_t capacity, size_t end) {
+    const char* from = command_line + (command_line[0] == '"');
+    const char* close = strchr(from, '"');
+    size_t length = command_line[0] == '"' ? (close != nullptr ? (size_t)(close - from) : 0)
+                                           : (end != 0 ? end : strcspn(from, " "));
+    if (length >= capacity) length = 0;
+    memcpy(name, from, length);
+    name[length] = '\0';
+}
+
+// The program file that starting `command_line` runs, into `found`: the
+// name in double quotes, or else each text up to a blank in turn, as the
+// start tries an unquoted name (C:\Program, then C:\Program Files\Prod\run.exe).
+bool find_program(const char* command_line, const char* search, char* found, DWORD capacity,
+                  bool* busy) {
+    char name[MAX_PATH * 4];
+    if (command_line[0] == '"') {
+        program_name(command_line, name, sizeof name, 0);
+        return name[0] != '\0' && try_name(name, search, found, capacity, busy);
+    }
+    for (const char* p = command_line;; p++) {
+        if (*p != ' ' && *p != '\0') continue;
+        program_name(command_line, name, sizeof name, (size_t)(p - command_line));
+        if (name[0] != '\0' && try_name(name, search, found, capacity, busy)) return true;
+        if (*p == '\0') return false;
+    }
 }
 
 // Appends `folder` (or a list of them) and a ';' to the search list `list`
@@ -122,33 +221,74 @@ bool temp_folder(char (&temp)[MAX_PATH]) {
 
 } // namespace
 
-unsigned check_predict_program(const char* program, const char* directory, char* why,
-                               unsigned capacity) {
-    if (!has_folder(program)) {
-        // The launcher looks in its current folder only when that is the
-        // product's (`directory`), then in the system's folders and PATH.
-        char search[32768] = "", folder[MAX_PATH], found[MAX_PATH];
-        size_t n = 0;
-        if (directory != nullptr) add_folder(search, sizeof search, &n, directory);
-        UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-        if (length > 0 && length < MAX_PATH) add_folder(search, sizeof search, &n, folder);
-        length = GetWindowsDirectoryA(folder, MAX_PATH);
-        if (length > 0 && length < MAX_PATH) add_folder(search, sizeof search, &n, folder);
-        if (getenv("PATH") != nullptr) add_folder(search, sizeof search, &n, getenv("PATH"));
-        if (SearchPathA(search, program, ".exe", sizeof found, found, nullptr) != 0)
-            return predict_file(found, why, capacity);
-        check_format(why, capacity, "no folder of the search path holds a program %s%s", program,
-                     directory != nullptr ? "" : " (nor is it looked for in the current folder)");
-        return 2;
+unsigned check_predict_start(const char* command_line, const char* directory, char* why,
+                             unsigned capacity) {
+    why[0] = '\0';
+    // The start's current folder: the product's; else, for a program named
+    // without a folder, the system folder (platform/win32/actions.cpp);
+    // else the launcher's own, taken as this process's.
+    char current[MAX_PATH * 4] = "", folder[MAX_PATH];
+    if (directory != nullptr) {
+        check_format(current, sizeof current, "%s", directory);
+    } else if (program_named_without_folder(command_line)) {
+        UINT length = GetSystemDirectoryA(current, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) current[0] = '\0';
     }
-    char path[MAX_PATH * 4];
-    bool relative = program[0] != '\\' && program[0] != '/' && program[1] != ':';
-    int n = relative && directory != nullptr
-                ? snprintf(path, sizeof path, "%s\\%s", directory, program)
-                : snprintf(path, sizeof path, "%s", program);
-    if (n < (int)sizeof path) return predict_file(path, why, capacity);
-    check_format(why, capacity, "the program's path is too long");
-    return 3;
+    // The folders the start searches, in its order: the launcher's own (this
+    // program's, installed beside it), the current folder, the system
+    // folder, the 16-bit system folder, the Windows folder, then PATH.
+    static char search[32768];
+    size_t n = 0;
+    search[0] = '\0';
+    wchar_t own[MAX_PATH];
+    DWORD own_length = GetModuleFileNameW(nullptr, own, MAX_PATH);
+    wchar_t* slash = own_length > 0 && own_length < MAX_PATH ? wcsrchr(own, L'\\') : nullptr;
+    if (slash != nullptr) *slash = L'\0';
+    if (slash != nullptr && ansi_path_from_wide(own, folder, sizeof folder) != 0)
+        add_folder(search, sizeof search, &n, folder);
+    add_folder(search, sizeof search, &n, ".");
+    UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) add_folder(search, sizeof search, &n, folder);
+    length = GetWindowsDirectoryA(folder, MAX_PATH - 8);
+    if (length > 0 && length < MAX_PATH - 8) {
+        char system16[MAX_PATH];
+        snprintf(system16, sizeof system16, "%s%sSYSTEM", folder,
+                 folder[length - 1] == '\\' ? "" : "\\");
+        add_folder(search, sizeof search, &n, system16);
+        add_folder(search, sizeof search, &n, folder);
+    }
+    if (getenv("PATH") != nullptr) add_folder(search, sizeof search, &n, getenv("PATH"));
+
+    // Names are looked up from the current folder, made this process's own
+    // for the look-up only.
+    wchar_t ours[MAX_PATH];
+    DWORD ours_length = GetCurrentDirectoryW(MAX_PATH, ours);
+    if (current[0] != '\0' && !SetCurrentDirectoryA(current)) {
+        check_format(why, capacity, "the folder %s cannot be made current", current);
+        return 3;
+    }
+    char found[MAX_PATH * 4];
+    bool busy = false;
+    bool any = find_program(command_line, search, found, sizeof found, &busy);
+    if (current[0] != '\0' && ours_length > 0 && ours_length < MAX_PATH) SetCurrentDirectoryW(ours);
+    if (any) return judge_image(found, why, capacity);
+    char name[MAX_PATH * 4];
+    program_name(command_line, name, sizeof name, 0);
+    if (name[0] == '\0')
+        check_format(why, capacity, "the command line names no program");
+    else if (busy)
+        check_format(why, capacity,
+                     "%s is open for writing by another program (an update in progress?), and "
+                     "the start passes over a file it cannot open so",
+                     name);
+    else if (program_named_without_folder(command_line))
+        check_format(why, capacity,
+                     "no folder of the search path (the launcher's own, %s, the system folders, "
+                     "the Windows folder and PATH) holds a program %s",
+                     directory != nullptr ? "the product's" : "not the current one", name);
+    else
+        check_format(why, capacity, "the program %s does not exist", name);
+    return 2;
 }
 
 int check_why_folder_unusable(const char* path, char* why, unsigned capacity) {

@@ -23,9 +23,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::set<std::string> SINGLE = {"launch", "ini",     "args",  "start",   "cwd",
-                                      "append", "only",    "name",  "stderr",  "signature",
-                                      "exit",   "sigchld", "stdin", "codepage"};
+const std::set<std::string> SINGLE = {"launch", "ini",     "args",  "start",    "cwd",
+                                      "append", "only",    "name",  "stderr",   "signature",
+                                      "exit",   "sigchld", "stdin", "codepage", "rights"};
 const std::set<std::string> MULTI = {"env",   "box",    "arg",  "says",
                                      "whole", "option", "link", "gone"};
 const std::set<std::string> TWO_PART = {"file",    "mode", "fake",  "setenv", "field",
@@ -181,6 +181,7 @@ bool Case::runs_on(const std::string& runner) const {
             if (item.directive == "env" || item.directive == "mode" || item.directive == "owner")
                 only = "posix check";
         }
+        if (has("rights")) only = "posix check";
         if (has("stderr")) only = "posix";
     }
     only = " " + only + " ";
@@ -341,10 +342,14 @@ bool CaseTree::build(const Case& c, const Places& names, std::string ini_path, s
             std::string kind = expand(item.value, names);
             // A copy of the recording product the runner installed (".exe" under wine).
             std::string product = places.product + (fs::exists(places.product) ? "" : ".exe");
-            if (kind == "product")
+            if (kind == "product" || kind == "product being written") {
                 ok = ok && fs::exists(product) && write_file(path, read_file(product)) &&
                      chmod(path.c_str(), 0755) == 0;
-            else
+                // Held open for writing, as by an update in progress.
+                if (kind != "product") held_.push_back(open(path.c_str(), O_WRONLY | O_CLOEXEC));
+                ok = ok && (kind == "product" || held_.back() >= 0);
+            } else
+
                 ok = ok && make_special(path, kind, &held_);
         }
     }

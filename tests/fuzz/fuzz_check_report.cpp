@@ -17,12 +17,14 @@ static std::string directory, launch_path;
 // check_questions.cpp's own, renamed for this target: the programs a file
 // names are not looked at outside the target's folder (a name such as
 // /dev/tty is not opened).
-unsigned system_check_predict_program(const char* program, const char* directory, char* why,
-                                      unsigned capacity);
-unsigned check_predict_program(const char* program, const char* in, char* why, unsigned capacity) {
+unsigned system_check_predict_start(const char* command_line, const char* directory, char* why,
+                                    unsigned capacity);
+unsigned check_predict_start(const char* command_line, const char* in, char* why,
+                             unsigned capacity) {
+    const char* program = command_line + (command_line[0] == '"');
     if (strncmp(program, directory.c_str(), directory.size()) == 0)
-        return system_check_predict_program(program, in, why, capacity);
-    check_format(why, capacity, "%s is not looked at", program);
+        return system_check_predict_start(command_line, in, why, capacity);
+    check_format(why, capacity, "%s is not looked at", command_line);
     return 2;
 }
 
