@@ -160,6 +160,10 @@ Section "Uninstall"
   ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
   ${If} $0 == $INSTDIR
     DeleteRegKey HKCU "${UNINSTALL_KEY}"
+    ; The launcher's files of talvin: links, which may hold the password.
+    Delete "$LOCALAPPDATA\Talvin\links\link-*.tvl"
+    RMDir "$LOCALAPPDATA\Talvin\links"
+    RMDir "$LOCALAPPDATA\Talvin"
   ${EndIf}
 
   System::Call 'shell32::SHChangeNotify(i ${SHCNE_ASSOCCHANGED}, i ${SHCNF_IDLIST}, p 0, p 0)'

@@ -104,6 +104,30 @@ extern "C" __declspec(dllexport) UINT __stdcall RemoveOwnValues(MSIHANDLE instal
     return ERROR_SUCCESS;
 }
 
+// The launcher's files of talvin: links (Talvin\links in the user's local
+// application data), which may hold the password, and the folders when
+// nothing else is left in them.
+extern "C" __declspec(dllexport) UINT __stdcall RemoveLinkFiles(MSIHANDLE) {
+    wchar_t folder[MAX_PATH + 40], path[2 * MAX_PATH + 64];
+    if (SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder) != S_OK)
+        return ERROR_SUCCESS;
+    wcscat(folder, L"\\Talvin\\links");
+    _snwprintf(path, 2 * MAX_PATH + 64, L"%ls\\link-*.tvl", folder);
+    WIN32_FIND_DATAW found;
+    HANDLE listing = FindFirstFileW(path, &found);
+    for (bool more = listing != INVALID_HANDLE_VALUE; more; more = FindNextFileW(listing, &found)) {
+        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        _snwprintf(path, 2 * MAX_PATH + 64, L"%ls\\%ls", folder, found.cFileName);
+        DeleteFileW(path);
+    }
+    if (listing != INVALID_HANDLE_VALUE) FindClose(listing);
+    RemoveDirectoryW(folder);
+    *wcsrchr(folder, L'\\') = 0;
+    RemoveDirectoryW(folder);
+    return ERROR_SUCCESS;
+}
+
 extern "C" __declspec(dllexport) UINT __stdcall NotifyShell(MSIHANDLE) {
     notify_shell();
     return ERROR_SUCCESS;

@@ -19,6 +19,20 @@ cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/package" >"$scratc
 lintian --fail-on error,warning "$scratch"/package/*.deb >"$scratch/lintian.log" 2>&1 &&
     ! grep -q '^[EW]:' "$scratch/lintian.log" || fail "lintian: $(cat "$scratch/lintian.log")"
 desktop-file-validate "$root"/usr/share/applications/*.desktop || fail "desktop-file-validate"
+# Its removal takes every account's files of talvin: links (an account the
+# test makes; root only), as that account, and nothing else.
+dpkg-deb -e "$scratch"/package/*.deb "$scratch/control"
+links_user=talvin-links-$$ links_home=$(mktemp -d /tmp/talvin-links.XXXXXX)
+if [ "$(id -u)" = 0 ] && useradd -M -d "$links_home" "$links_user" 2>/dev/null; then
+    mkdir -p "$links_home/.cache/talvin" && touch "$links_home/.cache/talvin/link-000000000000000000000001.tvl" \
+        "$links_home/.cache/talvin/notes" && chown -R "$links_user" "$links_home" && chmod 755 "$links_home"
+    "$scratch/control/postrm" purge || fail "postrm purge"
+    userdel "$links_user"
+    check "purge: the links folder" "$(ls -A "$links_home/.cache/talvin")" notes
+else
+    echo "SKIP postrm: no account can be made here"
+fi
+rm -rf "$links_home"
 # The unpacked program stands in for /usr/bin's.
 sed -i "s|^Exec=/usr/bin/talvin-launcher |Exec=$root/usr/bin/talvin-launcher |" \
     "$root"/usr/share/applications/talvin-launcher*.desktop

@@ -36,6 +36,7 @@ cp "$1" "$drive_c/packages/setup.exe" && cp "$2" "$drive_c/packages/new.msi" &&
     cp "$3" "$drive_c/packages/old.msi" || fail "copy the packages"
 default_win="$(w cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')\\Programs\\Talvin Launcher"
 default_unix=$(winepath -u "$default_win" | tr -d '\r')
+links_unix=$(winepath -u "$(w cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')\\Talvin" | tr -d '\r')
 # No blank, which wine's command line would quote.
 odd_name="Tools;x[1]{a}%TEMP%'q'Łódź日本"
 odd_win="C:\\$odd_name\\Talvin" odd_unix="$drive_c/$odd_name/Talvin"
@@ -122,6 +123,7 @@ check_uninstalled() {
         reg query "$key" >/dev/null 2>&1 && fail "$key is left"
     done
     check "files left" "$(ls "$install_unix")" notes.txt
+    [ -e "$links_unix" ] && fail "the links folder is left: $(ls -A "$links_unix")"
     rm -r "$install_unix"
 }
 
