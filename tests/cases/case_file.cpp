@@ -297,6 +297,8 @@ CaseTree::CaseTree() {
 CaseTree::~CaseTree() {
     for (int fd : held_)
         close(fd);
+    for (const std::string& path : outside_)
+        unlink(path.c_str());
     for (const char* output : {".out", ".err", ".rec"}) // a process runner's, beside the folder
         unlink((root_ + output).c_str());
     std::error_code ignored;
@@ -309,6 +311,8 @@ CaseTree::~CaseTree() {
 bool CaseTree::build(const Case& c, const Places& names, std::string ini_path, std::string* error) {
     Places places = unix_places(root_, c);
     launch_ = places.launch;
+    // `win/PATH` is in the Windows folder: under wine the prefix's own.
+    std::string win = ini_path.empty() ? places.win : fs::path(ini_path).parent_path().string();
     if (ini_path.empty()) ini_path = places.win + "/talvin.ini";
     bool ok = true;
     link_play_ = !c.as_link.empty();
@@ -334,7 +338,9 @@ bool CaseTree::build(const Case& c, const Places& names, std::string ini_path, s
     }
     if (c.has("ini")) ok = ok && write_file(ini_path, expand(c.get("ini"), names));
     for (const Case::Item& item : c.many) {
-        std::string path = places.dir + "/" + item.first;
+        bool in_win = item.first.compare(0, 4, "win/") == 0;
+        std::string path = in_win ? win + item.first.substr(3) : places.dir + "/" + item.first;
+        if (in_win && win != places.win) outside_.push_back(path);
         if (item.directive == "file") ok = ok && write_file(path, expand(item.value, names));
         if (item.directive == "special") {
             std::error_code ignored;

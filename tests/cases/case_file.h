@@ -80,8 +80,9 @@ class CaseTree {
     std::map<std::string, std::string> snapshot() const;
     std::string root_;
     std::map<std::string, std::string> before_;
-    std::string launch_;    // the launch file's unix path
-    std::vector<int> held_; // FIFOs that a writer holds open
+    std::string launch_;               // the launch file's unix path
+    std::vector<int> held_;            // FIFOs that a writer holds open
+    std::vector<std::string> outside_; // files made in wine's Windows folder, not under root_
     bool link_play_ = false;
     std::string link_text_, link_bytes_;
 };
