@@ -25,6 +25,9 @@ set(CPACK_RPM_SPEC_INSTALL_POST /bin/true)
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
     /usr/libexec /usr/share/applications /usr/share/licenses /usr/share/man /usr/share/man/man1
     /usr/share/man/man5 /usr/share/mime /usr/share/mime/packages)
+# The .deb's postrm, run when the package is erased: every account's files of
+# talvin: links go with it.
+set(CPACK_RPM_POST_UNINSTALL_SCRIPT_FILE ${CMAKE_CURRENT_SOURCE_DIR}/postrm)
 # The copyright file is the package's license (rpm_layout.cmake moves it).
 set(CPACK_RPM_USER_FILELIST "%license /usr/share/licenses/${CPACK_PACKAGE_NAME}/copyright")
 

@@ -22,6 +22,17 @@ rpm -qpR "$rpm" | grep -q '^libcrypto\.so\.3()' || fail "no libcrypto among $(rp
 check "recommends" "$(rpm -qp --recommends "$rpm")" zenity
 check "configuration files" "$(rpm -qpc "$rpm" | grep -v '^(contains no files)')" \
     "$(dpkg-deb -I "$deb" conffiles 2>/dev/null)"
+# The .deb's postrm is the %postun: it goes through the accounts (a getent
+# of the test's own says so) when the package is erased (0), not when an
+# upgrade replaced it (1).
+dpkg-deb -e "$deb" "$scratch/control"
+rpm -qp --qf '%{POSTUN}' "$rpm" >"$scratch/postun"
+check "%postun" "$(cat "$scratch/postun")" "$(cat "$scratch/control/postrm" 2>/dev/null || echo '(none)')"
+mkdir "$scratch/bin" && printf '#!/bin/sh
+echo "$PHASE" >>"$0.log"
+' >"$scratch/bin/getent" && chmod +x "$scratch/bin/getent"
+for phase in 1 0; do PHASE=$phase PATH=$scratch/bin:$PATH sh "$scratch/postun" $phase; done
+check "%postun went through the accounts at" "$(cat "$scratch/bin/getent.log" 2>/dev/null)" 0
 
 # The .deb's files where RPM-based systems keep them: the license, and no
 # lintian overrides.
@@ -43,10 +54,11 @@ same install "$root"
 # not hold: an upgrade keeps them, and so does the removal.
 mkdir -p "$root/etc" && printf '[product]\ncommand=/opt/product/run\n' >"$root/etc/talvin.ini"
 cp "$root/etc/talvin.ini" "$scratch/talvin.ini"
-rpm_in "$root" -U --nodeps "$scratch"/bump/*.rpm
+# The %postun acts on the system's accounts, not the scratch root's.
+rpm_in "$root" -U --nodeps --nopostun "$scratch"/bump/*.rpm
 check "upgraded" "$(rpm --root "$root" -q talvin-launcher 2>/dev/null)" "talvin-launcher-9.9.9-1.$(uname -m)"
 same upgrade "$root"
-rpm_in "$root" -e talvin-launcher
+rpm_in "$root" -e --nopostun talvin-launcher
 check "left after removal" "$(cd "$root" && find usr etc -name '*talvin*')" etc/talvin.ini
 cmp -s "$root/etc/talvin.ini" "$scratch/talvin.ini" || fail "talvin.ini changed"
 finish
