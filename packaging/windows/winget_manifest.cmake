@@ -87,7 +87,7 @@ foreach(file IN LISTS INSTALLERS)
   - UpgradeCode: '${upgrade_code}'
 ")
   endif()
-  string(APPEND text "  InstallerUrl: ${url}\n  InstallerSha256: ${sha256}\n")
+  string(APPEND text "  InstallerUrl: ${url}\n  InstallerSha256: '${sha256}'\n")
   math(EXPR listed "${listed} + 1")
 endforeach()
 if(listed EQUAL 0)
