@@ -28,9 +28,7 @@ check "configuration files" "$(rpm -qpc "$rpm" | grep -v '^(contains no files)')
 dpkg-deb -e "$deb" "$scratch/control"
 rpm -qp --qf '%{POSTUN}' "$rpm" >"$scratch/postun"
 check "%postun" "$(cat "$scratch/postun")" "$(cat "$scratch/control/postrm" 2>/dev/null || echo '(none)')"
-mkdir "$scratch/bin" && printf '#!/bin/sh
-echo "$PHASE" >>"$0.log"
-' >"$scratch/bin/getent" && chmod +x "$scratch/bin/getent"
+mkdir "$scratch/bin" && printf '#!/bin/sh\necho "$PHASE" >>"$0.log"\n' >"$scratch/bin/getent" && chmod +x "$scratch/bin/getent"
 for phase in 1 0; do PHASE=$phase PATH=$scratch/bin:$PATH sh "$scratch/postun" $phase; done
 check "%postun went through the accounts at" "$(cat "$scratch/bin/getent.log" 2>/dev/null)" 0
 
