@@ -21,6 +21,8 @@
 
 namespace fs = std::filesystem;
 
+std::string programs_folder;
+
 namespace {
 
 const std::set<std::string> SINGLE = {"launch", "ini",     "args",  "start",    "cwd",
@@ -339,8 +341,11 @@ bool CaseTree::build(const Case& c, const Places& names, std::string ini_path, s
     if (c.has("ini")) ok = ok && write_file(ini_path, expand(c.get("ini"), names));
     for (const Case::Item& item : c.many) {
         bool in_win = item.first.compare(0, 4, "win/") == 0;
-        std::string path = in_win ? win + item.first.substr(3) : places.dir + "/" + item.first;
-        if (in_win && win != places.win) outside_.push_back(path);
+        bool in_own = item.first.compare(0, 4, "own/") == 0 && !programs_folder.empty();
+        std::string path = in_win   ? win + item.first.substr(3)
+                           : in_own ? programs_folder + item.first.substr(3)
+                                    : places.dir + "/" + item.first;
+        if ((in_win && win != places.win) || in_own) outside_.push_back(path);
         if (item.directive == "file") ok = ok && write_file(path, expand(item.value, names));
         if (item.directive == "special") {
             std::error_code ignored;

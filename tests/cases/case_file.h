@@ -33,6 +33,10 @@ struct Places {
 
 std::string expand(const std::string& text, const Places& places);
 
+// Where a case's `own/PATH` is made: the folder of the Windows programs
+// played (the launcher's own); empty elsewhere.
+extern std::string programs_folder;
+
 // What a case expects of a launch, and what it gives the launcher, with its
 // places filled in.
 struct Expected {

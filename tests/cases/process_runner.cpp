@@ -576,6 +576,7 @@ int main(int argc, char** argv) {
     if (program == nullptr || record_product == nullptr) return 2;
     signal(SIGALRM, stop_running);
     if (wine_prefix != nullptr) {
+        programs_folder = std::filesystem::path(program).parent_path().string();
         // A relay trace of MessageBoxA only.
         std::string command = std::string(getenv("LAUNCHER_WRAPPER")) +
                               " reg add HKCU\\\\Software\\\\Wine\\\\Debug /v RelayInclude /d "
