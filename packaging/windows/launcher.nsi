@@ -64,6 +64,42 @@ Function .onInit
   ${EndIf}
 FunctionEnd
 
+; A program of the install that is running (a product's installer in
+; talvin-config.exe, a launch, support's talvin-check.exe) cannot be written over, but it can be renamed:
+; each is set aside as NAME.old before the new one is written, and removed
+; once nothing runs it (here, or by the next install or the uninstall).
+; Exit code when one cannot be set aside either: ERROR_SHARING_VIOLATION.
+!define IN_USE_EXIT_CODE 32
+
+!macro SetAside NAME
+  Delete "$INSTDIR\${NAME}.old"
+  ${If} ${FileExists} "$INSTDIR\${NAME}"
+    Rename "$INSTDIR\${NAME}" "$INSTDIR\${NAME}.old"
+  ${EndIf}
+  ${If} ${FileExists} "$INSTDIR\${NAME}"
+    StrCpy $1 "${NAME}"
+  ${EndIf}
+!macroend
+
+; Back in place, when another could not be set aside: nothing changed.
+!macro PutBack NAME
+  ${IfNot} ${FileExists} "$INSTDIR\${NAME}"
+    Rename "$INSTDIR\${NAME}.old" "$INSTDIR\${NAME}"
+  ${EndIf}
+!macroend
+
+!macro RemoveSetAside NAME
+  Delete "$INSTDIR\${NAME}.old"
+!macroend
+
+; MACRO for each program the install writes.
+!macro ForEachProgram MACRO
+  !insertmacro ${MACRO} launcher.exe
+  !insertmacro ${MACRO} talvin-config.exe
+  !insertmacro ${MACRO} talvin-check.exe
+  !insertmacro ${MACRO} uninstall.exe
+!macroend
+
 Section "Launcher" SEC_LAUNCHER
   SetShellVarContext current
   ; Installed before in another folder: the install moves here, and nothing
@@ -78,12 +114,21 @@ Section "Launcher" SEC_LAUNCHER
     RMDir "$0"
   ${EndIf}
   SetOutPath "$INSTDIR"
+  StrCpy $1 ""
+  !insertmacro ForEachProgram SetAside
+  ${If} $1 != ""
+    !insertmacro ForEachProgram PutBack
+    MessageBox MB_OK|MB_ICONSTOP "$INSTDIR\$1 is in use and cannot be replaced: close it and run the setup program again." /SD IDOK
+    SetErrorLevel ${IN_USE_EXIT_CODE}
+    Quit
+  ${EndIf}
   File "/oname=launcher.exe" "${LAUNCHER_EXE}"
   ; What products' installers call to write their sections into talvin.ini.
   File "/oname=talvin-config.exe" "${CONFIG_EXE}"
   ; What support runs when a click does nothing (talvin-check --setup).
   File "/oname=talvin-check.exe" "${CHECK_EXE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
+  !insertmacro ForEachProgram RemoveSetAside
 
   ; The browser finds the handler from the type it downloads (MIME database
   ; to extension) and from the extension (ProgID to its open command).
@@ -128,6 +173,8 @@ Section "Uninstall"
   Delete "$INSTDIR\talvin-config.exe"
   Delete "$INSTDIR\talvin-check.exe"
   Delete "$INSTDIR\uninstall.exe"
+  ; Set aside by an install while they ran.
+  !insertmacro ForEachProgram RemoveSetAside
   RMDir "$INSTDIR"
   RMDir "$LOCALAPPDATA\Programs"
 

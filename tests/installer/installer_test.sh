@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Both Windows packages of one build under its wine in one fresh prefix:
 # installed, opening a file and a link, uninstalled leaving what others changed.
-# Usage: installer_test.sh SETUP_PROGRAM MSI OLD_MSI LAUNCHER_EXE RECORD_PRODUCT_EXE START_COMMAND_EXE
+# Usage: installer_test.sh SETUP_PROGRAM MSI OLD_MSI LAUNCHER_EXE RECORD_PRODUCT_EXE START_COMMAND_EXE OTHER_ARCH_MSI
 # (the file type comes from LAUNCH_FILE_EXTENSION, LAUNCH_FILE_MIME_TYPE, LAUNCH_FILE_PROGID).
 source "$(dirname "$0")/../lib.sh"
 need_tools msiinfo
@@ -33,7 +33,7 @@ start() { START_COMMAND_LINE=$1 w "$start_command"; }
 drive_c=$WINEPREFIX/drive_c
 mkdir -p "$drive_c/packages"
 cp "$1" "$drive_c/packages/setup.exe" && cp "$2" "$drive_c/packages/new.msi" &&
-    cp "$3" "$drive_c/packages/old.msi" || fail "copy the packages"
+    cp "$3" "$drive_c/packages/old.msi" && cp "$7" "$drive_c/packages/other.msi" || fail "copy the packages"
 default_win="$(w cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')\\Programs\\Talvin Launcher"
 default_unix=$(winepath -u "$default_win" | tr -d '\r')
 links_unix=$(winepath -u "$(w cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')\\Talvin" | tr -d '\r')
@@ -147,6 +147,22 @@ check "setup: install location" "$(value "$setup_key" InstallLocation)" "$defaul
 check_installed
 open_launch_file
 setup_check "$install_unix/talvin-check.exe" 0 "A click reaches this launcher, version $version,"
+# Over a program of the install that runs (talvin-config.exe, a byte longer
+# than the one built, waiting for a password), a silent setup puts the new
+# one in place; over that one too, while the first runs on, it fails (32).
+cp "$install_unix/talvin-config.exe" "$scratch/config.exe" && echo >>"$install_unix/talvin-config.exe"
+mkfifo "$scratch/password" && exec 9<>"$scratch/password"
+held= holders=()
+for n in 1 2; do
+    w "$install_unix/talvin-config.exe" --file 'C:\held.ini' identification --user x <"$scratch/password" &
+    holders+=($!)
+    # Its Windows command line (an emulated 32-bit side shows none: time enough).
+    wait_until 30 test "$(pgrep -fc '\\talvin-config\.exe --file C:')" = $n
+    w "$drive_c/packages/setup.exe" /S
+    held+="$?:$(cmp -s "$scratch/config.exe" "$install_unix/talvin-config.exe" && echo new) "
+done
+exec 9>&- && wait "${holders[@]}"
+check "setup over a running program: replaced, then refused" "$held" "0:new 32:new "
 msiexec /i 'C:\packages\new.msi'
 check "package: install over the setup program's" "$?" "$refused"
 take_over
@@ -178,6 +194,21 @@ check "installed version" "$(value "$programs\\$code" DisplayVersion)" "$version
 check "install location" "$(value "$programs\\$code" InstallLocation)" "$install_win\\"
 check_installed
 open_launch_file
+# The other architecture's product of this version and this one replace each
+# other, and the setup program refuses beside it: one launcher per account.
+other_code=$(property "$7" ProductCode)
+listed() {
+    local view
+    for view in '' 'Wow6432Node\'; do
+        reg query "HKLM\\Software\\${view}Microsoft\\Windows\\CurrentVersion\\Uninstall\\$1" >/dev/null 2>&1 && printf '%s ' "$1"
+    done
+}
+msiexec /i 'C:\packages\other.msi'
+check "the other architecture's package over this one" "$?:$(listed "$code")$(listed "$other_code")" "0:$other_code "
+w "$drive_c/packages/setup.exe" /S
+check "setup: install over the other architecture's package" "$?" "$refused"
+msiexec /i 'C:\packages\new.msi'
+check "this package over the other architecture's" "$?:$(listed "$code")$(listed "$other_code")" "0:$code "
 msiexec /i 'C:\packages\old.msi'
 check "downgrade" "$?" "$refused"
 w "$drive_c/packages/setup.exe" /S
