@@ -66,6 +66,7 @@ void platform_append(const char* path, platform_file read, const void* data, uns
     CheckRecord& r = check_record;
     r.append_refused = check_why_not_appended(path, read);
     r.appended = r.append_refused == nullptr;
+    r.narrowed_from = r.appended ? check_mode_to_narrow(read) : 0;
     copy_text(r.append_path, sizeof r.append_path, path);
     if (size >= sizeof r.append_bytes) size = sizeof r.append_bytes - 1;
     memcpy(r.append_bytes, data, size);

@@ -42,6 +42,7 @@ struct CheckRecord {
     char start_why[CHECK_TEXT_CAP];
     int appended; // 1 when the block would be appended; append_path and append_bytes tell what
     const char* append_refused; // why an append asked for would not be made; null when it would
+    unsigned narrowed_from;     // the launch file's mode, narrowed before the append; 0: kept
     char append_path[CHECK_TEXT_CAP];
     char append_bytes[CHECK_TEXT_CAP];
     unsigned append_size;
@@ -90,6 +91,10 @@ const char* check_why_not_appended(const char* path, platform_file read);
 
 // 1 when users other than its owner may read the file at `path`.
 int check_readable_by_others(const char* path);
+
+// The mode of the open launch file `read` when the launcher would first
+// narrow it to its owner's alone before appending the block; else 0.
+unsigned check_mode_to_narrow(platform_file read);
 
 // Argument `index` of the checker's command line, `given` as the C runtime
 // split it, as the launcher's entry would take it into its argument text.

@@ -351,6 +351,10 @@ void check_print_text(const CheckRun* run) {
         masked_append(block, sizeof block);
         put("  Appended to %s (the password shown as *):", record.append_path);
         put_indented(block);
+        if (record.narrowed_from != 0)
+            printf("  Its mode would first be narrowed from %04o to %04o: the block holds a "
+                   "password.\n",
+                   record.narrowed_from, record.narrowed_from & 07700);
     } else if (record.append_refused != nullptr) {
         printf("  Not appended to %s: %s.\n", record.append_path, record.append_refused);
     }
@@ -457,6 +461,10 @@ void check_print_json(const CheckRun* run) {
         put_json(record.append_path);
         printf(", \"text\": ");
         put_json(block);
+        if (record.narrowed_from != 0)
+            printf(", \"narrowed_from\": \"%04o\"", record.narrowed_from);
+        else
+            printf(", \"narrowed_from\": null");
         printf("},\n");
     } else {
         printf("null,\n");

@@ -105,9 +105,17 @@ void explain_box(const CheckRun* run, const CheckBox& box, char* why) {
         explain_link(run, why);
     } else if (strcmp(box.text, "Unable to open launch file!") == 0) {
         explain_launch_file(run, why);
-    } else if (strcmp(box.text, "Unable to open talvin.ini file!") == 0) {
+    } else if (strncmp(box.text, "Unable to open talvin.ini file!", 31) == 0) {
+        const char* own =
+            run->settings_option != nullptr ? run->settings_option : r.files[CHECK_FILE_SETTINGS];
+        const char* line = box.text + 32; // the line of a refused file, after the text
         if (!r.tried[CHECK_FILE_SETTINGS] && !r.tried[CHECK_FILE_SYSTEM]) {
             check_format(why, CHECK_WHY_CAP, "there is no settings folder");
+        } else if (strlen(box.text) > 32 && strncmp(line, own, strlen(own)) == 0) {
+            // The user's own file stops the launch, whatever the system's.
+            char reason[CHECK_WHY_CAP];
+            check_why_unopened(r.files[CHECK_FILE_SETTINGS], 1, reason, sizeof reason);
+            check_format(why, CHECK_WHY_CAP, "%s cannot be opened: %s", own, reason);
         } else {
             char reason[CHECK_WHY_CAP], system_reason[CHECK_WHY_CAP] = "";
             check_why_unopened(r.files[CHECK_FILE_SETTINGS], 1, reason, sizeof reason);
@@ -123,8 +131,20 @@ void explain_box(const CheckRun* run, const CheckBox& box, char* why) {
                          reason);
         }
     } else if (strcmp(box.caption, "Launch file refused") == 0) {
-        check_format(why, CHECK_WHY_CAP, "the product requires its publisher's signature: %s",
-                     signature_verdict_text(run->signature.verdict));
+        char reason[CHECK_WHY_CAP] = "";
+        const char* path = r.files[CHECK_FILE_LAUNCH];
+        platform_file file = platform_open_for_reading(path);
+        if (run->signature.verdict == SIGNATURE_VALID && file != PLATFORM_NO_FILE)
+            platform_others_could_change(file, path, 0600, reason, sizeof reason);
+        if (file != PLATFORM_NO_FILE) platform_close(file);
+        if (reason[0] != '\0')
+            check_format(why, CHECK_WHY_CAP,
+                         "the product requires its publisher's signature, and the launch file "
+                         "must be safe from other accounts: %s",
+                         reason);
+        else
+            check_format(why, CHECK_WHY_CAP, "the product requires its publisher's signature: %s",
+                         signature_verdict_text(run->signature.verdict));
     } else if (strcmp(box.caption, "Product not installed!") == 0) {
         explain_not_installed(why);
     } else if (strncmp(box.text, "no matching ']' found on ", 25) == 0 && box.file >= 0) {
@@ -173,10 +193,25 @@ void warn_after(const CheckRun* run) {
     }
 }
 
+// Each `from` in `text` (a box's text) replaced by `to`, cut to fit.
+void rename_in(char* text, const char* from, const char* to) {
+    char renamed[CHECK_TEXT_CAP] = "";
+    size_t from_length = strlen(from);
+    for (char *p = text, *at; *p != '\0'; p = at + from_length) {
+        at = strstr(p, from);
+        size_t used = strlen(renamed);
+        check_format(renamed + used, (unsigned)(sizeof renamed - used), "%.*s%s",
+                     (int)(at != nullptr ? at - p : (long)strlen(p)), p, at != nullptr ? to : "");
+        if (at == nullptr) break;
+    }
+    memcpy(text, renamed, sizeof renamed);
+}
+
 } // namespace
 
 void check_run(CheckRun* run) {
     check_observe();
+    launch_signature_checked = false;
     memset(&check_record, 0, sizeof check_record);
     check_record.file = -1;
     char settings_dir[CHECK_PATH_CAP] = "";
@@ -211,11 +246,15 @@ void check_run(CheckRun* run) {
             run_launch(nullptr, settings_dir, launch_path);
         if (settings_dir[0] != '\0' && !named_so) {
             check_remove_settings_folder(settings_dir);
-            // The reader saw the scratch name, gone now: lines and reasons
-            // name the file given.
+            // The reader saw the scratch name, gone now: lines, reasons and
+            // boxes name the file given.
             if (check_report.tried[CHECK_FILE_SETTINGS])
                 check_copy(check_report.files[CHECK_FILE_SETTINGS], CHECK_PATH_CAP,
                            run->settings_option);
+            char scratch[CHECK_PATH_CAP];
+            check_format(scratch, sizeof scratch, "%s%s", settings_dir, SETTINGS_FILE_NAME);
+            for (unsigned i = 0; i < check_record.box_count && i < CHECK_BOXES_CAP; i++)
+                rename_in(check_record.boxes[i].text, scratch, run->settings_option);
         }
     } else {
         check_format(run->settings_reason, CHECK_WHY_CAP, "%s",
@@ -255,7 +294,11 @@ void check_run(CheckRun* run) {
                           (run->settings_option != nullptr && !r.opened[CHECK_FILE_SETTINGS] &&
                            r.opened[CHECK_FILE_LAUNCH]);
     run->signature_checked = r.opened[CHECK_FILE_LAUNCH];
-    if (run->signature_checked) run->signature = check_launch_signature(r.files[CHECK_FILE_LAUNCH]);
+    // The launcher's own check of the bytes it read, when it made one.
+    if (run->signature_checked)
+        run->signature = launch_signature_checked
+                             ? launch_signature_check
+                             : check_launch_signature(r.files[CHECK_FILE_LAUNCH]);
     for (unsigned i = 0; i < check_record.box_count && i < CHECK_BOXES_CAP; i++)
         explain_box(run, check_record.boxes[i], run->box_why[i]);
     warn_after(run);

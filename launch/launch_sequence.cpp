@@ -148,12 +148,20 @@ void report_start(platform_window owner, unsigned result) {
 }
 
 // A product that names its publisher's keys takes only launch files one of
-// them signed; any other is refused before it can change anything. The
-// signature is checked on the file that was read (`read`, held open), not on
-// one another account may have put in its place since.
-bool signature_holds(platform_window owner, const char* launch_path, platform_file read) {
+// them signed, checked on the very bytes that were read and applied (kept
+// by `keeper`; the rest of the held file `read` is read on, never again),
+// and only while no other account could change the file or put another in
+// its place: the product reads it again by its path. Any other is refused
+// before it can change anything.
+bool signature_holds(platform_window owner, const char* launch_path, platform_file read,
+                     SignatureKeeper* keeper) {
     if (!launch_settings.signature_required) return true;
-    if (check_launch_signature(launch_path, read).verdict == SIGNATURE_VALID) return true;
+    keep_rest(keeper, read);
+    launch_signature_check = check_kept_signature(keeper);
+    launch_signature_checked = true;
+    if (launch_signature_check.verdict == SIGNATURE_VALID &&
+        !platform_others_could_change(read, launch_path, 0600, nullptr, 0))
+        return true;
     static const char BEFORE[] = "This launch file for ";
     static const char AFTER[] =
         " does not carry a valid signature of its publisher. It was not used.";
@@ -170,33 +178,69 @@ bool signature_holds(platform_window owner, const char* launch_path, platform_fi
     return false;
 }
 
+const char NO_SETTINGS[] = "Unable to open talvin.ini file!";
+enum { SETTINGS_READ = 1, SETTINGS_ABSENT = 0, SETTINGS_REFUSED = -1 };
+
 // Reads SETTINGS_FILE_NAME in `dir` (ending in a separator) with the
-// working buffer; false when it cannot be read, or there is no folder.
-bool read_settings(platform_window owner, const char* dir, char* work) {
+// working buffer. SETTINGS_ABSENT also when there is no folder or no
+// memory; SETTINGS_REFUSED, with its line in `refused`, for a file that is
+// there but may not be read.
+int read_settings(platform_window owner, const char* dir, char* work, char* refused,
+                  unsigned capacity) {
     size_t dir_length = strlen(dir);
+    refused[0] = '\0';
     if (work == nullptr || dir_length == 0 ||
         dir_length + sizeof SETTINGS_FILE_NAME > WORK_BUFFER_CAP)
-        return false;
+        return SETTINGS_ABSENT;
     memcpy(work, dir, dir_length);
     memcpy(work + dir_length, SETTINGS_FILE_NAME, sizeof SETTINGS_FILE_NAME);
-    return parse_section_file(owner, work, SOURCE_SETTINGS_FILE) != 0;
+    if (parse_section_file(owner, work, SOURCE_SETTINGS_FILE, nullptr, nullptr, refused, capacity))
+        return SETTINGS_READ;
+    return refused[0] != '\0' ? SETTINGS_REFUSED : SETTINGS_ABSENT;
 }
 
-// Steps after the launch file (`*read`, held open) has been read, with the
-// working buffer (null when it could not be had: then the settings path
-// cannot be built). The system folder's file, when there is one, is read
-// first, so that the user's own lines follow it as the settings file's
-// follow the launch file's.
+// "Unable to open talvin.ini file!", and on a line of its own why a file
+// that is there was refused, when one was (`box` holds that line after the
+// text's place, as read_settings left it).
+void report_no_settings(platform_window owner, char* box) {
+    size_t length = strlen(box + sizeof NO_SETTINGS);
+    memcpy(box, NO_SETTINGS, sizeof NO_SETTINGS);
+    if (length > 0) {
+        box[sizeof NO_SETTINGS - 1] = '\n';
+        memcpy(box + sizeof NO_SETTINGS + length, "\n", 2);
+    }
+    platform_message_box(owner, box, CAPTION_LAUNCHER);
+}
+
+// Steps after the launch file (`*read`, held open, its bytes in `keeper`)
+// has been read, with the working buffer (null when it could not be had:
+// then the settings path cannot be built). The system folder's file, when
+// there is one, is read first, so that the user's own lines follow it as
+// the settings file's follow the launch file's. A user's own file that is
+// there but refused stops the launch: passed over, the product would start
+// without the user's identification, and nobody would know why.
 void launch_with_settings(platform_window owner, const char* system_dir, const char* settings_dir,
-                          char* launch_path, platform_file* read, char* work) {
+                          char* launch_path, platform_file* read, SignatureKeeper* keeper,
+                          char* work) {
+    // The line of a refused file leaves room for the text before it and a
+    // line feed after it.
+    char box[WORK_BUFFER_CAP], own[WORK_BUFFER_CAP];
+    const unsigned line_capacity = WORK_BUFFER_CAP - sizeof NO_SETTINGS - 1;
     bool layered = system_dir[0] != '\0' && strcmp(system_dir, settings_dir) != 0;
-    bool system_read = layered && read_settings(owner, system_dir, work);
-    bool settings_read = read_settings(owner, settings_dir, work);
-    if (!system_read && !settings_read) {
-        platform_message_box(owner, "Unable to open talvin.ini file!", CAPTION_LAUNCHER);
+    box[sizeof NO_SETTINGS] = '\0';
+    bool system_read = layered && read_settings(owner, system_dir, work, box + sizeof NO_SETTINGS,
+                                                line_capacity) == SETTINGS_READ;
+    int settings =
+        read_settings(owner, settings_dir, work, own + sizeof NO_SETTINGS, line_capacity);
+    if (settings == SETTINGS_REFUSED) {
+        report_no_settings(owner, own);
         return;
     }
-    if (!signature_holds(owner, launch_path, *read)) return;
+    if (!system_read && settings != SETTINGS_READ) {
+        report_no_settings(owner, box);
+        return;
+    }
+    if (!signature_holds(owner, launch_path, *read, keeper)) return;
 
     shorten(launch_path);
 
@@ -230,9 +274,11 @@ void run_layered_launch(platform_window owner, const char* system_dir, const cha
     // The path goes to the product as one quoted argument; a name that would
     // not come back whole from the product's split is refused, not started.
     platform_file read = PLATFORM_NO_FILE;
+    SignatureKeeper keeper = {};
     if (launch_path[0] == '\0' || !make_absolute(launch_path) ||
         !path_survives_split(launch_path) ||
-        !parse_section_file(owner, launch_path, SOURCE_LAUNCH_FILE, &read)) {
+        !parse_section_file(owner, launch_path, SOURCE_LAUNCH_FILE, &read, &keeper)) {
+        release_kept(&keeper);
         platform_message_box(owner, "Unable to open launch file!", CAPTION_LAUNCHER);
         return;
     }
@@ -240,7 +286,8 @@ void run_layered_launch(platform_window owner, const char* system_dir, const cha
     // The process ends right after this returns, so the buffer is kept for
     // the rest of its life.
     char* work = (char*)platform_take_memory(WORK_BUFFER_CAP);
-    launch_with_settings(owner, system_dir, settings_dir, launch_path, &read, work);
+    launch_with_settings(owner, system_dir, settings_dir, launch_path, &read, &keeper, work);
+    release_kept(&keeper);
     if (read != PLATFORM_NO_FILE) platform_close(read);
     platform_give_memory(work);
 }

@@ -1,6 +1,7 @@
 #include "launch_files/byte_scan.h"
 
 #include "launch_files/launch_observer.h"
+#include "launch_files/launch_signature.h"
 
 #include <stdint.h>
 #include <string.h>
@@ -79,6 +80,7 @@ void refill(TextStream* s) {
     s->pos = 0;
     s->len = kept;
     long n = platform_read(s->file, s->chunk + kept, READ_CHUNK_CAP - kept);
+    if (s->keeper != nullptr) keep_bytes(s->keeper, s->chunk + kept, n);
     if (n <= 0) {
         s->at_end = true; // a read error ends the file like its end
         return;
@@ -90,7 +92,10 @@ void refill(TextStream* s) {
         s->at_end = true;
         // Whether bytes followed it is asked of the file only for an observer.
         unsigned char next;
-        if (launch_observer != nullptr && !more) more = platform_read(s->file, &next, 1) > 0;
+        if (launch_observer != nullptr && !more) {
+            more = platform_read(s->file, &next, 1) > 0;
+            if (more && s->keeper != nullptr) keep_bytes(s->keeper, &next, 1);
+        }
         s->ctrl_z = more ? 2 : 1;
     }
     s->len += (unsigned)n;

@@ -141,38 +141,12 @@ bool only_identification(Bytes file, size_t* at, size_t stop) {
     return true;
 }
 
-// The blocks of a file longer than the bytes at hand: those within `file`
-// from `at` on, then the rest of `rest`, read a working buffer at a time.
-SignatureVerdict only_identification_after(Bytes file, size_t at, platform_file rest) {
-    if (!only_identification(file, &at, file.size - BLOCK_MAX)) return SIGNATURE_NOT_LAST;
-    const size_t capacity = 4 * BLOCK_MAX;
-    unsigned char* buffer = (unsigned char*)platform_take_memory(capacity);
-    if (buffer == nullptr) return SIGNATURE_UNREADABLE;
-    // At most BLOCK_MAX bytes are left unread at each turn.
-    size_t size = file.size - at;
-    memcpy(buffer, file.at + at, size);
-    SignatureVerdict verdict = SIGNATURE_VALID;
-    for (long count = 1; verdict == SIGNATURE_VALID && count != 0;) {
-        count = platform_read(rest, buffer + size, (unsigned)(capacity - size));
-        size += count > 0 ? (size_t)count : 0;
-        size_t stop = count == 0 ? size : size > BLOCK_MAX ? size - BLOCK_MAX : 0;
-        at = 0;
-        if (count < 0)
-            verdict = SIGNATURE_UNREADABLE;
-        else if (!only_identification({buffer, size}, &at, stop))
-            verdict = SIGNATURE_NOT_LAST;
-        memmove(buffer, buffer + at, size - at);
-        size -= at;
-    }
-    platform_give_memory(buffer);
-    return verdict;
-}
-
-// Reads the section at `header` into the signature's r and s. `rest`, when
-// there is one, holds the file's bytes after those of `file`.
-SignatureVerdict read_section(Bytes file, size_t header, unsigned char rs[64], platform_file rest) {
+// Where the signature section at `header` ends, its signature read into
+// `rs`; 0 and the verdict in `*verdict` when it is not as it must be.
+size_t read_section(Bytes file, size_t header, unsigned char rs[64], SignatureVerdict* verdict) {
     size_t at = after_line_end(file, header + sizeof HEADER - 1);
-    if (!starts_with(file, at, SIGNATURE_KEY)) return SIGNATURE_MALFORMED;
+    *verdict = SIGNATURE_MALFORMED;
+    if (!starts_with(file, at, SIGNATURE_KEY)) return 0;
     Bytes text = {file.at + at + sizeof SIGNATURE_KEY - 1, 0};
     size_t left = file.size - (size_t)(text.at - file.at);
     while (text.size < left && text.size <= SIGNATURE_TEXT_MAX &&
@@ -181,30 +155,21 @@ SignatureVerdict read_section(Bytes file, size_t header, unsigned char rs[64], p
     size_t end = after_line_end(file, (size_t)(text.at - file.at) + text.size);
     unsigned char der[72];
     long der_size = decode_base64(text, der, sizeof der);
-    if (end == 0 || der_size < 0 || !read_der_signature(der, (size_t)der_size, rs))
-        return SIGNATURE_MALFORMED;
-    if (end > SIGNED_FILE_CAP) return SIGNATURE_UNREADABLE;
-    if (rest != PLATFORM_NO_FILE) return only_identification_after(file, end, rest);
-    return only_identification(file, &end, file.size) ? SIGNATURE_VALID : SIGNATURE_NOT_LAST;
+    if (end == 0 || der_size < 0 || !read_der_signature(der, (size_t)der_size, rs)) return 0;
+    *verdict = SIGNATURE_UNREADABLE;
+    if (end > SIGNED_FILE_CAP) return 0;
+    *verdict = SIGNATURE_VALID;
+    return end;
 }
 
-// `file` is the whole file, or, with `rest`, its first bytes.
-SignatureCheck check_bytes(Bytes file, platform_file rest) {
-    SignatureCheck result = {SIGNATURE_ABSENT, 0, 0};
-    size_t header = find_header(file);
-    if (header == file.size && rest != PLATFORM_NO_FILE) result.verdict = SIGNATURE_UNREADABLE;
-    if (header == file.size) return result;
-    result.signed_size = (unsigned)header;
-    unsigned char rs[64];
-    result.verdict = read_section(file, header, rs, rest);
-    if (result.verdict != SIGNATURE_VALID) return result;
-
+// The verdict of the keys over the first `result.signed_size` bytes.
+SignatureCheck verify_keys(Bytes file, const unsigned char rs[64], SignatureCheck result) {
     result.verdict = SIGNATURE_NO_KEY;
     for (int slot = 0; slot < PUBLIC_KEY_SLOTS; slot++) {
         unsigned char point[64];
         if (!read_public_key(launch_settings.public_key[slot], point)) continue;
         if (result.verdict == SIGNATURE_NO_KEY) result.verdict = SIGNATURE_NO_MATCH;
-        int holds = platform_verify_p256(point, file.at, header, rs);
+        int holds = platform_verify_p256(point, file.at, result.signed_size, rs);
         if (holds < 0) result.verdict = SIGNATURE_NO_CRYPTO;
         if (holds < 0 || holds == 1) {
             if (holds == 1) result.verdict = SIGNATURE_VALID;
@@ -213,6 +178,47 @@ SignatureCheck check_bytes(Bytes file, platform_file rest) {
         }
     }
     return result;
+}
+
+// The bytes past the section that are not yet looked at: the whole blocks
+// that start before `stop` are passed over; false at anything else.
+bool pass_blocks(SignatureKeeper* k, size_t stop) {
+    size_t at = 0;
+    bool only = only_identification({k->blocks, k->blocks_size}, &at, stop);
+    memmove(k->blocks, k->blocks + at, k->blocks_size - at);
+    k->blocks_size -= at;
+    return only;
+}
+
+// Room for the bytes past the section: at most BLOCK_MAX are left unread
+// at each turn.
+const size_t BLOCKS_CAP = 4 * BLOCK_MAX;
+
+// Looks at bytes past the kept ones (and past the section) as they pass.
+void look_past(SignatureKeeper* k, const unsigned char* data, size_t count) {
+    while (count > 0 && k->passing == SIGNATURE_VALID) {
+        size_t part = BLOCKS_CAP - k->blocks_size < count ? BLOCKS_CAP - k->blocks_size : count;
+        memcpy(k->blocks + k->blocks_size, data, part);
+        k->blocks_size += part;
+        data += part;
+        count -= part;
+        if (k->blocks_size == BLOCKS_CAP && !pass_blocks(k, BLOCKS_CAP - BLOCK_MAX))
+            k->passing = SIGNATURE_NOT_LAST;
+    }
+}
+
+// A file longer than the bytes kept: its section must lie within them, and
+// from its end only blocks are looked at.
+void pass_kept(SignatureKeeper* k) {
+    Bytes file = {k->bytes, k->size};
+    k->header = find_header(file);
+    k->passing = SIGNATURE_UNREADABLE;
+    if (k->header == file.size) return;
+    size_t end = read_section(file, k->header, k->rs, &k->passing);
+    if (k->passing != SIGNATURE_VALID) return;
+    k->blocks = (unsigned char*)platform_take_memory(BLOCKS_CAP);
+    if (k->blocks == nullptr) k->failed = true;
+    if (k->blocks != nullptr) look_past(k, file.at + end, file.size - end);
 }
 
 } // namespace
@@ -227,29 +233,88 @@ bool read_public_key(const char* text, unsigned char point[64]) {
     return true;
 }
 
-SignatureCheck check_launch_signature(const char* path, platform_file held) {
-    SignatureCheck result = {SIGNATURE_UNREADABLE, 0, 0};
+bool launch_signature_checked = false;
+SignatureCheck launch_signature_check;
+
+void keep_bytes(SignatureKeeper* k, const void* data, long count) {
+    const unsigned char* p = (const unsigned char*)data;
+    if (count < 0) k->failed = true;
+    if (k->failed || count <= 0) return;
+    size_t left = (size_t)count;
     // One byte more than the largest file taken, to tell a larger one.
-    unsigned char* bytes = (unsigned char*)platform_take_memory(SIGNED_FILE_CAP + 1);
-    platform_file file = PLATFORM_NO_FILE;
-    if (bytes != nullptr)
-        file = held == PLATFORM_NO_FILE     ? platform_open_for_reading(path)
-               : platform_rewind(held) != 0 ? held
-                                            : PLATFORM_NO_FILE;
-    if (file != PLATFORM_NO_FILE) {
-        size_t size = 0;
-        long count = 0;
-        while (size <= SIGNED_FILE_CAP &&
-               (count = platform_read(file, bytes + size, (unsigned)(SIGNED_FILE_CAP + 1 - size))) >
-                   0)
-            size += (size_t)count;
-        // Only a read that reached the end leaves 0: a larger file stops at a
-        // full buffer, and only its signature section must lie within it.
-        if (count >= 0) result = check_bytes({bytes, size}, count == 0 ? PLATFORM_NO_FILE : file);
-        if (file != held) platform_close(file);
+    if (k->size < SIGNED_FILE_CAP + 1) {
+        size_t part = SIGNED_FILE_CAP + 1 - k->size < left ? SIGNED_FILE_CAP + 1 - k->size : left;
+        if (k->size + part > k->capacity) {
+            size_t capacity = k->capacity > 0 ? k->capacity : 4096;
+            while (capacity < k->size + part)
+                capacity *= 2;
+            if (capacity > SIGNED_FILE_CAP + 1) capacity = SIGNED_FILE_CAP + 1;
+            unsigned char* bytes = (unsigned char*)platform_take_memory(capacity);
+            if (bytes == nullptr) {
+                k->failed = true;
+                return;
+            }
+            if (k->size > 0) memcpy(bytes, k->bytes, k->size);
+            platform_give_memory(k->bytes);
+            k->bytes = bytes;
+            k->capacity = capacity;
+        }
+        memcpy(k->bytes + k->size, p, part);
+        k->size += part;
+        p += part;
+        left -= part;
     }
-    platform_give_memory(bytes);
+    if (left == 0) return;
+    if (k->blocks == nullptr && k->passing == SIGNATURE_VALID) pass_kept(k);
+    if (!k->failed) look_past(k, p, left);
+}
+
+void keep_rest(SignatureKeeper* k, platform_file file) {
+    unsigned char chunk[4096];
+    long count;
+    while (!k->failed && (count = platform_read(file, chunk, sizeof chunk)) != 0)
+        keep_bytes(k, chunk, count);
+}
+
+SignatureCheck check_kept_signature(SignatureKeeper* k) {
+    SignatureCheck result = {SIGNATURE_UNREADABLE, 0, 0};
+    Bytes file = {k->bytes, k->size};
+    unsigned char rs[64];
+    size_t end = 0;
+    if (k->blocks != nullptr || k->passing != SIGNATURE_VALID) {
+        // Longer than the bytes kept: the blocks past them were looked at.
+        result.verdict = k->passing;
+        if (result.verdict == SIGNATURE_VALID && !pass_blocks(k, k->blocks_size))
+            result.verdict = SIGNATURE_NOT_LAST;
+        result.signed_size = k->header < k->size ? (unsigned)k->header : 0;
+        memcpy(rs, k->rs, sizeof rs);
+    } else {
+        size_t header = find_header(file);
+        result.verdict = header == file.size ? SIGNATURE_ABSENT : SIGNATURE_VALID;
+        result.signed_size = header == file.size ? 0 : (unsigned)header;
+        if (header < file.size) end = read_section(file, header, rs, &result.verdict);
+        if (end > 0 && !only_identification(file, &end, file.size))
+            result.verdict = SIGNATURE_NOT_LAST;
+    }
+    if (k->failed) result.verdict = SIGNATURE_UNREADABLE;
+    if (result.verdict == SIGNATURE_VALID) result = verify_keys(file, rs, result);
+    release_kept(k);
     return result;
+}
+
+void release_kept(SignatureKeeper* k) {
+    platform_give_memory(k->blocks);
+    platform_give_memory(k->bytes);
+    *k = SignatureKeeper{};
+}
+
+SignatureCheck check_launch_signature(const char* path) {
+    SignatureKeeper keeper = {};
+    platform_file file = platform_open_for_reading(path);
+    if (file == PLATFORM_NO_FILE) return {SIGNATURE_UNREADABLE, 0, 0};
+    keep_rest(&keeper, file);
+    platform_close(file);
+    return check_kept_signature(&keeper);
 }
 
 const char* signature_verdict_text(SignatureVerdict verdict) {

@@ -38,12 +38,46 @@ struct SignatureCheck {
     unsigned signed_size; // the bytes before the section, when there is one
 };
 
-// Checks the signature of the launch file at `path` against the public keys
-// of launch_settings. Reads the file's raw bytes itself: the signature covers
-// them, not the text the section reader sees. With `held` (the launch file
-// as it was read, held open) those bytes are read again from it, not from
-// whatever `path` names by now.
-SignatureCheck check_launch_signature(const char* path, platform_file held = PLATFORM_NO_FILE);
+// The launch file's bytes as the reader reads them, kept for the check of
+// its signature, which is made on exactly the bytes that were applied: a
+// file read again may have been rewritten meanwhile. The first
+// SIGNED_FILE_CAP + 1 bytes are kept, in working memory taken as they come;
+// the bytes after them are only looked at as they pass, since there only
+// identification blocks may follow the signature section. All zero is a
+// keeper with nothing kept.
+struct SignatureKeeper {
+    unsigned char* bytes;
+    size_t size, capacity;
+    bool failed;              // working memory could not be had, or a read failed
+    SignatureVerdict passing; // of the bytes past the kept ones, once there are some
+    size_t header;            // then: where the section starts in `bytes`
+    unsigned char rs[64];     // and its signature
+    unsigned char* blocks;    // bytes past the section not yet looked at
+    size_t blocks_size;
+};
+
+// Keeps `count` more bytes of the file (a negative count: a read failed).
+void keep_bytes(SignatureKeeper* keeper, const void* data, long count);
+
+// Reads on from `file` to its end, keeping what the reader left unread (the
+// bytes after a Ctrl-Z): the file is read once, never from its start again.
+void keep_rest(SignatureKeeper* keeper, platform_file file);
+
+// Checks the signature over the bytes kept against the public keys of
+// launch_settings, and gives the keeper's memory back.
+SignatureCheck check_kept_signature(SignatureKeeper* keeper);
+
+// Gives the keeper's memory back without a check.
+void release_kept(SignatureKeeper* keeper);
+
+// Reads the launch file at `path` whole and checks its signature (tools,
+// and a report on a file the launcher did not check).
+SignatureCheck check_launch_signature(const char* path);
+
+// The check the launch made, for tools that explain one (set by it only
+// when it made one).
+extern bool launch_signature_checked;
+extern SignatureCheck launch_signature_check;
 
 // Reads a public key as the settings file holds it (base64 of its DER
 // SubjectPublicKeyInfo) into the point's x and y; false when it is none.

@@ -220,21 +220,25 @@ void parse_section_body(const char* section, TextStream* stream, SettingSource s
 }
 
 int parse_section_file(platform_window owner, const char* path, SettingSource source,
-                       platform_file* kept) {
+                       platform_file* kept, SignatureKeeper* keeper, char* refused,
+                       unsigned refused_capacity) {
     char* line = take_buffer();
     char* message = take_buffer();
     platform_file file = PLATFORM_NO_FILE;
     int result = 0;
     if (kept != nullptr) *kept = PLATFORM_NO_FILE;
+    if (refused != nullptr && refused_capacity > 0) refused[0] = '\0';
     if (line != nullptr && message != nullptr)
-        file = source == SOURCE_SETTINGS_FILE ? platform_open_settings_file(path)
-                                              : platform_open_for_reading(path);
+        file = source == SOURCE_SETTINGS_FILE
+                   ? platform_open_settings_file(path, refused, refused_capacity)
+                   : platform_open_for_reading(path);
     if (launch_observer != nullptr) launch_observer->file(path, source, file != PLATFORM_NO_FILE);
     if (file != PLATFORM_NO_FILE) {
         // The stream's read chunk is working memory too.
         TextStream* stream = (TextStream*)platform_take_memory(sizeof(TextStream));
         if (stream != nullptr) {
             stream->file = file;
+            stream->keeper = keeper;
             stream->pos = stream->len = 0;
             stream->at_end = stream->failed = false;
             stream->ctrl_z = 0;

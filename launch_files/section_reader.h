@@ -38,11 +38,16 @@ char* next_line(TextStream* stream, char* dest);
 // be told of every line.
 void parse_section_body(const char* section, TextStream* stream, SettingSource source);
 
+struct SignatureKeeper;
+
 // Reads the whole file at `path`. Returns 1 when it could be opened and read,
 // whatever it held, and 0 when it cannot be opened (or a working buffer
 // could not be had). A header without ']' is reported in a message box owned
 // by `owner` (while bad_header_boxes allows), and reading goes on. With
 // `kept`, a file read (1) is left open and handed back there, for the caller
-// to close; else it is PLATFORM_NO_FILE.
+// to close; else it is PLATFORM_NO_FILE. With `keeper`, every byte read is
+// kept there for the signature check. With `refused`, a settings file that
+// is there but not read leaves one line there saying why (else emptied).
 int parse_section_file(platform_window owner, const char* path, SettingSource source,
-                       platform_file* kept = nullptr);
+                       platform_file* kept = nullptr, SignatureKeeper* keeper = nullptr,
+                       char* refused = nullptr, unsigned refused_capacity = 0);

@@ -90,9 +90,28 @@ typedef intptr_t platform_file;
 platform_file platform_open_for_reading(const char* path);
 
 // Opens the shared settings file like platform_open_for_reading, but refuses
-// (PLATFORM_NO_FILE) one that another user could change, since it chooses
-// the program this user runs. Checked on the opened file itself.
-platform_file platform_open_settings_file(const char* path);
+// (PLATFORM_NO_FILE) one that another account could change
+// (platform_others_could_change), since it chooses the program this user
+// runs. With `why`, a file refused by that rule leaves one line there saying
+// why and what mends it; else `why` is emptied.
+platform_file platform_open_settings_file(const char* path, char* why = nullptr,
+                                          unsigned why_capacity = 0);
+
+// The one rule for "another account could change it", for the settings
+// files, the launch files a signature is required of, talvin-check and
+// talvin-config. Returns 1 when an account other than this user and root
+// could write the open file `file`, found at `path` (absolute), or put
+// another file in its place: as its owner, through the group's write
+// permission where the group has a member but this user and root, through
+// the others' write permission or an access control entry, or through a
+// folder on the way to it that such an account could write into (a folder
+// with the sticky bit, itself this user's or root's, protects the entries
+// of this user and root); also when `path` no longer names `file`. Then
+// `why` (when given) receives one line naming the account, group, entry or
+// folder, and what mends it, with `fix_mode` the mode it suggests for the
+// file. Returns 0 when no other account could.
+int platform_others_could_change(platform_file file, const char* path, unsigned fix_mode, char* why,
+                                 unsigned why_capacity);
 
 // Reads up to `capacity` bytes; returns the count, 0 at the end of the file
 // and -1 on a read error.
@@ -100,17 +119,15 @@ long platform_read(platform_file file, void* dest, unsigned capacity);
 
 void platform_close(platform_file file);
 
-// Goes back to the start of `file`, so that it can be read again whole;
-// returns 1 on success, 0 on failure.
-int platform_rewind(platform_file file);
-
 // Appends `size` bytes to the end of `path` in one write, only when `path`
 // still names the very file `read` (POSIX: the same device and inode;
 // Windows: the same volume and file index): the launch file, held open since
 // it was read, so that no new file can be given its identity. Never to a
 // file created for it or put in its place, nor through a link to another
 // file; on POSIX only to a file this user owns, since the bytes hold a
-// password. A failure is not reported: the start goes on.
+// password, and only once the file is the owner's alone to read (its group
+// and others permissions cleared; where they cannot be, nothing is
+// appended). A failure is not reported: the start goes on.
 void platform_append(const char* path, platform_file read, const void* data, unsigned size);
 
 // Signatures, by the operating system's own cryptography, loaded only when

@@ -14,7 +14,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 packages=(
   build-essential cmake ninja-build pkg-config git
   googletest libgtest-dev libgmock-dev libbenchmark-dev libinih-dev
-  libssl-dev openssl
+  libssl-dev openssl acl
 )
 if [ "${1:-build}" = "all" ]; then
   packages+=(

@@ -123,6 +123,13 @@ int replace(const Write& w, platform_file* held) {
     if (failed == nullptr &&
         !platform_set_access(file, w.held, w.change->new_mode, owner_only, &narrowed))
         failed = "cannot give the new file the old one's owner and mode";
+    // A file made from nothing where another account could put another in
+    // its place would be refused by the launcher: none is made there.
+    static char unsafe[2 * CONFIG_PATH_CAP];
+    bool refused =
+        failed == nullptr && !replacing &&
+        platform_others_could_change(file, temp, w.change->new_mode, unsafe, sizeof unsafe);
+    if (refused) failed = "";
     platform_close(file);
     if (failed == nullptr) step(STEP_FLUSHED, w.path);
     // Checked under the lock: a program that takes none may have changed it.
@@ -137,6 +144,14 @@ int replace(const Write& w, platform_file* held) {
         return CONFIG_DONE;
     }
     platform_remove_file(temp);
+    if (refused) {
+        size_t named = strlen(temp) + 2; // the line names the new file first
+        const char* reason = strncmp(unsafe, temp, named - 2) == 0 ? unsafe + named : unsafe;
+        fprintf(stderr,
+                "talvin-config: %s: the launcher would not read it: %s; nothing was changed\n",
+                w.path, reason);
+        return CONFIG_REFUSED;
+    }
     if (changed) {
         tell(w.path, "another program changed it while it was being rewritten; nothing was "
                      "changed: run the command again");

@@ -1,7 +1,5 @@
 #include "platform/fake/fake_platform.h"
 
-#include "launch_files/launch_signature.h"
-
 #include <stdlib.h>
 #include <string.h>
 
@@ -143,7 +141,6 @@ int platform_is_lead_byte(unsigned char byte) {
 }
 
 void* platform_take_memory(size_t size) {
-    if (size == SIGNED_FILE_CAP + 1 && before_signature) before_signature();
     if (++memory_requests == fail_memory_at) return nullptr;
     void* block = malloc(size);
     if (block == nullptr) return nullptr;
@@ -172,4 +169,12 @@ void system_append(const char* path, platform_file read, const void* data, unsig
 void platform_append(const char* path, platform_file read, const void* data, unsigned size) {
     if (before_append) before_append();
     system_append(path, read, data, size);
+}
+
+platform_file system_open_settings_file(const char* path, char* why, unsigned why_capacity);
+
+platform_file platform_open_settings_file(const char* path, char* why, unsigned why_capacity) {
+    if (before_signature) before_signature();
+    before_signature = nullptr;
+    return system_open_settings_file(path, why, why_capacity);
 }

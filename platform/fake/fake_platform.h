@@ -3,7 +3,8 @@
 // real: tests link the operating system's file reading beside this one, and
 // its append as system_append (the platform_file_append_system library). So
 // are signatures: the operating system's check is linked as
-// system_verify_p256 (the platform_crypto_system library).
+// system_verify_p256 (the platform_crypto_system library), and settings
+// files are opened as system_open_settings_file (platform_trust_system).
 #pragma once
 
 #include "platform/platform.h"
@@ -53,8 +54,8 @@ extern bool crypto_unavailable; // signatures cannot be checked at all
 // Run just before the launch file is appended to, as another account that
 // may change its folder could act between the read and the append.
 extern std::function<void()> before_append;
-// Run just before the signature check takes its buffer: the same, between
-// the read and the signature check.
+// Run once, as the first settings file is opened: the same, between the
+// launch file's read and its signature check.
 extern std::function<void()> before_signature;
 
 // Answers too long for the caller's buffer fill what fits (as a careless

@@ -4,12 +4,21 @@
 
 #include "platform/posix/file.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 void platform_append(const char* path, platform_file read, const void* data, unsigned size) {
     const char* why;
     int fd = open_for_append(path, read, &why);
     if (fd < 0) return;
-    write_all(fd, data, size);
+    // The block holds a password: a browser saves with the user's umask, so
+    // the group and others lose what they may do with the file before it is
+    // written, or it is not written. The product runs as this user.
+    struct stat info;
+    bool mine_alone =
+        fstat(fd, &info) == 0 &&
+        ((info.st_mode & 077) == 0 || (fchmod(fd, info.st_mode & 07700) == 0 &&
+                                       fstat(fd, &info) == 0 && (info.st_mode & 077) == 0));
+    if (mine_alone) write_all(fd, data, size);
     close(fd);
 }

@@ -6,6 +6,7 @@
 #include "launch/command_line_split.h"
 #include "platform/posix/file.h"
 #include "platform/posix/link_folder.h"
+#include "platform/posix/trust.h"
 
 #include <ctype.h>
 #include <dirent.h>
@@ -518,17 +519,17 @@ void check_why_unopened(const char* path, int settings, char* why, unsigned capa
         check_format(why, capacity, "it is not a regular file");
     else if (!settings)
         check_format(why, capacity, "it cannot be read");
-    else if (info.st_uid != geteuid() && info.st_uid != 0)
-        check_format(why, capacity, "it belongs to another user (uid %u), who could change it",
-                     (unsigned)info.st_uid);
-    else if ((info.st_mode & S_IWOTH) != 0)
-        check_format(why, capacity, "every user may write to it (mode %04o)",
-                     (unsigned)(info.st_mode & 07777));
-    else if ((info.st_mode & S_IWGRP) != 0 && info.st_gid != getegid())
-        check_format(why, capacity, "the members of group %u may write to it (mode %04o)",
-                     (unsigned)info.st_gid, (unsigned)(info.st_mode & 07777));
-    else
-        check_format(why, capacity, "it cannot be read");
+    else {
+        // The launcher's own refusal, without the name it starts with.
+        platform_file file = platform_open_settings_file(path, why, capacity);
+        size_t length = strlen(path);
+        if (file != PLATFORM_NO_FILE) {
+            platform_close(file);
+            check_format(why, capacity, "it cannot be read");
+        } else if (strncmp(why, path, length) == 0 && strncmp(why + length, ": ", 2) == 0) {
+            memmove(why, why + length + 2, strlen(why + length + 2) + 1);
+        }
+    }
 }
 
 const char* check_why_not_appended(const char* path, platform_file read) {
@@ -541,9 +542,15 @@ const char* check_why_not_appended(const char* path, platform_file read) {
 
 int check_readable_by_others(const char* path) {
     struct stat info;
+    char member[256];
     if (stat(path, &info) != 0) return 0;
     return (info.st_mode & S_IROTH) != 0 ||
-           ((info.st_mode & S_IRGRP) != 0 && info.st_gid != getegid());
+           ((info.st_mode & S_IRGRP) != 0 && other_member(info.st_gid, member, sizeof member));
+}
+
+unsigned check_mode_to_narrow(platform_file read) {
+    struct stat info;
+    return fstat((int)read, &info) == 0 && (info.st_mode & 077) != 0 ? info.st_mode & 07777 : 0;
 }
 
 // The arguments are the bytes the launcher is given too.

@@ -141,35 +141,12 @@ platform_file platform_open_for_reading(const char* path) {
     return fd < 0 ? PLATFORM_NO_FILE : (platform_file)fd;
 }
 
-// The settings file chooses the program this user runs, so nobody else may
-// be able to change it: owned by the user or root, not writable by others,
-// and writable by the group only when it is the user's own primary group
-// (a private group, as where umask 002 is the default). The file opened is
-// checked, so a symbolic link is judged by what it points to.
-platform_file platform_open_settings_file(const char* path) {
-    int fd = open_regular(path, O_RDONLY);
-    if (fd < 0) return PLATFORM_NO_FILE;
-    struct stat info;
-    bool trusted = fstat(fd, &info) == 0 && (info.st_uid == geteuid() || info.st_uid == 0) &&
-                   (info.st_mode & S_IWOTH) == 0 &&
-                   ((info.st_mode & S_IWGRP) == 0 || info.st_gid == getegid());
-    if (!trusted) {
-        close(fd);
-        return PLATFORM_NO_FILE;
-    }
-    return (platform_file)fd;
-}
-
 long platform_read(platform_file file, void* dest, unsigned capacity) {
     for (;;) {
         ssize_t n = read((int)file, dest, capacity);
         if (n < 0 && errno == EINTR) continue;
         return n < 0 ? -1 : (long)n;
     }
-}
-
-int platform_rewind(platform_file file) {
-    return lseek((int)file, 0, SEEK_SET) == 0;
 }
 
 void platform_close(platform_file file) {

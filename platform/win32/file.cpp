@@ -46,20 +46,10 @@ platform_file platform_open_for_reading(const char* path) {
     return file == INVALID_HANDLE_VALUE ? PLATFORM_NO_FILE : (platform_file)file;
 }
 
-// Windows gives each user a settings folder of their own; who may change
-// the file there is left to it.
-platform_file platform_open_settings_file(const char* path) {
-    return platform_open_for_reading(path);
-}
-
 long platform_read(platform_file file, void* dest, unsigned capacity) {
     DWORD count = 0;
     if (!ReadFile((HANDLE)file, dest, capacity, &count, nullptr)) return -1;
     return (long)count;
-}
-
-int platform_rewind(platform_file file) {
-    return SetFilePointer((HANDLE)file, 0, nullptr, FILE_BEGIN) == 0;
 }
 
 void platform_close(platform_file file) {

@@ -69,7 +69,8 @@ class CaseTree {
     // `error` then starts with "SKIP " when this runner cannot make it.
     bool build(const Case& c, const Places& names, std::string ini_path, std::string* error);
     // Adds to `failures` every change but those `e` expects; played as a
-    // link and `keeps` (the launcher), `stored` is the file it wrote, or "".
+    // link and `keeps` (the POSIX launcher), `stored` is the file it wrote,
+    // or ""; a launch file it appends to loses its group and others modes.
     void check(const Expected& e, std::vector<std::string>* failures,
                const std::string& stored = "", bool keeps = true) const;
     // Played as a link: its text, and the launch file's bytes (not written to $LAUNCH).
@@ -77,7 +78,8 @@ class CaseTree {
     const std::string& link_bytes() const { return link_bytes_; }
     // The one file the launcher wrote under $XDG_RUNTIME_DIR ($DIR/run), else "".
     std::string stored_file() const;
-    // `fake before_append HOW`, made; check() counts the change as the case's own.
+    // `fake before_append HOW` (or before_signature), made; check() counts
+    // the change as the case's own.
     bool replace_launch(const std::string& how);
 
   private:

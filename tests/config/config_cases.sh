@@ -19,6 +19,7 @@ play() {
     [ -z "$wine_prefix" ] || F="Z:$F"
     if [ -n "$before_set" ]; then
         printf '%b' "$(expand "$before")" >"$DIR/talvin.ini" && chmod "$mode" "$DIR/talvin.ini"
+        [ -z "$acl" ] || setfacl -m "$acl" "$DIR/talvin.ini" || fail "$cases: $name: setfacl"
     fi
     eval "words=($run)"
     (
@@ -84,7 +85,7 @@ expand() {
 name=
 new_case() {
     play
-    name=$1 before= before_set= mode=600 envs=() stdin= run= status=0 after= after_set=
+    name=$1 before= before_set= mode=600 acl= envs=() stdin= run= status=0 after= after_set=
     after_modes=() output= error= launch= only=
 }
 directive() {
@@ -95,6 +96,7 @@ directive() {
     case) new_case "$value" ;;
     before) before=$value before_set=1 ;;
     mode) mode=$value ;;
+    acl) acl=$value ;;
     env) envs+=("$value") ;;
     stdin) stdin=$value ;;
     run) run=$value ;;
