@@ -245,10 +245,9 @@ void keep_bytes(SignatureKeeper* k, const void* data, long count) {
     if (k->size < SIGNED_FILE_CAP + 1) {
         size_t part = SIGNED_FILE_CAP + 1 - k->size < left ? SIGNED_FILE_CAP + 1 - k->size : left;
         if (k->size + part > k->capacity) {
-            size_t capacity = k->capacity > 0 ? k->capacity : 4096;
-            while (capacity < k->size + part)
-                capacity *= 2;
-            if (capacity > SIGNED_FILE_CAP + 1) capacity = SIGNED_FILE_CAP + 1;
+            // The first read's bytes, else the most that is kept: a file
+            // longer than one read is copied once.
+            size_t capacity = k->capacity > 0 ? SIGNED_FILE_CAP + 1 : part > 4096 ? part : 4096;
             unsigned char* bytes = (unsigned char*)platform_take_memory(capacity);
             if (bytes == nullptr) {
                 k->failed = true;

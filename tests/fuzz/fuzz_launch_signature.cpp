@@ -69,6 +69,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memcpy(launch_settings.public_key[1], public_key_text.c_str(), public_key_text.size() + 1);
     SignatureCheck result = check_launch_signature(whole_path.c_str());
     check(fake::memory_outstanding == 0, "the file's buffer given back");
+    // The launcher's own way: the bytes kept as the reader reads them, in
+    // chunks that cut lines, and those after a Ctrl-Z read on.
+    SignatureKeeper keeper = {};
+    platform_file held;
+    check(parse_section_file(nullptr, whole_path.c_str(), SOURCE_LAUNCH_FILE, &held, &keeper) == 1,
+          "the file read");
+    keep_rest(&keeper, held);
+    platform_close(held);
+    SignatureCheck kept = check_kept_signature(&keeper);
+    check(kept.verdict == result.verdict && kept.signed_size == result.signed_size &&
+              kept.key == result.key,
+          "the bytes the reader kept give the verdict of the whole file");
     if (result.verdict != SIGNATURE_VALID && result.verdict != SIGNATURE_NO_MATCH) return 0;
 
     size_t at = result.signed_size;
