@@ -259,8 +259,8 @@ int platform_others_could_change(platform_file file, const char* path, unsigned 
     else
         folder[0] = '\0';
     if (could == 0 || why == nullptr || why_capacity == 0) return could;
-    account_name((unsigned)geteuid(), user, sizeof user);
-    user[strcspn(user, " ")] = '\0';
+    if (!name_of("/etc/passwd", (unsigned)geteuid(), user, sizeof user))
+        snprintf(user, sizeof user, "%u", (unsigned)geteuid());
     if (folder[0] != '\0')
         snprintf(why, why_capacity,
                  "%s: another account could put another file in its place: %s; keep it in a "

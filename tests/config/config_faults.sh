@@ -102,6 +102,25 @@ if [ "$(id -u)" = 0 ] && useradd -M -d "$home" -s /usr/sbin/nologin -U "$a" 2>/d
     check "a link to root's folder" "$?:$(ls -A "$scratch/rootcfg")" 2:
     rm "$home/.config" && as_root_for_a set a --command /bin/true
     check "made for the user" "$?:$(stat -c %U "$home/.config/talvin/talvin.ini" "$home/.config/talvin" "$home/.config" | sort -u)" "0:$a"
+    # The launcher run by the user reads the user's own file only while no
+    # other account could change it: an entry for b refuses it, a mask
+    # that takes the entry away does not; a folder with the sticky bit
+    # protects the user's own folder in it, not b's.
+    launcher=$(dirname "$config")/launcher ini=$home/.config/talvin/talvin.ini
+    launch_as_a() {
+        setpriv --reuid="$a" --regid="$a" --init-groups env -i HOME="$home" PATH=/usr/bin:/bin "$@" \
+            ASAN_OPTIONS=detect_leaks=0 "$launcher" "$scratch/game.tvl" 2>&1 | grep -c "$b\|refused\|place"
+    }
+    printf '[launch]\napp=a\n' >"$scratch/game.tvl" && chmod 644 "$scratch/game.tvl"
+    if [ -x "$launcher" ] && setfacl -m "u:$b:rw" "$ini" 2>/dev/null; then
+        check "as the user, an entry for another account" "$(launch_as_a)" 1
+        chmod 600 "$ini" && check "as the user, the entry masked" "$(launch_as_a)" 0
+        mkdir -m 1777 "$scratch/shared" && mkdir "$scratch/shared/talvin" && cp "$ini" "$scratch/shared/talvin/"
+        chown -R "$a:" "$scratch/shared/talvin"
+        check "as the user, the own folder in a sticky one" "$(launch_as_a XDG_CONFIG_HOME="$scratch/shared")" 0
+        chown "$b:" "$scratch/shared/talvin"
+        check "as the user, another's folder in a sticky one" "$(launch_as_a XDG_CONFIG_HOME="$scratch/shared")" 1
+    fi
 else
     echo "skipped: root writing for a user needs root and two accounts made by useradd"
 fi
