@@ -95,13 +95,19 @@ bool other_member(unsigned gid, char* member, size_t capacity) {
 
 namespace {
 
-const char* group_name(unsigned gid, char* dest, size_t capacity) {
+// Account or group `id` of `file` as "name (KIND N)", or "KIND N" when it
+// has no name there.
+const char* named(const char* file, const char* kind, unsigned id, char* dest, size_t capacity) {
     char name[256];
-    if (name_of("/etc/group", gid, name, sizeof name))
-        snprintf(dest, capacity, "%s (gid %u)", name, gid);
+    if (name_of(file, id, name, sizeof name))
+        snprintf(dest, capacity, "%s (%s %u)", name, kind, id);
     else
-        snprintf(dest, capacity, "gid %u", gid);
+        snprintf(dest, capacity, "%s %u", kind, id);
     return dest;
+}
+
+const char* group_name(unsigned gid, char* dest, size_t capacity) {
+    return named("/etc/group", "gid", gid, dest, capacity);
 }
 
 unsigned little_endian(const unsigned char* p, int size) {
@@ -222,12 +228,7 @@ int judge_way(const char* path, const struct stat& file, char* folder, char* why
 } // namespace
 
 const char* account_name(unsigned uid, char* dest, size_t capacity) {
-    char name[256];
-    if (name_of("/etc/passwd", uid, name, sizeof name))
-        snprintf(dest, capacity, "%s (uid %u)", name, uid);
-    else
-        snprintf(dest, capacity, "uid %u", uid);
-    return dest;
+    return named("/etc/passwd", "uid", uid, dest, capacity);
 }
 
 bool open_to_others(const struct stat& info, int fd, const char* path, const char* subject,
