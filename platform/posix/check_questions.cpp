@@ -78,13 +78,12 @@ bool resolve(const char* name, const char* directory, char* dest, unsigned capac
 // 1 when a program has the file at `path` open for writing (an update in
 // progress), which makes the kernel refuse to run it (ETXTBSY). The kernel
 // grants a read lease only on a file no one writes: one is asked for and
-// given back at once. Only the file's owner and root may ask; for others
-// the file is taken as not written.
+// given back at once, by closing the file. Only the file's owner and root
+// may ask; for others the file is taken as not written.
 bool being_written(const char* path) {
     int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return false;
     bool written = fcntl(fd, F_SETLEASE, F_RDLCK) != 0 && errno == EAGAIN;
-    if (!written) fcntl(fd, F_SETLEASE, F_UNLCK);
     close(fd);
     return written;
 }
