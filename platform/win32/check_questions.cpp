@@ -219,6 +219,29 @@ bool temp_folder(char (&temp)[MAX_PATH]) {
     return length != 0 && length <= MAX_PATH && ansi_path_from_wide(wide, temp, sizeof temp) != 0;
 }
 
+// 1 when the folder part of `path` (none: the current folder) is a folder.
+bool folder_exists(const char* path) {
+    char folder[MAX_PATH * 4];
+    if (snprintf(folder, sizeof folder, "%s", path) >= (int)sizeof folder) return false;
+    char* cut = nullptr;
+    for (char* p = folder; *p != '\0'; p++)
+        if (*p == '\\' || *p == '/') cut = p;
+    if (cut == nullptr) return true;
+    cut[cut == folder ? 1 : 0] = '\0';
+    DWORD attributes = GetFileAttributesA(folder);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// 1 when an unquoted program name `first` (the first word) is followed by
+// more words before a quoted one: the start tried those longer names too.
+bool blank_in_name(const char* command_line, const char* first) {
+    const char* rest = command_line + strlen(first);
+    if (command_line[0] == '"' || rest[0] == '\0') return false;
+    size_t words = strcspn(rest + 1, "\"");
+    const char* blank = strchr(rest + 1, ' ');
+    return blank != nullptr && (size_t)(blank - (rest + 1)) < words;
+}
+
 } // namespace
 
 unsigned check_predict_start(const char* command_line, const char* directory, char* why,
@@ -270,10 +293,11 @@ unsigned check_predict_start(const char* command_line, const char* directory, ch
     char found[MAX_PATH * 4];
     bool busy = false;
     bool any = find_program(command_line, search, found, sizeof found, &busy);
-    if (current[0] != '\0' && ours_length > 0 && ours_length < MAX_PATH) SetCurrentDirectoryW(ours);
-    if (any) return judge_image(found, why, capacity);
     char name[MAX_PATH * 4];
     program_name(command_line, name, sizeof name, 0);
+    bool no_folder = !any && !folder_exists(name);
+    if (current[0] != '\0' && ours_length > 0 && ours_length < MAX_PATH) SetCurrentDirectoryW(ours);
+    if (any) return judge_image(found, why, capacity);
     if (name[0] == '\0')
         check_format(why, capacity, "the command line names no program");
     else if (busy)
@@ -286,8 +310,14 @@ unsigned check_predict_start(const char* command_line, const char* directory, ch
                      "no folder of the search path (the launcher's own, %s, the system folders, "
                      "the Windows folder and PATH) holds a program %s",
                      directory != nullptr ? "the product's" : "not the current one", name);
+    else if (blank_in_name(command_line, name))
+        check_format(why, capacity,
+                     "the %s of %s does not exist, nor does any name up to a later blank of the "
+                     "command line",
+                     no_folder ? "folder" : "program", name);
     else
-        check_format(why, capacity, "the program %s does not exist", name);
+        check_format(why, capacity, "the %s of %s does not exist", no_folder ? "folder" : "program",
+                     name);
     return 2;
 }
 
