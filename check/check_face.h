@@ -120,8 +120,3 @@ int check_why_link_folder_refused(const char* folder, char* why, unsigned capaci
 // path into `path`; 0 when it cannot. Undone by check_remove_scratch_file.
 int check_write_scratch_file(const void* data, unsigned size, char* path, unsigned capacity);
 void check_remove_scratch_file(const char* path);
-
-// 1 when the text report is read as UTF-8 (the locale's character set; on
-// Windows the console's code page), where C2 80 to C2 9F are control
-// characters too.
-int check_output_is_utf8(void);

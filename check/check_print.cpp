@@ -2,7 +2,9 @@
 // object (its fields are listed in talvin-check(1); keep them stable).
 #include "check/check_run.h"
 
+#include "check/terminal_text.h"
 #include "launch_files/launch_settings.h"
+#include "platform/terminal_set.h"
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -81,75 +83,14 @@ const char* link_verdict_code(LinkVerdict verdict) {
 
 // --- Text
 
-// The text report is read on a terminal, which takes a file's control
-// characters as commands: they could erase a verdict, print one of their
-// own or set the clipboard. Every text from a file, its name or the system
-// goes through put_text; only the report's own line ends stay line ends.
-
-// The text is read as UTF-8 (set when the report starts).
-bool utf8_output = false;
-
-// The length of the control character at `p`: 1 for a C0 control or DEL,
-// 2 for a C1 control where the text is read as UTF-8, else 0.
-unsigned control_at(const unsigned char* p) {
-    if (*p < 0x20 || *p == 0x7F) return 1;
-    if (utf8_output && p[0] == 0xC2 && p[1] >= 0x80 && p[1] <= 0x9F) return 2;
-    return 0;
-}
-
-// Writes the character at `p` (its control bytes as \xHH); returns its length.
+// Every text from a file, its name or the system goes through put or
+// put_character (check/terminal_text.h); only the report's own line ends
+// stay line ends.
 unsigned put_character(const unsigned char* p) {
-    unsigned length = control_at(p);
-    if (length == 0) {
-        putchar(*p);
-        return 1;
-    }
-    for (unsigned i = 0; i < length; i++)
-        printf("\\x%02X", p[i]);
-    return length;
+    return terminal_put_character(stdout, p);
 }
 
-void put_text(const char* text) {
-    for (const unsigned char* p = (const unsigned char*)text; *p != '\0';)
-        p += put_character(p);
-}
-
-// printf for the text report, of %s, %u, %d and %% only: each %s goes
-// through put_text.
-void put(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
-void put_list(const char* format, va_list args) {
-    for (const char* f = format; *f != '\0'; f++) {
-        if (*f != '%') {
-            putchar(*f);
-            continue;
-        }
-        switch (*++f) {
-        case 's':
-            put_text(va_arg(args, const char*));
-            break;
-        case 'u':
-            printf("%u", va_arg(args, unsigned));
-            break;
-        case 'd':
-            printf("%d", va_arg(args, int));
-            break;
-        default:
-            putchar(*f);
-        }
-    }
-}
-
-void put(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    put_list(format, args);
-    va_end(args);
-}
+#define put(...) terminal_printf(stdout, __VA_ARGS__)
 
 void put_link(const CheckRun* run) {
     const CheckRecord& r = check_record;
@@ -250,32 +191,36 @@ void put_field_value(const FieldTrace& field) {
 // --- JSON
 
 // `text` as a JSON string: valid UTF-8 passes, every other byte and every
-// control character is written as \u00XX of its value.
+// control character (C1 too) is written as \u00XX of its value. JSON is
+// UTF-8, the same bytes in every locale for the programs that read it; on a
+// terminal of another set, whose control characters may be bytes of UTF-8,
+// every character past ASCII is written as \uXXXX (set when the JSON starts).
+bool json_in_ascii() {
+    static int in_ascii = -1;
+    if (in_ascii < 0) in_ascii = platform_output_is_terminal() && !platform_terminal_is_utf8();
+    return in_ascii != 0;
+}
+
 void put_json(const char* text) {
     putchar('"');
     const unsigned char* p = (const unsigned char*)text;
     while (*p != '\0') {
-        unsigned length = *p < 0x80                  ? 1
-                          : *p >= 0xC2 && *p <= 0xDF ? 2
-                          : *p >= 0xE0 && *p <= 0xEF ? 3
-                          : *p >= 0xF0 && *p <= 0xF4 ? 4
-                                                     : 0;
+        uint32_t code = *p;
+        unsigned length = utf8_sequence(p, &code);
         bool valid = length > 0;
-        for (unsigned i = 1; valid && i < length; i++)
-            valid = (p[i] & 0xC0) == 0x80;
-        if (valid && length == 3)
-            valid = !(p[0] == 0xE0 && p[1] < 0xA0) && !(p[0] == 0xED && p[1] >= 0xA0);
-        if (valid && length == 4)
-            valid = !(p[0] == 0xF0 && p[1] < 0x90) && !(p[0] == 0xF4 && p[1] >= 0x90);
-        if (!valid || *p < 0x20 || *p == 0x7F) {
-            printf("\\u%04X", *p);
-            p++;
-        } else if (*p == '"' || *p == '\\') {
-            printf("\\%c", *p++);
+        if (!valid) code = *p, length = 1;
+        if (*p == '"' || *p == '\\') {
+            printf("\\%c", *p);
+        } else if (!valid || is_control_code(code) || (code >= 0x80 && json_in_ascii())) {
+            if (code >= 0x10000)
+                printf("\\u%04X\\u%04X", 0xD800 + ((code - 0x10000) >> 10),
+                       0xDC00 + (code & 0x3FF));
+            else
+                printf("\\u%04X", code);
         } else {
             fwrite(p, 1, length, stdout);
-            p += length;
         }
+        p += length;
     }
     putchar('"');
 }
@@ -297,14 +242,10 @@ void put_json_where(int file, unsigned line) {
 
 } // namespace
 
-void check_put_begin(void) {
-    utf8_output = check_output_is_utf8() != 0;
-}
-
 void check_put(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    put_list(format, args);
+    terminal_vprintf(stdout, format, args);
     va_end(args);
 }
 
@@ -313,7 +254,6 @@ void check_put_json(const char* text) {
 }
 
 void check_print_text(const CheckRun* run) {
-    utf8_output = check_output_is_utf8() != 0;
     const CheckRecord& record = check_record;
     const CheckReport& report = check_report;
     if (run->is_link)
@@ -356,7 +296,7 @@ void check_print_text(const CheckRun* run) {
                    "password.\n",
                    record.narrowed_from, record.narrowed_from & 07700);
     } else if (record.append_refused != nullptr) {
-        printf("  Not appended to %s: %s.\n", record.append_path, record.append_refused);
+        put("  Not appended to %s: %s.\n", record.append_path, record.append_refused);
     }
     for (unsigned i = 0; i < record.box_count && i < CHECK_BOXES_CAP; i++) {
         put("Message box \"%s\":", record.boxes[i].caption);

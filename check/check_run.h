@@ -39,11 +39,10 @@ void check_end(const CheckRun* run);
 void check_print_text(const CheckRun* run);
 void check_print_json(const CheckRun* run);
 
-// The text report's and the JSON's escapes, for other reports: after
-// check_put_begin, check_put prints as printf of %s, %u, %d and %% only,
-// each %s with its control characters as \xHH; check_put_json prints a
-// JSON string, or null for a null text.
-void check_put_begin(void);
+// The text report's and the JSON's escapes, for other reports: check_put
+// prints as printf of %s, %u, %d and %% only, each %s with its control
+// characters as \xHH (check/terminal_text.h); check_put_json prints a JSON
+// string, or null for a null text.
 void check_put(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))

@@ -122,7 +122,6 @@ int check_setup(SetupCheck* setup) {
 }
 
 void check_print_setup_text(const SetupCheck* setup) {
-    check_put_begin();
     check_put("The setup of the user %s\n", setup->user);
     for (int kind = 0; kind < SETUP_HANDLER_KINDS; kind++) {
         const SetupHandler& h = setup->handlers[kind];

@@ -1,5 +1,6 @@
 #include "tools/config_edit.h"
 
+#include "check/terminal_text.h"
 #include "launch_files/launch_observer.h"
 #include "launch_files/launch_settings.h"
 #include "launch_files/section_reader.h"
@@ -104,16 +105,16 @@ void show_section(const char* name) {
     size_t length = strlen(name);
     if (!show_identification && length < sizeof launch_settings.app)
         memcpy(launch_settings.app, name, length + 1);
-    printf("[%s]\n", name);
+    terminal_printf(stdout, "[%s]\n", name);
 }
 
 void show_setting(const char* key, const char* value, SectionKind, const void*,
                   SettingEffect effect) {
     if (!show_wanted) return;
     if (show_identification && names_equal(key, "password"))
-        printf("  %s: %u characters\n", key, (unsigned)strlen(value));
+        terminal_printf(stdout, "  %s: %u characters\n", key, (unsigned)strlen(value));
     else
-        printf("  %s=%s\n", key, value);
+        terminal_printf(stdout, "  %s=%s\n", key, value);
     if (effect == EFFECT_TOO_LONG) printf("    (longer than its field: the launcher ignores it)\n");
 }
 

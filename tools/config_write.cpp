@@ -1,6 +1,7 @@
 #include "tools/config_write.h"
 
 #include "check/check_face.h"
+#include "check/terminal_text.h"
 #include "platform/settings_write.h"
 #include "tools/config_edit.h"
 
@@ -32,22 +33,23 @@ void step(Step at, const char* path) {
 }
 
 void tell(const char* path, const char* what) {
-    fprintf(stderr, "talvin-config: %s: %s\n", path, what);
+    terminal_printf(stderr, "talvin-config: %s: %s\n", path, what);
 }
 
 void tell_error(const char* path, const char* what) {
-    fprintf(stderr, "talvin-config: %s: %s: %s; nothing was changed\n", path, what,
-            platform_write_error());
+    terminal_printf(stderr, "talvin-config: %s: %s: %s; nothing was changed\n", path, what,
+                    platform_write_error());
 }
 
 // Said when the group's and others' permissions were taken from a file that
 // keeps a password (`narrowed`: its mode before, 0 when none were taken).
 void tell_narrowed(const char* path, unsigned narrowed) {
     if (narrowed != 0)
-        fprintf(stderr,
-                "talvin-config: %s: it holds a password, which others could read: its mode is "
-                "now %o (was %o)\n",
-                path, narrowed & ~077u, narrowed);
+        terminal_printf(
+            stderr,
+            "talvin-config: %s: it holds a password, which others could read: its mode is "
+            "now %o (was %o)\n",
+            path, narrowed & ~077u, narrowed);
 }
 
 struct Buffers {
@@ -167,8 +169,9 @@ int replace(const Write& w, platform_file* held) {
 int refuse_unread(const char* path) {
     char why[600];
     check_why_unopened(path, 1, why, sizeof why);
-    fprintf(stderr, "talvin-config: %s: the launcher would not read it: %s; nothing was changed\n",
-            path, why);
+    terminal_printf(stderr,
+                    "talvin-config: %s: the launcher would not read it: %s; nothing was changed\n",
+                    path, why);
     return CONFIG_REFUSED;
 }
 

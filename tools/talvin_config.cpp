@@ -3,6 +3,7 @@
 // what is written is what the launcher reads. Exit status 0: done; 1: the
 // write failed and nothing changed; 2: refused, nothing changed.
 #include "check/check_face.h"
+#include "check/terminal_text.h"
 #include "launch/launch_sequence.h"
 #include "launch_files/launch_settings.h"
 #include "launch_files/launch_signature.h"
@@ -42,14 +43,14 @@ struct Request {
 };
 
 int usage(const char* why) {
-    if (why != nullptr) fprintf(stderr, "talvin-config: %s\n", why);
+    if (why != nullptr) terminal_printf(stderr, "talvin-config: %s\n", why);
     fputs(USAGE, stderr);
     return CONFIG_REFUSED;
 }
 
 int refuse(const char* format, const char* a, const char* b = "") {
     fputs("talvin-config: ", stderr);
-    fprintf(stderr, format, a, b);
+    terminal_printf(stderr, format, a, b);
     fputs("; nothing was changed\n", stderr);
     return CONFIG_REFUSED;
 }
@@ -145,10 +146,11 @@ int check_product(const char* name) {
 // Warnings for what may be installed later: written all the same.
 void warn_missing(const Request& r) {
     if (r.path != nullptr && !platform_is_folder(r.path))
-        fprintf(stderr, "talvin-config: warning: the path %s is no folder (yet)\n", r.path);
+        terminal_printf(stderr, "talvin-config: warning: the path %s is no folder (yet)\n", r.path);
     char why[600];
     unsigned result = check_predict_start(r.program, r.path, why, sizeof why);
-    if (result == 2 || result == 3) fprintf(stderr, "talvin-config: warning: %s (yet)\n", why);
+    if (result == 2 || result == 3)
+        terminal_printf(stderr, "talvin-config: warning: %s (yet)\n", why);
 }
 
 int settings_file(const Request& r, char* dest, size_t capacity) {
@@ -273,11 +275,12 @@ int main(int argc, char** argv) {
     if (strcmp(r.command, "show") == 0) {
         if (r.product != nullptr || product_options || identification_options)
             return usage("show takes no more");
-        printf("%s\n", path);
+        terminal_printf(stdout, "%s\n", path);
         if (show_settings(path)) return 0;
         char reason[600];
         check_why_unopened(path, 1, reason, sizeof reason);
-        fprintf(stderr, "talvin-config: %s: the launcher would not read it: %s\n", path, reason);
+        terminal_printf(stderr, "talvin-config: %s: the launcher would not read it: %s\n", path,
+                        reason);
         return CONFIG_WRITE_FAILED;
     }
     if ((!set && !remove && !identification) || ((set || remove) && identification_options) ||

@@ -4,6 +4,7 @@
 //   talvin-sign --key KEY.pem --public      prints the public key for talvin.ini
 // KEY.pem is a P-256 private key in PEM or DER (openssl genpkey -algorithm
 // EC -pkeyopt ec_paramgen_curve:P-256). Exit status 0 done, 1 failed, 2 usage.
+#include "check/terminal_text.h"
 #include "tools/sign_key.h"
 
 #include <errno.h>
@@ -25,7 +26,7 @@ enum {
 };
 
 int fail(const char* what, const char* name) {
-    fprintf(stderr, "talvin-sign: %s: %s\n", name, what);
+    terminal_printf(stderr, "talvin-sign: %s: %s\n", name, what);
     return 1;
 }
 
@@ -47,10 +48,11 @@ EVP_PKEY* read_key(const char* path, const char** why) {
     struct stat info;
     if (fstat(fileno(in), &info) == 0 &&
         (info.st_mode & (S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH)) != 0)
-        fprintf(stderr,
-                "talvin-sign: warning: %s: other accounts may read or write this private key "
-                "(chmod 600 %s)\n",
-                path, path);
+        terminal_printf(
+            stderr,
+            "talvin-sign: warning: %s: other accounts may read or write this private key "
+            "(chmod 600 %s)\n",
+            path, path);
     EVP_PKEY* key = read_signing_key(in, nullptr, why);
     fclose(in);
     return key;
@@ -159,9 +161,9 @@ int sign_file(EVP_PKEY* key, const char* path, bool link) {
         int error = errno;
         bool undone = unsigned_size >= 0 && ftruncate(fd, unsigned_size) == 0;
         close(fd);
-        fprintf(stderr, "talvin-sign: %s: %s: %s; %s\n", path, lost, strerror(error),
-                undone ? "the file was left unsigned"
-                       : "the file may end in part of a signature section");
+        terminal_printf(stderr, "talvin-sign: %s: %s: %s; %s\n", path, lost, strerror(error),
+                        undone ? "the file was left unsigned"
+                               : "the file may end in part of a signature section");
         return 1;
     }
     if (close(fd) != 0) return fail("cannot be written", path);

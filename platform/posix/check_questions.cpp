@@ -12,8 +12,6 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <langinfo.h>
-#include <locale.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -635,20 +633,4 @@ void check_remove_scratch_file(const char* path) {
     if (slash == nullptr) return;
     *slash = '\0';
     rmdir(folder);
-}
-
-int check_output_is_utf8(void) {
-    // Asked of the person's locale and put back at once: nothing else in the
-    // checker reads text by the locale.
-    bool known = setlocale(LC_CTYPE, "") != nullptr;
-    bool utf8 = known && strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
-    setlocale(LC_CTYPE, "C");
-    if (known) return utf8 ? 1 : 0;
-    // A locale this system lacks: its name still tells the terminal's set.
-    static const char* const VARIABLES[] = {"LC_ALL", "LC_CTYPE", "LANG"};
-    const char* name = nullptr;
-    for (const char* variable : VARIABLES)
-        if (name == nullptr || name[0] == '\0') name = getenv(variable);
-    bool named = name != nullptr && (strcasestr(name, "utf-8") || strcasestr(name, "utf8"));
-    return named ? 1 : 0;
 }

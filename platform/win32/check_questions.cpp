@@ -465,7 +465,3 @@ void check_remove_scratch_file(const char* path) {
     if (slash != nullptr) *slash = '\0';
     RemoveDirectoryA(folder);
 }
-
-int check_output_is_utf8(void) {
-    return GetConsoleOutputCP() == CP_UTF8 ? 1 : 0;
-}

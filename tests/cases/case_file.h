@@ -107,6 +107,9 @@ void compare_report(const Expected& e, const Places& places, const std::string& 
 // Of talvin-check's --json `text`: member `key` ("start.directory"; absent:
 // "<none>"), its boxes as "CAPTION: TEXT" lines; a block's password masked.
 std::string json_member(const std::string& text, const std::string& key);
+// `bytes` with each C1 character (C2 80 to C2 9F) as the one byte that
+// talvin-check's JSON, read here, gives for it.
+std::string as_json_shows(std::string bytes);
 std::string json_boxes(const std::string& text);
 std::string password_masked(std::string block);
 std::string checked_as(const std::string& text);

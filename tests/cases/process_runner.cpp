@@ -88,8 +88,9 @@ std::string locale_path(const std::string& locale) {
     }
     std::string made = locale_folder + "/" + locale;
     if (access((made + "/LC_CTYPE").c_str(), R_OK) != 0) {
-        std::string command = "localedef -i " + locale.substr(0, locale.find('.')) + " -f UTF-8 " +
-                              made + " >/dev/null 2>&1";
+        size_t dot = locale.find('.');
+        std::string command = "localedef -i " + locale.substr(0, dot) + " -f " +
+                              locale.substr(dot + 1) + " " + made + " >/dev/null 2>&1";
         if (system(command.c_str()) != 0 && access((made + "/LC_CTYPE").c_str(), R_OK) != 0)
             return "";
     }
@@ -422,6 +423,12 @@ std::string runner_run(const Case& c, CaseTree& tree, Places* places, const Expe
         else
             env[entry.substr(0, equals)] = entry.substr(equals + 1);
     }
+    // A case's own locale (env LC_ALL=de_DE.ISO-8859-1) is made as a code page's is.
+    if (env["LC_ALL"].find('_') != std::string::npos && locale_dir.empty()) {
+        if ((locale_dir = locale_path(env["LC_ALL"])).empty())
+            return failures->push_back("localedef cannot make " + env["LC_ALL"]), "";
+        env["LOCPATH"] = locale_dir;
+    }
     std::vector<std::string> entries;
     for (const auto& [name, value] : env)
         entries.push_back(name + "=" + value);
@@ -460,11 +467,12 @@ void compare_agreement(const Case& c, const std::string& err, const std::string&
     if (exit_status != 0 || (foretold_status != status && foretold_status != 512))
         failures->push_back("exit status " + std::to_string(exit_status) + ", talvin-check's " +
                             std::to_string(foretold_status));
-    if (!unknown) expect(failures, "boxes", json_boxes(foretold), err);
+    if (!unknown) expect(failures, "boxes", json_boxes(foretold), as_json_shows(err));
     if (!unknown && started != !record.empty())
         failures->push_back(started ? "foretold a start: nothing ran" : "the product ran");
     std::string wanted = expected_args(json_member(foretold, "start.command_line"));
-    std::string got = recorded(record, "arg"), directory = json_member(foretold, "start.directory");
+    std::string got = as_json_shows(recorded(record, "arg")),
+                directory = json_member(foretold, "start.directory");
     // An interpreter gets its own arguments before the command's.
     if (!record.empty() && (got.size() < wanted.size() ||
                             got.compare(got.size() - wanted.size(), wanted.size(), wanted)))
@@ -473,12 +481,13 @@ void compare_agreement(const Case& c, const std::string& err, const std::string&
                          : directory[0] == '/' ? directory
                                                : places.dl + "/" + directory;
     if (!record.empty())
-        expect(failures, "product's folder", recorded(record, "cwd"),
+        expect(failures, "product's folder", as_json_shows(recorded(record, "cwd")),
                std::filesystem::weakly_canonical(folder).string() + "\n");
     std::string after = read_file(places.launch), block = json_member(foretold, "append.text");
     e->appends = after.size() > launch_before.size();
     e->append = after.substr(std::min(launch_before.size(), after.size()));
-    expect(failures, "block", password_masked(e->append), block == "<none>" ? "" : block);
+    expect(failures, "block", as_json_shows(password_masked(e->append)),
+           block == "<none>" ? "" : block);
     for (const auto& [name, value] :
          failures->empty() ? std::map<std::string, std::string>() : c.one)
         failures->push_back(name + " " + visible(value));

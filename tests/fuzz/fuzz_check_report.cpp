@@ -1,15 +1,17 @@
 // Fuzz target: talvin-check's text report of arbitrary bytes as a launch file
 // and as talvin.ini. The first byte gives the length of the launch file's
-// name, taken from the bytes after it; the rest is the file. No control
-// character of the files or the name reaches the report, read as UTF-8
-// (where C2 80 to C2 9F are controls too).
+// name, taken from the bytes after it; the rest is the file. The report,
+// read as UTF-8 by the C library, holds only characters, none of them a
+// control character (C1 too) of the files or the name.
 #include "check/check_run.h"
 #include "launch_files/launch_settings.h"
 #include "launch_files/section_reader.h"
 
 #include "tests/fuzz/fuzz_check.h"
 
+#include <locale.h>
 #include <sys/mman.h>
+#include <wchar.h>
 #include <sys/stat.h>
 
 static std::string directory, launch_path;
@@ -63,10 +65,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text((size_t)lseek(1, 0, SEEK_CUR), '\0');
     if (pread(1, &text[0], text.size(), 0) != (ssize_t)text.size()) abort();
 
-    for (size_t i = 0; i < text.size(); i++) {
-        unsigned char c = (unsigned char)text[i], next = i + 1 < text.size() ? text[i + 1] : 0;
-        check((c >= 0x20 || c == '\n') && c != 0x7F, "no C0 control or DEL in the report");
-        check(c != 0xC2 || next < 0x80 || next > 0x9F, "no C1 control in the report");
+    static locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
+    locale_t given = uselocale(utf8);
+    mbstate_t state = {};
+    for (size_t i = 0, length; i < text.size(); i += length) {
+        wchar_t c = 0;
+        length = mbrtowc(&c, &text[i], text.size() - i, &state);
+        check(length <= text.size() - i, "only characters in the report");
+        check((c >= 0x20 || c == '\n') && (c < 0x7F || c > 0x9F), "no control in the report");
     }
+    uselocale(given);
     return 0;
 }

@@ -1,0 +1,64 @@
+// The terminal's character set on POSIX: the locale's (LC_ALL, LC_CTYPE,
+// LANG), decoded by the C library in a locale object of its own, so that
+// nothing else in the process reads text by the locale.
+#include "platform/terminal_set.h"
+
+#include <langinfo.h>
+#include <limits.h>
+#include <locale.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+#include <wchar.h>
+
+namespace {
+
+enum Set { SET_UNKNOWN, SET_UTF8, SET_LOCALE, SET_ASCII };
+Set terminal_set = SET_UNKNOWN;
+locale_t terminal_locale = (locale_t)0;
+
+Set asked_set() {
+    if (terminal_set != SET_UNKNOWN) return terminal_set;
+    terminal_locale = newlocale(LC_CTYPE_MASK, "", (locale_t)0);
+    if (terminal_locale != (locale_t)0) {
+        bool utf8 = strcmp(nl_langinfo_l(CODESET, terminal_locale), "UTF-8") == 0;
+        return terminal_set = utf8 ? SET_UTF8 : SET_LOCALE;
+    }
+    // A locale this system lacks: its name still tells a UTF-8 terminal.
+    // Any other set is unknown here: only ASCII is taken as characters.
+    static const char* const VARIABLES[] = {"LC_ALL", "LC_CTYPE", "LANG"};
+    const char* name = nullptr;
+    for (const char* variable : VARIABLES)
+        if (name == nullptr || name[0] == '\0') name = getenv(variable);
+    bool named = name != nullptr && (strcasestr(name, "utf-8") || strcasestr(name, "utf8"));
+    return terminal_set = named ? SET_UTF8 : SET_ASCII;
+}
+
+} // namespace
+
+int platform_terminal_is_utf8(void) {
+    return asked_set() == SET_UTF8 ? 1 : 0;
+}
+
+int platform_output_is_terminal(void) {
+    return isatty(1);
+}
+
+unsigned platform_terminal_decode(const unsigned char* text, uint32_t* code) {
+    *code = TERMINAL_NO_CHARACTER;
+    if (asked_set() != SET_LOCALE) {
+        if (*text < 0x80) *code = *text;
+        return 1;
+    }
+    // At most one character's bytes, and none past the string's end.
+    size_t available = strnlen((const char*)text, MB_LEN_MAX);
+    mbstate_t state;
+    memset(&state, 0, sizeof state);
+    wchar_t wide = 0;
+    locale_t given = uselocale(terminal_locale);
+    size_t length = mbrtowc(&wide, (const char*)text, available, &state);
+    uselocale(given);
+    if (length == 0 || length > available) return 1; // no character (or cut short)
+    *code = (uint32_t)wide;
+    return (unsigned)length;
+}
