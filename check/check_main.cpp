@@ -3,6 +3,7 @@
 // launcher would show a failure; 2: nothing could be checked.
 #include "check/check_run.h"
 #include "check/check_setup.h"
+#include "check/terminal_text.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -66,7 +67,7 @@ int main(int argc, char** argv) {
         run.settings_option = check_argument(settings_at, run.settings_option, settings,
                                              sizeof settings, note, sizeof note);
         if (run.settings_option[0] == '\0' && note[0] != '\0') {
-            fprintf(stderr, "talvin-check: %s: %s\n", argv[settings_at], note);
+            terminal_printf(stderr, "talvin-check: %s: %s\n", argv[settings_at], note);
             return 2;
         }
     }

@@ -1,11 +1,14 @@
 // The terminal's character set on POSIX: the locale's (LC_ALL, LC_CTYPE,
-// LANG), decoded by the C library in a locale object of its own, so that
-// nothing else in the process reads text by the locale.
+// LANG), decoded by the C library. The locale is taken only for each
+// question and given back at once: nothing else in the tools reads text by
+// the locale. (A locale object of its own, newlocale, leaks in the C library
+// when LOCPATH names the locale.)
 #include "platform/terminal_set.h"
 
 #include <langinfo.h>
 #include <limits.h>
 #include <locale.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -15,15 +18,25 @@ namespace {
 
 enum Set { SET_UNKNOWN, SET_UTF8, SET_LOCALE, SET_ASCII };
 Set terminal_set = SET_UNKNOWN;
-locale_t terminal_locale = (locale_t)0;
+
+// Takes the person's LC_CTYPE; false when this system lacks it. Given back
+// with give_back_locale.
+char given_locale[256];
+bool take_locale() {
+    const char* given = setlocale(LC_CTYPE, nullptr);
+    snprintf(given_locale, sizeof given_locale, "%s", given != nullptr ? given : "C");
+    return setlocale(LC_CTYPE, "") != nullptr;
+}
+void give_back_locale() {
+    setlocale(LC_CTYPE, given_locale);
+}
 
 Set asked_set() {
     if (terminal_set != SET_UNKNOWN) return terminal_set;
-    terminal_locale = newlocale(LC_CTYPE_MASK, "", (locale_t)0);
-    if (terminal_locale != (locale_t)0) {
-        bool utf8 = strcmp(nl_langinfo_l(CODESET, terminal_locale), "UTF-8") == 0;
-        return terminal_set = utf8 ? SET_UTF8 : SET_LOCALE;
-    }
+    bool known = take_locale();
+    bool utf8 = known && strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+    give_back_locale();
+    if (known) return terminal_set = utf8 ? SET_UTF8 : SET_LOCALE;
     // A locale this system lacks: its name still tells a UTF-8 terminal.
     // Any other set is unknown here: only ASCII is taken as characters.
     static const char* const VARIABLES[] = {"LC_ALL", "LC_CTYPE", "LANG"};
@@ -55,9 +68,9 @@ unsigned platform_terminal_decode(const unsigned char* text, uint32_t* code) {
     mbstate_t state;
     memset(&state, 0, sizeof state);
     wchar_t wide = 0;
-    locale_t given = uselocale(terminal_locale);
+    take_locale();
     size_t length = mbrtowc(&wide, (const char*)text, available, &state);
-    uselocale(given);
+    give_back_locale();
     if (length == 0 || length > available) return 1; // no character (or cut short)
     *code = (uint32_t)wide;
     return (unsigned)length;

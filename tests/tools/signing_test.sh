@@ -70,6 +70,8 @@ check "--link without a file" "$?" 2
 chmod 644 "$work/key.pem" && "$sign" --key "$work/key.pem" --public 2>&1 >/dev/null | grep -q "other accounts may read" ||
     fail "a key others may read: no warning"
 chmod 600 "$work/key.pem" && check "a key of its owner's alone" "$("$sign" --key "$work/key.pem" --public 2>&1 >/dev/null)" ""
+check "a name's control characters shown" "$("$sign" --key "$work/key.pem" "$work/"$'\e]0;x\a' 2>&1 |
+    grep -c '/\\x1B\]0;x\\x07: ')" 1
 
 # talvin-verify KEY SIGNATURE: the point and r, s in hexadecimal (openssl's in capitals).
 hex() { od -An -v -tx1 | tr -d ' \n'; }
