@@ -46,8 +46,11 @@ printf '[sample]\npath=%s\ncommand=%s\n[signed]\npath=%s\ncommand=%s\npublickey1
 printf '[launch]\r\napp=signed\r\nproduct=Sample\r\nmessages=0\r\n' >"$scratch/game.tvl"
 link=$("$root/usr/bin/talvin-sign" --key "$scratch/key.pem" --link "$scratch/game.tvl")
 { cat "$scratch/game.tvl"; printf '[identification]\r\nuser=guest\r\npassword=secret\r\n'; } >"$scratch/expected"
-printf '<!doctype html><title>Play</title><style>a{display:block;position:fixed;inset:0;font-size:60px}</style>
-<a href="%s">Play</a>\n' "$link" >"$scratch/site/index.html"
+# Its title says what the page can take: "Ready" once its first frame is
+# painted, "Clicked" once it took a click (the browser then opens the link).
+printf '<!doctype html><title>Loading</title><style>a{display:block;position:fixed;inset:0;font-size:60px}</style>
+<a href="%s">Play</a><script>requestAnimationFrame(() => setTimeout(() => document.title = "Ready"));
+addEventListener("click", () => document.title = "Clicked", true);</script>\n' "$link" >"$scratch/site/index.html"
 start_group server python3 -m http.server --bind 127.0.0.1 --directory "$scratch/site" 0 \
     >"$scratch/server.log" 2>&1
 
@@ -87,7 +90,7 @@ open_file() {
     printf '[launch]\napp=sample\n' >"$home/Downloads/$name"
     (cd "$home/Downloads" && timeout 10 "${session[@]}" "${@/@FILE/$home/Downloads/$name}") ||
         fail "$*: failed"
-    await_record "$home/record" && sleep 0.2
+    await_record "$home/record"
     check "$*: product's argument" "$(recorded "$home/record" arg)" "$home/Downloads/$name"
     check "$*: product's folder" "$(recorded "$home/record" cwd)" "$scratch/product"
     rm -f "$home/record"
@@ -96,7 +99,7 @@ open_file() {
 # folder holding the link's bytes and the block.
 launched() {
     local what=$1 record=${2:-$home/record} arg before=$failures
-    await_record "$record" && sleep 0.2
+    await_record "$record"
     arg=$(recorded "$record" arg)
     [[ $arg == "$home/run/talvin/link-"*.tvl ]] || fail "$what: the product was handed [$arg]"
     cmp -s "$arg" "$scratch/expected" || fail "$what: $arg holds $(od -c "$arg" | head -5)"
@@ -109,29 +112,33 @@ open_file gio open @FILE
 home=$scratch/home2 && session_env "$home" "$root/usr/share" "$scratch/settings"
 open_file xdg-open "$name" # relative, as Chromium does
 
-# page_window: the browser's window that shows the page.
-page_window() {
-    local id
-    for id in $(xdotool search --name Play 2>/dev/null); do
-        [[ $(xdotool getwindowname "$id") == Play* ]] && window=$id && return 0
-    done
-    return 1
+# titled PATTERN: the browser's window whose title matches PATTERN, in `window`
+# (by its process: another browser's window may not have gone yet).
+titled() {
+    window=$(xdotool search --all --pid "$browser" --name "$1" 2>/dev/null | head -1)
+    [ -n "$window" ]
 }
-# click WHAT: clicks the page's link once the browser shows it (the link
-# fills the page); a screenshot of a failure goes to ARTIFACTS.
+# click WHAT: clicks the page's link once the page is painted, and again while
+# the page took no click (a browser still starting may drop one), until 60 s.
 click() {
-    window=
-    wait_until 90 page_window || { fail "$1: the page did not show within 90 s"; return 1; }
-    sleep 2
-    timeout 5 xdotool windowfocus --sync "$window" 2>/dev/null
-    timeout 5 xdotool mousemove --sync 300 300 click 1
+    local deadline=$((SECONDS + 60)) clicks=0
+    wait_until 90 titled '^Ready' || { fail "$1: the page was not ready within 90 s"; return 1; }
+    until [ $clicks -gt 0 ] && wait_until 5 titled '^Clicked'; do
+        [ $SECONDS -lt $deadline ] || { fail "$1: the page took none of $clicks clicks"; return 1; }
+        timeout 5 xdotool windowfocus --sync "$window" 2>/dev/null
+        timeout 5 xdotool mousemove --window "$window" --sync 300 300 click 1 && clicks=$((clicks + 1))
+    done
+    [ $clicks -eq 1 ] || echo "$1: the page took click $clicks"
 }
-# browse NAME COMMAND...: the session's browser opens the page, and its link is clicked.
+# browse NAME COMMAND...: the session's browser opens the page, and its link is
+# clicked; the browser has gone before the next one starts.
 browse() {
     local browser
     start_group browser "${session[@]}" "${@:2}" "$page" >"$home/browser.log" 2>&1
-    click "$1" && launched "$1" || import -window root "$artifacts/$1.png" 2>/dev/null
+    click "$1" && launched "$1" ||
+        { import -window root "$artifacts/$1.png" 2>/dev/null; cp "$home/browser.log" "$artifacts/$1.log"; }
     kill -TERM -- "-$browser" 2>/dev/null
+    wait_until 30 eval '! kill -0 -- -$browser 2>/dev/null' || kill -KILL -- "-$browser" 2>/dev/null
 }
 wait_until 10 grep -q ' port [0-9]' "$scratch/server.log" || { fail "no web server"; finish; }
 page=http://127.0.0.1:$(sed -n 's/.* port \([0-9]*\).*/\1/p' "$scratch/server.log" | head -1)/
