@@ -7,7 +7,9 @@ source "$(dirname "$0")/../lib.sh"
 build=$1 record_product=$(realpath "$2") extension=$3 artifacts=$4
 need_tools Xvfb xdotool import convert tesseract zenity xmessage cpack dpkg-deb lintian gio xdg-open \
     python3 desktop-file-validate update-mime-database update-desktop-database
-policy=/etc/chromium/policies/managed/talvin-links-test.json
+# Chromium reads every file here: each run has its own, and all say the same
+# (any port of 127.0.0.1), so that runs at once never take one another's away.
+policy=/etc/chromium/policies/managed/talvin-test-$$.json
 trap 'rm -f "$policy"; cleanup' EXIT
 mkdir -p "$artifacts" "$scratch/settings" "$scratch/only-xmessage" "$scratch/product" "$scratch/site"
 ln -s "$(command -v xmessage)" "$scratch/only-xmessage/xmessage"
@@ -159,7 +161,7 @@ else
 fi
 if command -v chromium >/dev/null && mkdir -p "$(dirname "$policy")" 2>/dev/null &&
     printf '{"AutoLaunchProtocolsFromOrigins": [{"protocol": "talvin", "allowed_origins": ["%s"]}]}\n' \
-        "${page%/}" >"$policy"; then
+        "${page%:*}" >"$policy"; then
     home=$scratch/chromium
     session_env "$home" "$root/usr/share" "$scratch/settings"
     browse chromium chromium --no-sandbox --disable-gpu --disable-quic --no-first-run \
