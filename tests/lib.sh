@@ -55,11 +55,12 @@ make_wine_prefix() {
     timeout 180 wineboot -i </dev/null >/dev/null 2>&1 && timeout 60 wineserver -w
 }
 
-# start_xvfb: a private X server; exports DISPLAY.
+# start_xvfb: a private X server; exports DISPLAY. It never resets: a server
+# that resets when its last client leaves refuses whoever connects meanwhile.
 start_xvfb() {
     local xvfb
     : >"$scratch/display"
-    start_group xvfb Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$scratch/display" 2>/dev/null
+    start_group xvfb Xvfb -displayfd 3 -noreset -screen 0 800x600x24 -nolisten tcp 3>"$scratch/display" 2>/dev/null
     wait_until 10 grep -q '^[0-9]' "$scratch/display" || { fail "Xvfb did not start"; finish; }
     export DISPLAY=":$(cat "$scratch/display")"
     unset WAYLAND_DISPLAY
