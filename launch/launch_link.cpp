@@ -148,4 +148,5 @@ void launch_from_link(platform_window owner, const char* system_dir, const char*
         return;
     }
     run_layered_launch(owner, system_dir, settings_dir, path);
+    platform_forget_link_file(path);
 }

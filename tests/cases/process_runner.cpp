@@ -411,6 +411,9 @@ std::string runner_run(const Case& c, CaseTree& tree, Places* places, const Expe
         {"HOME", places->dir + "/home"},
         {"LC_ALL", locale},
         {"XDG_RUNTIME_DIR", tree.root() + "/run"},
+        // The link's file is looked at after the launch (the desktop test
+        // holds its removal a while later).
+        {"TALVIN_TEST_LINK_KEEP", "sweep"},
         {"LAUNCHER_TEST_RECORD", wine_prefix ? windows_name(rec) : rec}};
     if (wine_prefix != nullptr && !checking) env["WINEDEBUG"] = "+relay"; // MessageBoxA: see main
     if (!locale_dir.empty()) env["LOCPATH"] = locale_dir;

@@ -208,4 +208,13 @@ wait "${twice[@]}"
 for n in 1 2; do launched "twice, $n" "$home/record$n"; done
 check "twice: files" "$(ls "$home/run/talvin" | wc -l)" 2
 check "twice: boxes" "$(cat "$home/err")" ""
+# A link's file goes once the product has had time to read it (a minute; 5 s
+# here), though the launcher ended at once; another file of the folder stays.
+touch "$home/run/talvin/notes"
+XDG_RUNTIME_DIR="$home/run" WINDIR="$scratch/settings" LAUNCHER_TEST_RECORD="$home/record3" \
+    TALVIN_TEST_LINK_KEEP=5 "$root/usr/bin/talvin-launcher" "$link"
+launched "kept a while" "$home/record3"
+kept=$(recorded "$home/record3" arg)
+wait_until 10 test ! -e "$kept" || fail "the link's file is left after its time"
+check "files after the time (the two above and notes)" "$(ls "$home/run/talvin" | wc -l)" 3
 finish
