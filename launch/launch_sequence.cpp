@@ -236,7 +236,9 @@ void launch_with_settings(platform_window owner, const char* system_dir, const c
         report_no_settings(owner, own);
         return;
     }
-    if (!system_read && settings != SETTINGS_READ) {
+    // A file opened but not read to its end counts as one that could not be
+    // opened, even beside one that could: its first lines may have been read.
+    if (section_file_unread || (!system_read && settings != SETTINGS_READ)) {
         report_no_settings(owner, box);
         return;
     }
@@ -269,6 +271,7 @@ void run_launch(platform_window owner, const char* settings_dir, char* launch_pa
 void run_layered_launch(platform_window owner, const char* system_dir, const char* settings_dir,
                         char* launch_path) {
     bad_header_boxes = 0;
+    section_file_unread = false;
     unquote(launch_path);
 
     // The path goes to the product as one quoted argument; a name that would

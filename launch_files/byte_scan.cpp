@@ -82,7 +82,10 @@ void refill(TextStream* s) {
     long n = platform_read(s->file, s->chunk + kept, READ_CHUNK_CAP - kept);
     if (s->keeper != nullptr) keep_bytes(s->keeper, s->chunk + kept, n);
     if (n <= 0) {
-        s->at_end = true; // a read error ends the file like its end
+        // A file that could not be read to its end is not acted on: what
+        // follows the error might have changed every setting read so far.
+        s->at_end = true;
+        s->failed = n < 0;
         return;
     }
     const unsigned char* z = (const unsigned char*)memchr(s->chunk + kept, CTRL_Z, (size_t)n);

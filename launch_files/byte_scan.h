@@ -21,7 +21,7 @@ enum {
 static_assert(READ_CHUNK_CAP > LINE_MAX_CHARS + 1, "a cut line and more must fit the chunk");
 
 // A file open for reading as text: CR LF reaches the reader as LF, a lone CR
-// stays, the first Ctrl-Z ends the file, and a read error looks like the end.
+// stays, the first Ctrl-Z ends the file, and a read error ends it as failed.
 // All zero is a stream not yet read from (with `file` set).
 struct SignatureKeeper;
 
@@ -31,7 +31,7 @@ struct TextStream {
     unsigned pos;            // the next unread byte of `chunk`
     unsigned len;            // the bytes of `chunk` read and before any Ctrl-Z
     bool at_end;             // nothing more is read: end of file, read error or Ctrl-Z
-    bool failed;             // a working buffer could not be obtained
+    bool failed;             // a read failed, or a working buffer could not be obtained
     // A Ctrl-Z ended the data read, not yet told to the observer: 1, or 2
     // when bytes followed it.
     unsigned char ctrl_z;

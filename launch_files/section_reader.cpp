@@ -7,6 +7,7 @@
 char line_buffer[LINE_BUFFER_CAP];
 bool line_pushed_back = false;
 unsigned bad_header_boxes = 0;
+bool section_file_unread = false;
 const LaunchObserver* launch_observer = nullptr;
 
 namespace {
@@ -232,6 +233,10 @@ int parse_section_file(platform_window owner, const char* path, SettingSource so
         file = source == SOURCE_SETTINGS_FILE
                    ? platform_open_settings_file(path, refused, refused_capacity)
                    : platform_open_for_reading(path);
+    // A file that is there but cannot be opened is not passed over as missing.
+    if (line == nullptr || message == nullptr ||
+        (file == PLATFORM_NO_FILE && !platform_open_found_nothing()))
+        section_file_unread = true;
     if (launch_observer != nullptr) launch_observer->file(path, source, file != PLATFORM_NO_FILE);
     if (file != PLATFORM_NO_FILE) {
         // The stream's read chunk is working memory too.
@@ -265,6 +270,7 @@ int parse_section_file(platform_window owner, const char* path, SettingSource so
             result = stream->failed ? 0 : 1;
             platform_give_memory(stream);
         }
+        if (result == 0) section_file_unread = true;
         if (kept != nullptr && result == 1)
             *kept = file;
         else

@@ -26,6 +26,13 @@ extern bool line_pushed_back;
 // sets it to 0 before its first file.
 extern unsigned bad_header_boxes;
 
+// Set when a file is there but could not be opened, or was opened but could
+// not be read to its end (a read error), or a working buffer could not be
+// had: what was read may have changed the settings, and a settings file
+// passed over would leave the other's lines alone, so the launch must go no
+// further. A run sets it to false before its first file.
+extern bool section_file_unread;
+
 // Copies the next line (at most LINE_MAX_CHARS characters, its line feed
 // kept) into `dest`, a buffer of LINE_BUFFER_CAP bytes, and returns `dest`;
 // returns null at the end of the file, leaving `dest` untouched.
@@ -40,9 +47,10 @@ void parse_section_body(const char* section, TextStream* stream, SettingSource s
 
 struct SignatureKeeper;
 
-// Reads the whole file at `path`. Returns 1 when it could be opened and read,
-// whatever it held, and 0 when it cannot be opened (or a working buffer
-// could not be had). A header without ']' is reported in a message box owned
+// Reads the whole file at `path`. Returns 1 when it could be opened and read
+// to its end, whatever it held, and 0 when it cannot be opened, a read
+// failed or a working buffer could not be had (these last two also set
+// section_file_unread). A header without ']' is reported in a message box owned
 // by `owner` (while bad_header_boxes allows), and reading goes on. With
 // `kept`, a file read (1) is left open and handed back there, for the caller
 // to close; else it is PLATFORM_NO_FILE. With `keeper`, every byte read is

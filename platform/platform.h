@@ -113,6 +113,12 @@ platform_file platform_open_settings_file(const char* path, char* why = nullptr,
 int platform_others_could_change(platform_file file, const char* path, unsigned fix_mode, char* why,
                                  unsigned why_capacity);
 
+// After platform_open_for_reading or platform_open_settings_file failed: 1
+// when the file is not there or was refused as those say, 0 when it is there
+// but could not be opened (no leave, a read error, no memory): a file that
+// cannot be read, which is not passed over as if it were missing.
+int platform_open_found_nothing(void);
+
 // Reads up to `capacity` bytes; returns the count, 0 at the end of the file
 // and -1 on a read error.
 long platform_read(platform_file file, void* dest, unsigned capacity);

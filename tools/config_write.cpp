@@ -59,14 +59,15 @@ struct Buffers {
     char text[CONFIG_TEXT_CAP];
 };
 
-// The whole file, or -1 when it is larger than CONFIG_FILE_CAP or cannot be read.
+// The whole file, -1 when it is larger than CONFIG_FILE_CAP, -2 when it
+// cannot be read.
 long read_whole(platform_file file, char* dest) {
     size_t size = 0;
     long n;
     while (size <= CONFIG_FILE_CAP &&
            (n = platform_read(file, dest + size, (unsigned)(CONFIG_FILE_CAP + 1 - size))) > 0)
         size += (size_t)n;
-    return n < 0 || size > CONFIG_FILE_CAP ? -1 : (long)size;
+    return n < 0 ? -2 : size > CONFIG_FILE_CAP ? -1 : (long)size;
 }
 
 // 1 when the file at `path` holds exactly `old`: nobody changed it meanwhile.
@@ -223,8 +224,10 @@ int attempt(const ConfigChange& change, const char* path, Buffers* b) {
     const char* line_end =
         size >= 0 ? line_end_of(b->old, (size_t)size, platform_text_line_end()) : "\n";
     long out_size = -1;
-    if (size < 0)
-        tell(path, "cannot be read whole, or is larger than 8 MiB; nothing was changed");
+    if (size == -2)
+        tell(path, "cannot be read; nothing was changed"), status = CONFIG_WRITE_FAILED;
+    else if (size < 0)
+        tell(path, "is larger than 8 MiB; nothing was changed");
     else if (!make_text(change, line_end, b->text))
         tell(path, "the new section is too long; nothing was changed");
     else if ((out_size = edit_settings(path, b->old, (size_t)size, change.name,

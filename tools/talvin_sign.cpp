@@ -9,6 +9,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -150,6 +151,9 @@ int sign_file(EVP_PKEY* key, const char* path, bool link) {
         else if (n == 0 || errno != EINTR)
             lost = "cannot be written";
     }
+    // On the disk before the link is printed: a close that fails could
+    // otherwise leave the section in place with a failure said.
+    if (lost == nullptr && fsync(fd) != 0) lost = "cannot be written";
     if (lost == nullptr && link) {
         printf("talvin:%s\n", link_text);
         if (fflush(stdout) != 0 || ferror(stdout) != 0)
@@ -166,7 +170,7 @@ int sign_file(EVP_PKEY* key, const char* path, bool link) {
                                : "the file may end in part of a signature section");
         return 1;
     }
-    if (close(fd) != 0) return fail("cannot be written", path);
+    close(fd); // written and flushed
     return 0;
 }
 
@@ -185,6 +189,9 @@ int main(int argc, char** argv) {
                         "       talvin-sign --version\n");
         return 2;
     }
+    // A file size limit makes a write fail, which is undone, rather than
+    // ending the program part way through the section.
+    signal(SIGXFSZ, SIG_IGN);
     const char* why;
     EVP_PKEY* key = read_key(argv[2], &why);
     if (key == nullptr) return fail(why, argv[2]);

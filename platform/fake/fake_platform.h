@@ -43,7 +43,6 @@ extern std::string current_directory; // read back after a change; also joins re
 // may), too long gives what fits with the size it needs.
 extern bool read_back_given;
 extern std::string read_back;
-extern bool change_directory_fails;
 extern unsigned start_result;
 extern bool ignore_case;
 extern std::string lead_bytes;  // bytes that lead a double-byte character

@@ -19,6 +19,10 @@ void platform_append(const char* path, platform_file read, const void* data, uns
         fstat(fd, &info) == 0 &&
         ((info.st_mode & 077) == 0 || (fchmod(fd, info.st_mode & 07700) == 0 &&
                                        fstat(fd, &info) == 0 && (info.st_mode & 077) == 0));
-    if (mine_alone) write_all(fd, data, size);
+    // All or nothing: a block cut short (a full disk, a size limit) is cut
+    // back off, so that no reader takes half a block for the user's.
+    if (mine_alone && !write_all(fd, data, size) && ftruncate(fd, info.st_size) != 0) {
+        // Nothing more can be done: the launch goes on, as after any failed append.
+    }
     close(fd);
 }

@@ -44,13 +44,27 @@ const unsigned NATIVE_MACHINE = 183, NATIVE_CLASS = 2, COMPAT_MACHINE = 0;
 const unsigned NATIVE_MACHINE = 0, NATIVE_CLASS = 0, COMPAT_MACHINE = 0; // not judged
 #endif
 
+// Up to `size` bytes at `at`, read on after a short or interrupted read;
+// -1 when a read failed.
+ssize_t read_at(int fd, void* dest, size_t size, off_t at) {
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = pread(fd, (char*)dest + done, size - done, at + (off_t)done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) break;
+        done += (size_t)n;
+    }
+    return (ssize_t)done;
+}
+
 // 1 when the kernel runs 32-bit programs beside its own: built in
 // (/proc/sys/abi/vsyscall32 is there) and not turned off at boot.
 bool compat_enabled() {
     if (access("/proc/sys/abi/vsyscall32", F_OK) != 0) return false;
     char line[4096] = "";
     int fd = open("/proc/cmdline", O_RDONLY | O_CLOEXEC);
-    ssize_t n = fd >= 0 ? read(fd, line, sizeof line - 1) : -1;
+    ssize_t n = fd >= 0 ? read_at(fd, line, sizeof line - 1, 0) : -1;
     if (fd >= 0) close(fd);
     line[n > 0 ? n : 0] = '\0';
     const char* given = strstr(line, "ia32_emulation=");
@@ -136,7 +150,7 @@ int elf_error(int fd, const unsigned char* head, int bad, unsigned layout, char*
     unsigned total = size * read_number(head + (wide ? 56 : 44), 2);
     if (size != entry_size || total == 0 || total > 4096) return bad;
     unsigned char entries[4096];
-    if (pread(fd, entries, total, (off_t)table) != (ssize_t)total) return bad;
+    if (read_at(fd, entries, total, (off_t)table) != (ssize_t)total) return bad;
     if (bad != ENOEXEC) return 0; // a loader's own loader is not asked for
     for (const unsigned char* e = entries; e < entries + total; e += entry_size) {
         if (read_number(e, 4) != 3) continue; // the first PT_INTERP counts
@@ -144,7 +158,7 @@ int elf_error(int fd, const unsigned char* head, int bad, unsigned layout, char*
         memcpy(&offset, e + (wide ? 8 : 4), wide ? 8 : 4);
         unsigned length = read_number(e + (wide ? 32 : 16), wide ? 8 : 4);
         if (length < 2 || length > 4096 || length > capacity) return ENOEXEC;
-        if (pread(fd, interp, length, (off_t)offset) != (ssize_t)length) return EIO;
+        if (read_at(fd, interp, length, (off_t)offset) != (ssize_t)length) return EIO;
         if (interp[length - 1] != '\0') return ENOEXEC;
         return 0;
     }
@@ -165,7 +179,7 @@ bool read_small(const char* folder, const char* name, char* text, unsigned capac
     int fd = FITS(path, sizeof path, "%s/%s", folder, name)
                  ? open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK)
                  : -1;
-    ssize_t n = fd >= 0 ? read(fd, text, capacity - 1) : -1;
+    ssize_t n = fd >= 0 ? read_at(fd, text, capacity - 1, 0) : -1;
     if (fd >= 0) close(fd);
     text[n > 0 ? n : 0] = '\0';
     return n > 0;
@@ -285,7 +299,7 @@ int start_error(const char* program, const char* directory, char* why, unsigned 
                          who);
             return CANNOT_TELL;
         }
-        ssize_t n = read(fd, head, HEAD_SIZE);
+        ssize_t n = read_at(fd, head, HEAD_SIZE, 0);
         char name[4096]; // the interpreter
         bool preopened = false,
              registered = registered_format(path, head, name, sizeof name, &preopened);
@@ -329,7 +343,7 @@ int start_error(const char* program, const char* directory, char* why, unsigned 
                     return close(fd), CANNOT_TELL;
                 }
                 if (loader_fd >= 0) {
-                    ssize_t got = read(loader_fd, loader_head, HEAD_SIZE);
+                    ssize_t got = read_at(loader_fd, loader_head, HEAD_SIZE, 0);
                     error =
                         got < (layout == 2 ? 64 : 52) ? EIO
                         : memcmp(loader_head,

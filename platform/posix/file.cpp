@@ -12,17 +12,27 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+int found_nothing_to_read = 1;
+
 // Opens without blocking (a FIFO would wait for a writer) and checks the type
 // on the open descriptor, so the name cannot be swapped in between.
 int open_regular(const char* path, int flags) {
     int fd = open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    found_nothing_to_read = fd < 0 && (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG ||
+                               errno == ELOOP || errno == ENXIO);
     if (fd < 0) return -1;
     struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    bool looked = fstat(fd, &info) == 0;
+    if (!looked || !S_ISREG(info.st_mode)) {
+        found_nothing_to_read = looked; // not a file to read
         close(fd);
         return -1;
     }
     return fd;
+}
+
+int platform_open_found_nothing(void) {
+    return found_nothing_to_read;
 }
 
 bool same_file(const struct stat& a, const struct stat& b) {
@@ -103,9 +113,10 @@ int search_path(const char* name, int (*attempt)(const char* candidate, void* co
 }
 
 bool write_all(int fd, const void* data, size_t size) {
-    struct sigaction ignore = {}, previous;
+    struct sigaction ignore = {}, previous_pipe, previous_size;
     ignore.sa_handler = SIG_IGN;
-    sigaction(SIGPIPE, &ignore, &previous);
+    sigaction(SIGPIPE, &ignore, &previous_pipe);
+    sigaction(SIGXFSZ, &ignore, &previous_size);
     const char* p = (const char*)data;
     while (size > 0) {
         ssize_t n = write(fd, p, size);
@@ -114,7 +125,8 @@ bool write_all(int fd, const void* data, size_t size) {
         p += n;
         size -= (size_t)n;
     }
-    sigaction(SIGPIPE, &previous, nullptr);
+    sigaction(SIGXFSZ, &previous_size, nullptr);
+    sigaction(SIGPIPE, &previous_pipe, nullptr);
     return size == 0;
 }
 

@@ -14,6 +14,11 @@
 // FIFO would wait for a writer); returns the descriptor or -1.
 int open_regular(const char* path, int flags);
 
+// Set by open_regular: 1 when there was nothing to read (no file, or not a
+// regular file; a refusal sets it too), 0 when a file is there but could not
+// be opened. platform_open_found_nothing returns it.
+extern int found_nothing_to_read;
+
 // 1 when `a` and `b` describe the very same file: device and inode.
 bool same_file(const struct stat& a, const struct stat& b);
 
@@ -36,9 +41,11 @@ int search_path(const char* name, int (*attempt)(const char* candidate, void* co
                 void* context, char found[4096]);
 
 // Writes all `size` bytes of `data` to `fd`; false when a write failed. A
-// reader that has gone (a closed terminal, a helper that exits early) must
-// not end the launcher: SIGPIPE is ignored while writing, then the
-// disposition the launcher was given is put back for the product to inherit.
+// reader that has gone (a closed terminal, a helper that exits early) or a
+// file size limit must not end the program before it can undo a part
+// written: SIGPIPE and SIGXFSZ are ignored while writing (a write past the
+// limit then fails with EFBIG), then the dispositions the program was given
+// are put back for the product to inherit.
 bool write_all(int fd, const void* data, size_t size);
 
 // Puts SIGCHLD at its default while the launcher starts and waits for a

@@ -12,7 +12,11 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; i++)
         size += strlen(argv[i]) + 1;
     char* arguments = (char*)malloc(size);
-    if (arguments == nullptr) return 0;
+    if (arguments == nullptr) {
+        // Without the text there is no file to read: said as for any such.
+        launch_from_argument_text(nullptr, "");
+        return 0;
+    }
     char* end = arguments;
     for (int i = 1; i < argc; i++) {
         if (i > 1) *end++ = ' ';

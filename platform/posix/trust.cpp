@@ -288,6 +288,7 @@ platform_file platform_open_settings_file(const char* path, char* why, unsigned 
     if (platform_others_could_change((platform_file)fd, path, shared ? 0644 : 0600, why,
                                      why_capacity) == 0)
         return (platform_file)fd;
+    found_nothing_to_read = 1; // refused, as the caller says, not failed
     close(fd);
     return PLATFORM_NO_FILE;
 }

@@ -8,7 +8,15 @@ void platform_append(const char* path, platform_file read, const void* data, uns
     const char* why;
     HANDLE file = open_for_append(path, read, &why);
     if (file == INVALID_HANDLE_VALUE) return;
+    // All or nothing: a block cut short (a full disk, a quota) is cut back
+    // off, so that no reader takes half a block for the user's. The offset
+    // all ones writes at the file's end at the moment of the write.
+    LARGE_INTEGER before;
+    bool sized = GetFileSizeEx(file, &before) != 0;
+    OVERLAPPED at_end = {};
+    at_end.Offset = at_end.OffsetHigh = 0xFFFFFFFF;
     DWORD written = 0;
-    WriteFile(file, data, size, &written, nullptr);
+    bool whole = WriteFile(file, data, size, &written, &at_end) && written == size;
+    if (!whole && sized && SetFilePointerEx(file, before, nullptr, FILE_BEGIN)) SetEndOfFile(file);
     CloseHandle(file);
 }

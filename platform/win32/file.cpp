@@ -7,9 +7,24 @@
 
 #include <windows.h>
 
+namespace {
+// Whether the last open of a file found nothing to read.
+int found_nothing = 1;
+} // namespace
+
 HANDLE open_disk_file(const char* path, DWORD access, DWORD disposition) {
     HANDLE file = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    found_nothing = file != INVALID_HANDLE_VALUE || error == ERROR_FILE_NOT_FOUND ||
+                    error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME ||
+                    error == ERROR_BAD_NETPATH || error == ERROR_FILENAME_EXCED_RANGE;
+    // A folder cannot be opened as a file: there is no file to read.
+    if (error == ERROR_ACCESS_DENIED) {
+        DWORD attributes = GetFileAttributesA(path);
+        found_nothing = attributes != INVALID_FILE_ATTRIBUTES &&
+                        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
     if (file == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
     if (GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
@@ -29,8 +44,9 @@ bool same_file(HANDLE a, HANDLE b) {
 // delete: no other account can remove or rename it meanwhile. A link is
 // followed, and the file it names must be that one.
 HANDLE open_for_append(const char* path, platform_file read, const char** why) {
-    // FILE_APPEND_DATA alone sends every write to the file's current end.
-    HANDLE file = open_disk_file(path, FILE_APPEND_DATA, OPEN_EXISTING);
+    // Writing is to the file's current end (see platform_append); leave to
+    // write data too, so that a block cut short can be cut back off.
+    HANDLE file = open_disk_file(path, FILE_APPEND_DATA | FILE_WRITE_DATA, OPEN_EXISTING);
     if (file == INVALID_HANDLE_VALUE) {
         *why = "it is gone, or cannot be opened for writing";
         return INVALID_HANDLE_VALUE;
@@ -50,6 +66,10 @@ long platform_read(platform_file file, void* dest, unsigned capacity) {
     DWORD count = 0;
     if (!ReadFile((HANDLE)file, dest, capacity, &count, nullptr)) return -1;
     return (long)count;
+}
+
+int platform_open_found_nothing(void) {
+    return found_nothing;
 }
 
 void platform_close(platform_file file) {

@@ -27,7 +27,8 @@ namespace {
 
 const std::set<std::string> SINGLE = {"launch", "ini",     "args",  "start",    "cwd",
                                       "append", "only",    "name",  "stderr",   "signature",
-                                      "exit",   "sigchld", "stdin", "codepage", "rights"};
+                                      "exit",   "sigchld", "stdin", "codepage", "rights",
+                                      "faults"};
 const std::set<std::string> MULTI = {"env",   "box",    "arg",  "says",
                                      "whole", "option", "link", "gone"};
 const std::set<std::string> TWO_PART = {"file", "mode",  "fake",  "setenv", "field", "special",
@@ -302,7 +303,7 @@ CaseTree::~CaseTree() {
         close(fd);
     for (const std::string& path : outside_)
         unlink(path.c_str());
-    for (const char* output : {".out", ".err", ".rec"}) // a process runner's, beside the folder
+    for (const char* output : {".out", ".err", ".rec", ".log"}) // a process runner's, beside it
         unlink((root_ + output).c_str());
     std::error_code ignored;
     for (const auto& entry : fs::recursive_directory_iterator(root_, ignored))
@@ -487,6 +488,9 @@ void CaseTree::check(const Expected& e, std::vector<std::string>* failures,
     }
     for (const auto& [path, value] : after) {
         auto was = expected.find(path);
+        // A private folder made for a link whose file was not kept is harmless.
+        if (was == expected.end() && link_play_ && !keeps && value == "16832 ")
+            continue;
         if (was == expected.end())
             failures->push_back("created " + path);
         else if (was->second != value)
@@ -581,13 +585,18 @@ int play_cases(const char* runner, const std::vector<Case>& plays, int failed) {
 
 int play_case_files(const char* runner, int count, char** files) {
     int failed = 0;
+    std::vector<Case> plays = cases_to_play(runner, count, files, &failed);
+    return play_cases(runner, plays, failed);
+}
+
+std::vector<Case> cases_to_play(const char* runner, int count, char** files, int* failed) {
     std::vector<Case> plays;
     for (int i = 0; i < count; i++) {
         std::vector<Case> cases;
         std::string error;
         // A runner may change its current folder: the case files are named from here.
         if (!read_case_file(fs::absolute(files[i]).string(), &cases, &error))
-            printf("%s\n", error.c_str()), failed++;
+            printf("%s\n", error.c_str()), (*failed)++;
         // Each `link` plays the case once more, its launch file given as that
         // link; `args` that name its base64url is played as a link only.
         for (const Case& c : cases) {
@@ -606,5 +615,5 @@ int play_case_files(const char* runner, int count, char** files) {
                 if (play.runs_on(runner) && case_selected(play)) plays.push_back(play);
         }
     }
-    return play_cases(runner, plays, failed);
+    return plays;
 }

@@ -120,6 +120,9 @@ void expect(std::vector<std::string>* failures, const std::string& what, const s
 // tree through this runner's part (below); prints the failures (`failed`
 // more) and the totals, and returns the exit status.
 int play_case_files(const char* runner, int count, char** files);
+// The cases of `files` meant for `runner` (each link a play of its own);
+// `failed` counts the files that cannot be read.
+std::vector<Case> cases_to_play(const char* runner, int count, char** files, int* failed);
 int play_cases(const char* runner, const std::vector<Case>& plays, int failed);
 // Plays case `c`; returns what went wrong.
 std::vector<std::string> play_case(const Case& c);

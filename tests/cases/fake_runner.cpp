@@ -37,7 +37,6 @@ bool set_answer(const std::string& name, const std::string& value) {
     if (name == "start_result") return fake::start_result = (unsigned)atoi(value.c_str()), true;
     if (name == "fail_memory_at") return fake::fail_memory_at = atol(value.c_str()), true;
     if (name == "ignore_case") return fake::ignore_case = on, true;
-    if (name == "change_directory_fails") return fake::change_directory_fails = on, true;
     if (name == "no_windows_directory") return fake::windows_directory_fails = on, true;
     if (name == "crypto_unavailable") return fake::crypto_unavailable = on, true;
     return false;

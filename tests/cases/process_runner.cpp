@@ -36,6 +36,19 @@ bool sigchld_ignored;    // `sigchld ignored`: the program starts with SIGCHLD i
 bool stdin_closed;       // `stdin closed`: it starts without a standard input
 bool rights_dropped;     // `rights dropped`: root's right to read every file is not passed on
 
+// --faults SHIM: the cases marked `faults`, each played once clean and then
+// once for each call of the program that can fail, failing in each way it
+// can (tests/faults/fault_shim.c; docs/testing.md, "Faults").
+const char* fault_shim;
+char fault_kind;          // 0: the clean play, which logs the calls
+long fault_at;            // the call that fails
+std::string fault_call;   // the log's line of the call that failed
+struct Outcome {          // what the clean play gave
+    int status;
+    bool appended;
+    std::string boxes, args, json, append, log;
+} clean;
+
 // Wine's drive Z: is the root.
 std::string windows_name(std::string path) {
     std::replace(path.begin(), path.end(), '/', '\\');
@@ -419,6 +432,16 @@ std::string runner_run(const Case& c, CaseTree& tree, Places* places, const Expe
     if (!locale_dir.empty()) env["LOCPATH"] = locale_dir;
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "LAUNCHER_WINE"})
         if (getenv(name) != nullptr) env[name] = getenv(name);
+    if (fault_shim != nullptr) {
+        env["LD_PRELOAD"] = fault_shim;
+        env["FAULT_LOG"] = tree.root() + ".log";
+        env["FAULT_KIND"] = std::string(1, fault_kind);
+        env["FAULT_AT"] = std::to_string(fault_at);
+        env["TMPDIR"] = tree.root(); // a scratch file left behind is seen
+        // The shim comes before the sanitizer's runtime, to see the program's calls.
+        env["ASAN_OPTIONS"] = "verify_asan_link_order=0:" + env["ASAN_OPTIONS"];
+        unlink(env["FAULT_LOG"].c_str());
+    }
     for (const std::string& entry : e.env) {
         size_t equals = entry.find('=');
         if (equals == std::string::npos)
@@ -439,6 +462,7 @@ std::string runner_run(const Case& c, CaseTree& tree, Places* places, const Expe
     // A link's file of an earlier case would be taken for this one's.
     for (const std::string& file : wine_prefix ? wine_link_files() : std::vector<std::string>())
         unlink(file.c_str());
+    if (fault_shim != nullptr) launch_before = read_file(places->launch);
     exit_status = run(argv, entries, tree.root(), failures);
     json = read_file(tree.root() + ".out");
     if (checking && (!e.says.empty() || !e.wholes.empty())) {
@@ -500,10 +524,76 @@ void compare_agreement(const Case& c, const std::string& err, const std::string&
 
 } // namespace
 
+namespace {
+
+// `text` with the case's folder, which each play makes anew, named $DIR, and
+// names made of the time and process (a link's file, the checker's scratch) cut.
+std::string in_place(std::string text, const CaseTree& tree) {
+    for (size_t at; (at = text.find(tree.root())) != std::string::npos;)
+        text.replace(at, tree.root().size(), "$DIR");
+    // A link's file is named from the time and the process.
+    for (const std::string name : {"/link-", "/talvin-check."})
+        for (size_t at = 0; (at = text.find(name, at)) != std::string::npos; at += name.size())
+            text.replace(at + name.size(), std::min<size_t>(6, text.size() - at - name.size()), "*");
+    return text;
+}
+
+// A play with one call failing, held to the clean play's outcome: no crash
+// or sanitizer report; a whole block or none; the clean start or none, and
+// then a box; a file whose read failed is never acted on; a short read or
+// write, or one interrupted, changes nothing.
+bool compare_fault(const CaseTree& tree, const Places& places, std::string err,
+                   const std::string& record, Expected* e, std::vector<std::string>* failures) {
+    std::string log = read_file(tree.root() + ".log");
+    err = in_place(err, tree);
+    json = in_place(json, tree);
+    size_t mark = log.find(" !");
+    fault_call = mark == std::string::npos ? "" : log.substr(mark + 2, log.find('\n', mark) - mark - 2);
+    std::string function = fault_call.substr(0, fault_call.find(' '));
+    std::string path = fault_call.substr(fault_call.find(' ') + 1);
+    bool plain_io = function == "read" || function == "pread" || function == "write";
+    bool unseen = plain_io && (fault_kind == 't' || fault_kind == 'r' || fault_kind == 'w');
+    bool unread = fault_kind == 'i' && function != "write" && plain_io &&
+                  (path == places.launch || path.find("/link-") != std::string::npos ||
+                   path.find("talvin.ini") != std::string::npos);
+    if (!WIFEXITED(exit_status) || WEXITSTATUS(exit_status) > (checking ? 2 : 0))
+        failures->push_back("exit status " + std::to_string(exit_status));
+    for (const char* report : {"Sanitizer", "runtime error"})
+        if (err.find(report) != std::string::npos) failures->push_back("a sanitizer report");
+    if (checking) {
+        e->appends = false;
+        bool same = json == clean.json && exit_status == clean.status;
+        if (unseen && !same) failures->push_back("a short or interrupted call changed the report");
+        // Its report may say what it could not look at; the start it foretells is the launcher's.
+        std::string start = json_member(json, "start.command_line");
+        if (exit_status == 0 && start != json_member(clean.json, "start.command_line"))
+            failures->push_back("another start foretold: " + start);
+        return false;
+    }
+    std::string stored = tree.stored_file();
+    std::string file = read_file(stored.empty() ? places.launch : stored);
+    bool appended = file.size() > (stored.empty() ? launch_before : tree.link_bytes()).size();
+    std::string args = in_place(recorded(record, "arg"), tree);
+    if (unseen && (err != clean.boxes || args != clean.args || appended != clean.appended))
+        failures->push_back("a short or interrupted call changed the outcome");
+    if (!record.empty() && (args != clean.args || err != clean.boxes))
+        failures->push_back("started with " + visible(args) + " after " + visible(err));
+    if (record.empty() && !clean.args.empty() && err == clean.boxes)
+        failures->push_back("nothing started, and no box said why");
+    if (unread && (!record.empty() || appended))
+        failures->push_back("a file not read whole was acted on");
+    e->appends = appended;
+    e->append = appended ? clean.append : "";
+    return !stored.empty() || tree.link_text().empty();
+}
+
+} // namespace
+
 bool runner_compare(const Case& c, const CaseTree& tree, const Places& places, Expected* e,
                     std::vector<std::string>* failures) {
     std::string out = read_file(tree.root() + ".out"), err = read_file(tree.root() + ".err");
     std::string rec = tree.root() + ".rec", record = read_file(rec);
+    if (fault_kind != 0) return compare_fault(tree, places, err, record, e, failures);
     if (agree_checker != nullptr) {
         compare_agreement(c, err, record, places, e, failures);
         return true;
@@ -558,8 +648,57 @@ bool runner_compare(const Case& c, const CaseTree& tree, const Places& places, E
         unlink(wine_stored.c_str());
         wine_stored.clear();
     }
+    if (fault_shim != nullptr)
+        clean = {exit_status,
+                 e->appends,
+                 in_place(err, tree),
+                 in_place(recorded(record, "arg"), tree),
+                 in_place(json, tree),
+                 e->append,
+                 read_file(tree.root() + ".log")};
     return !checking && wine_prefix == nullptr;
 }
+
+namespace {
+
+// The cases marked `faults`: each played clean, then once for each call of
+// its log that can fail in each way (a letter of the log's second word).
+int fault_run(int count, char** files) {
+    int failed = 0;
+    long plays = 0, calls = 0;
+    std::vector<Case> cases = cases_to_play(checking ? "check" : "posix", count, files, &failed);
+    for (const Case& c : cases) {
+        if (!c.has("faults")) continue;
+        fault_kind = 0;
+        std::vector<std::string> failures = play_case(c);
+        plays++;
+        std::map<char, long> can;
+        std::istringstream log(clean.log);
+        for (std::string number, kinds, rest; log >> number >> kinds && std::getline(log, rest);
+             calls++)
+            for (char kind : kinds)
+                can[kind]++;
+        for (const auto& [kind, total] : can) {
+            for (long at = 1; at <= total; at++, plays++) {
+                fault_kind = kind, fault_at = at;
+                for (const std::string& failure : play_case(c))
+                    failures.push_back(std::string("fault ") + kind + " at call " +
+                                       std::to_string(at) + " (" + fault_call + "): " + failure);
+            }
+        }
+        fault_kind = 0;
+        if (failures.empty()) continue;
+        failed++;
+        printf("FAIL %s: %s\n", c.where.c_str(), c.name.c_str());
+        for (const std::string& failure : failures)
+            printf("  %s\n", failure.c_str());
+    }
+    printf("faults (%s): %ld calls that can fail, %ld plays, %d cases failed\n",
+           checking ? "check" : "posix", calls, plays, failed);
+    return failed == 0 ? 0 : 1;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     int agree_count = 0;
@@ -568,6 +707,9 @@ int main(int argc, char** argv) {
             agree_checker = realpath(argv[2], nullptr);
             agree_count = atoi(argv[3]);
             argc -= 2, argv += 2;
+        } else if (strcmp(argv[1], "--faults") == 0 && argc > 2) {
+            fault_shim = realpath(argv[2], nullptr);
+            argc--, argv++;
         } else if (strcmp(argv[1], "--check") == 0) {
             checking = true;
         } else if (strcmp(argv[1], "--wine") == 0 && argc > 2) {
@@ -599,5 +741,6 @@ int main(int argc, char** argv) {
     // Programs the launcher starts become this process's children when it ends.
     prctl(PR_SET_CHILD_SUBREAPER, 1);
     if (agree_checker != nullptr) return agree_run(agree_count);
+    if (fault_shim != nullptr) return fault_run(argc - 3, argv + 3);
     return play_case_files(checking ? "check" : "posix", argc - 3, argv + 3);
 }

@@ -125,21 +125,4 @@ else
     echo "skipped: root writing for a user needs root and two accounts made by useradd"
 fi
 
-# A filesystem whose room or writing ends mid-write.
-mnt=$scratch/mnt
-mkdir "$mnt"
-if [ "$(id -u)" = 0 ] && mount -t tmpfs -o size=64k tmpfs "$mnt" 2>/dev/null; then
-    { printf '%s' "$old"; head -c 40000 /dev/zero | tr '\0' ';'; } >"$mnt/talvin.ini"
-    chmod 600 "$mnt/talvin.ini" && cp "$mnt/talvin.ini" "$scratch/before"
-    "$config" --file "$mnt/talvin.ini" set a --command /bin/true 2>/dev/null
-    check "full filesystem: status" "$?" 1
-    cmp -s "$mnt/talvin.ini" "$scratch/before" || fail "full filesystem: the file changed"
-    check "full filesystem: files left" "$(ls -A "$mnt")" talvin.ini
-    mount -o remount,ro "$mnt" && "$config" --file "$mnt/talvin.ini" set a --command /bin/true 2>/dev/null
-    check "read-only filesystem: status" "$?" 1
-    cmp -s "$mnt/talvin.ini" "$scratch/before" || fail "read-only filesystem: the file changed"
-    umount "$mnt"
-else
-    echo "skipped: the full and read-only filesystems need root and tmpfs"
-fi
 finish
