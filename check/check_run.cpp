@@ -4,12 +4,23 @@
 #include "launch/launch_sequence.h"
 #include "launch_files/launch_settings.h"
 #include "launch_files/launch_signature.h"
+#include "launch_files/section_reader.h"
 #include "launch/command_line_split.h"
 
 #include <stdio.h>
 #include <string.h>
 
 namespace {
+
+// Why file `file` of the report could not be read: the launcher takes a file
+// it opened but could not read to its end as one it cannot open.
+void why_unread(int file, int settings, char* reason, unsigned capacity) {
+    if (check_report.opened[file])
+        check_format(reason, capacity,
+                     "a read failed before its end (or no working memory was left)");
+    else
+        check_why_unopened(check_report.files[file], settings, reason, capacity);
+}
 
 void explain_launch_file(const CheckRun* run, char* why) {
     const CheckReport& r = check_report;
@@ -19,9 +30,9 @@ void explain_launch_file(const CheckRun* run, char* why) {
         check_format(why, CHECK_WHY_CAP, "no launch file was named");
     } else if (r.tried[CHECK_FILE_LAUNCH]) {
         char reason[CHECK_WHY_CAP];
-        check_why_unopened(r.files[CHECK_FILE_LAUNCH], 0, reason, sizeof reason);
-        check_format(why, CHECK_WHY_CAP, "%s cannot be opened: %s", r.files[CHECK_FILE_LAUNCH],
-                     reason);
+        why_unread(CHECK_FILE_LAUNCH, 0, reason, sizeof reason);
+        check_format(why, CHECK_WHY_CAP, "%s cannot be %s: %s", r.files[CHECK_FILE_LAUNCH],
+                     r.opened[CHECK_FILE_LAUNCH] ? "read" : "opened", reason);
     } else if (strlen(run->argument) >= LAUNCH_PATH_CAP) {
         check_format(why, CHECK_WHY_CAP, "the launch file's path is longer than %u bytes",
                      LAUNCH_PATH_CAP - 1);
@@ -118,10 +129,9 @@ void explain_box(const CheckRun* run, const CheckBox& box, char* why) {
             check_format(why, CHECK_WHY_CAP, "%s cannot be opened: %s", own, reason);
         } else {
             char reason[CHECK_WHY_CAP], system_reason[CHECK_WHY_CAP] = "";
-            check_why_unopened(r.files[CHECK_FILE_SETTINGS], 1, reason, sizeof reason);
+            why_unread(CHECK_FILE_SETTINGS, 1, reason, sizeof reason);
             if (r.tried[CHECK_FILE_SYSTEM])
-                check_why_unopened(r.files[CHECK_FILE_SYSTEM], 1, system_reason,
-                                   sizeof system_reason);
+                why_unread(CHECK_FILE_SYSTEM, 1, system_reason, sizeof system_reason);
             check_format(why, CHECK_WHY_CAP, "%s%s%s%s%s cannot be opened: %s",
                          r.tried[CHECK_FILE_SYSTEM] ? r.files[CHECK_FILE_SYSTEM] : "",
                          r.tried[CHECK_FILE_SYSTEM] ? " cannot be opened: " : "", system_reason,
@@ -289,7 +299,10 @@ void check_run(CheckRun* run) {
             check_format(check_report.files[CHECK_FILE_SETTINGS], CHECK_PATH_CAP, "%s%c%s", dir,
                          platform_path_separator(), SETTINGS_FILE_NAME);
     }
+    // A file opened but not read to its end could not be read either.
     run->could_not_read = run->argument[0] == '\0' ||
+                          (section_file_unread &&
+                           (!r.tried[CHECK_FILE_SETTINGS] || run->settings_option != nullptr)) ||
                           (r.tried[CHECK_FILE_LAUNCH] && !r.opened[CHECK_FILE_LAUNCH]) ||
                           (run->settings_option != nullptr && !r.opened[CHECK_FILE_SETTINGS] &&
                            r.opened[CHECK_FILE_LAUNCH]);

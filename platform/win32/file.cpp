@@ -22,8 +22,8 @@ HANDLE open_disk_file(const char* path, DWORD access, DWORD disposition) {
     // A folder cannot be opened as a file: there is no file to read.
     if (error == ERROR_ACCESS_DENIED) {
         DWORD attributes = GetFileAttributesA(path);
-        found_nothing = attributes != INVALID_FILE_ATTRIBUTES &&
-                        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        found_nothing =
+            attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     }
     if (file == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
     if (GetFileType(file) != FILE_TYPE_DISK) {

@@ -25,10 +25,9 @@ std::string programs_folder;
 
 namespace {
 
-const std::set<std::string> SINGLE = {"launch", "ini",     "args",  "start",    "cwd",
-                                      "append", "only",    "name",  "stderr",   "signature",
-                                      "exit",   "sigchld", "stdin", "codepage", "rights",
-                                      "faults"};
+const std::set<std::string> SINGLE = {
+    "launch", "ini",       "args", "start",   "cwd",   "append",   "only",   "name",
+    "stderr", "signature", "exit", "sigchld", "stdin", "codepage", "rights", "faults"};
 const std::set<std::string> MULTI = {"env",   "box",    "arg",  "says",
                                      "whole", "option", "link", "gone"};
 const std::set<std::string> TWO_PART = {"file", "mode",  "fake",  "setenv", "field", "special",
@@ -489,8 +488,7 @@ void CaseTree::check(const Expected& e, std::vector<std::string>* failures,
     for (const auto& [path, value] : after) {
         auto was = expected.find(path);
         // A private folder made for a link whose file was not kept is harmless.
-        if (was == expected.end() && link_play_ && !keeps && value == "16832 ")
-            continue;
+        if (was == expected.end() && link_play_ && !keeps && value == "16832 ") continue;
         if (was == expected.end())
             failures->push_back("created " + path);
         else if (was->second != value)

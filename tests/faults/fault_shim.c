@@ -29,15 +29,14 @@
 // The faults: i EIO, s ENOSPC, f EFBIG after SIGXFSZ, t EINTR, a EACCES,
 // m ENOMEM, r a short read, w a short write.
 enum { READS = 1, WRITES, OPENS, CREATES, NAMES, LOOKS, CLOSES, SYNCS, MEMORY, STARTS, FOLDERS };
-static const char* const KINDS[] = {"",    "itr", "isftw", "iatm", "iatms", "ias",
-                                    "iam", "it",  "is",    "m",    "am",    "iam"};
+static const char* const KINDS[] = {"",   "itr", "isftw", "iam", "iams", "ias",
+                                    "im", "it",  "is",    "m",   "am",   "iam"};
 
 static uintptr_t program_low, program_high;
 static pid_t first_process;
 static int log_fd = -1;
 static char wanted_kind;
 static long wanted_at, counted;
-static int logging; // a call made while logging counts for nothing
 
 static int find_program(struct dl_phdr_info* info, size_t size, void* data) {
     (void)size, (void)data;
@@ -56,23 +55,15 @@ __attribute__((constructor)) static void start(void) {
     dl_iterate_phdr(find_program, NULL);
     first_process = getpid();
     unsetenv("LD_PRELOAD"); // the programs it starts run as they are
+    // The shim's own calls count for nothing; the log's descriptor is kept
+    // out of the program's way.
     const char* log = getenv("FAULT_LOG");
-    static int (*real_open)(const char*, int, ...);
-    real_open = (int (*)(const char*, int, ...))dlsym(RTLD_NEXT, "open");
-    if (log != NULL) log_fd = real_open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    int fd = log != NULL ? open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600) : -1;
+    log_fd = fd >= 0 ? fcntl(fd, F_DUPFD_CLOEXEC, 100) : -1;
+    if (fd >= 0) close(fd);
     const char* kind = getenv("FAULT_KIND");
     wanted_kind = kind != NULL ? kind[0] : 0;
     wanted_at = getenv("FAULT_AT") != NULL ? atol(getenv("FAULT_AT")) : 0;
-    // A program's own descriptor must not collide with the log's.
-    if (log_fd >= 0 && log_fd < 100) {
-        int moved = fcntl(log_fd, F_DUPFD_CLOEXEC, 100);
-        if (moved >= 0) {
-            static int (*real_close)(int);
-            real_close = (int (*)(int))dlsym(RTLD_NEXT, "close");
-            real_close(log_fd);
-            log_fd = moved;
-        }
-    }
 }
 
 #define REAL(name)                                                                                 \
@@ -82,28 +73,25 @@ __attribute__((constructor)) static void start(void) {
 static void note(long number, int kinds, int failed, const char* function, const char* path) {
     if (log_fd < 0) return;
     char line[600];
-    int n = snprintf(line, sizeof line, "%ld %s %s%s %s\n", number, KINDS[kinds],
-                     failed ? "!" : "", function, path != NULL ? path : "-");
-    logging = 1;
-    if (n > 0) (void)!write(log_fd, line, (size_t)(n < (int)sizeof line ? n : (int)sizeof line - 1));
-    logging = 0;
+    int n = snprintf(line, sizeof line, "%ld %s %s%s %s\n", number, KINDS[kinds], failed ? "!" : "",
+                     function, path != NULL ? path : "-");
+    if (n > 0)
+        (void)!write(log_fd, line, (size_t)(n < (int)sizeof line ? n : (int)sizeof line - 1));
 }
 
 // The path of descriptor `fd`, for the log.
 static const char* fd_path(int fd, char* dest, size_t capacity) {
     char link[64];
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    logging = 1;
     ssize_t n = readlink(link, dest, capacity - 1);
-    logging = 0;
     dest[n > 0 ? n : 0] = '\0';
     return dest;
 }
 
 // The fault this call takes (0: none). Calls of other code, of other
-// processes and of the log itself count for nothing.
+// processes count for nothing.
 static char fault(const void* from, int kinds, const char* function, const char* path) {
-    if (logging || getpid() != first_process || (uintptr_t)from < program_low ||
+    if (getpid() != first_process || (uintptr_t)from < program_low ||
         (uintptr_t)from >= program_high)
         return 0;
     const char* can = KINDS[kinds];
@@ -115,27 +103,10 @@ static char fault(const void* from, int kinds, const char* function, const char*
 }
 
 static int fail_with(char kind) {
-    switch (kind) {
-    case 'i':
-        errno = EIO;
-        break;
-    case 's':
-        errno = ENOSPC;
-        break;
-    case 'f':
-        raise(SIGXFSZ); // as the system does: the default action ends the process
-        errno = EFBIG;
-        break;
-    case 't':
-        errno = EINTR;
-        break;
-    case 'a':
-        errno = EACCES;
-        break;
-    default:
-        errno = ENOMEM;
-        break;
-    }
+    static const char letters[] = "isftam";
+    static const int errors[] = {EIO, ENOSPC, EFBIG, EINTR, EACCES, ENOMEM};
+    if (kind == 'f') raise(SIGXFSZ); // as the system does: by default it ends the process
+    errno = errors[strchr(letters, kind) - letters];
     return -1;
 }
 
@@ -149,35 +120,23 @@ static int is_file(int fd) {
     char kind = fault(__builtin_return_address(0), kinds, __func__, path);                         \
     if (kind != 0 && kind != 'r' && kind != 'w') return fail_with(kind)
 
-static int opened(const char* function, const void* from, const char* path, int flags) {
-    return fault(from, (flags & O_CREAT) ? CREATES : OPENS, function, path);
-}
-
-int open(const char* path, int flags, ...) {
-    va_list list;
-    va_start(list, flags);
-    mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(list, mode_t) : 0;
-    va_end(list);
-    char kind = opened(__func__, __builtin_return_address(0), path, flags);
-    if (kind != 0) return fail_with(kind);
-    REAL(open);
-    return real_open(path, flags, mode);
-}
-
-int openat(int folder, const char* path, int flags, ...) {
-    va_list list;
-    va_start(list, flags);
-    mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(list, mode_t) : 0;
-    va_end(list);
-    char kind = opened(__func__, __builtin_return_address(0), path, flags);
-    if (kind != 0) return fail_with(kind);
-    REAL(openat);
-    return real_openat(folder, path, flags, mode);
-}
+// open and openat: a mode only with O_CREAT or O_TMPFILE.
+#define OPEN(name, params, args)                                                                   \
+    int name params {                                                                              \
+        va_list list;                                                                              \
+        va_start(list, flags);                                                                     \
+        mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(list, mode_t) : 0;                  \
+        va_end(list);                                                                              \
+        GUARD((flags & O_CREAT) ? CREATES : OPENS, path);                                          \
+        REAL(name);                                                                                \
+        return real_##name args;                                                                   \
+    }
+OPEN(open, (const char* path, int flags, ...), (path, flags, mode))
+OPEN(openat, (int at, const char* path, int flags, ...), (at, path, flags, mode))
 
 FILE* fopen(const char* path, const char* mode) {
-    char kind = fault(__builtin_return_address(0), strchr(mode, 'r') ? OPENS : CREATES, __func__,
-                      path);
+    char kind =
+        fault(__builtin_return_address(0), strchr(mode, 'r') ? OPENS : CREATES, __func__, path);
     if (kind != 0) return fail_with(kind), (FILE*)NULL;
     REAL(fopen);
     return real_fopen(path, mode);
@@ -205,9 +164,8 @@ ssize_t pread(int fd, void* dest, size_t size, off_t at) {
 
 size_t fread(void* dest, size_t size, size_t count, FILE* stream) {
     char path[512];
-    if (is_file(fileno(stream)) &&
-        fault(__builtin_return_address(0), READS, __func__,
-              fd_path(fileno(stream), path, sizeof path)) == 'i') {
+    if (is_file(fileno(stream)) && fault(__builtin_return_address(0), READS, __func__,
+                                         fd_path(fileno(stream), path, sizeof path)) == 'i') {
         // As the C library marks a stream whose read failed.
         stream->_flags |= 0x20; // _IO_ERR_SEEN
         errno = EIO;
@@ -220,8 +178,8 @@ size_t fread(void* dest, size_t size, size_t count, FILE* stream) {
 ssize_t write(int fd, const void* data, size_t size) {
     char path[512];
     if (is_file(fd)) {
-        char kind = fault(__builtin_return_address(0), WRITES, __func__,
-                          fd_path(fd, path, sizeof path));
+        char kind =
+            fault(__builtin_return_address(0), WRITES, __func__, fd_path(fd, path, sizeof path));
         if (kind == 'w' && size > 1) size /= 2;
         if (kind != 0 && kind != 'w') return fail_with(kind);
     }
@@ -262,14 +220,14 @@ int fclose(FILE* stream) {
 }
 
 // Calls that take a descriptor or a path, failed before they are made.
-#define ON_FD(kinds, result, name, params, args)                                                  \
+#define ON_FD(kinds, result, name, params, args)                                                   \
     result name params {                                                                           \
         char path[512];                                                                            \
         GUARD(kinds, fd > 2 ? fd_path(fd, path, sizeof path) : "-");                               \
         REAL(name);                                                                                \
         return real_##name args;                                                                   \
     }
-#define ON_PATH(kinds, result, name, params, args, path)                                          \
+#define ON_PATH(kinds, result, name, params, args, path)                                           \
     result name params {                                                                           \
         GUARD(kinds, path);                                                                        \
         REAL(name);                                                                                \
