@@ -248,6 +248,7 @@ std::string json, wine_stored;
 // --- The agreement run (--agree): random cases, foretold by talvin-check.
 const char* agree_checker; // null: cases from files
 std::string foretold, launch_before;
+mode_t launch_mode; // the launch file's before a fault play
 int foretold_status;
 
 std::mt19937 random_bits(20261209); // fixed: every run plays the same cases
@@ -462,7 +463,9 @@ std::string runner_run(const Case& c, CaseTree& tree, Places* places, const Expe
     // A link's file of an earlier case would be taken for this one's.
     for (const std::string& file : wine_prefix ? wine_link_files() : std::vector<std::string>())
         unlink(file.c_str());
+    struct stat info;
     if (fault_shim != nullptr) launch_before = read_file(places->launch);
+    if (fault_shim != nullptr) launch_mode = stat(places->launch.c_str(), &info) == 0 ? info.st_mode : 0;
     exit_status = run(argv, entries, tree.root(), failures);
     json = read_file(tree.root() + ".out");
     if (checking && (!e.says.empty() || !e.wholes.empty())) {
@@ -584,7 +587,11 @@ bool compare_fault(const CaseTree& tree, const Places& places, std::string err,
         failures->push_back("nothing started, and no box said why");
     if (unread && (!record.empty() || appended))
         failures->push_back("a file not read whole was acted on");
-    e->appends = appended;
+    // A block not written may leave the file narrowed to its owner, as the
+    // append does first: no bytes, only the mode.
+    struct stat info;
+    e->appends = appended || (stored.empty() && stat(places.launch.c_str(), &info) == 0 &&
+                              (info.st_mode & 077) == 0 && (launch_mode & 077) != 0);
     e->append = appended ? clean.append : "";
     return !stored.empty() || tree.link_text().empty();
 }
