@@ -167,10 +167,11 @@ unsigned platform_store_link_file(const char* folder, const void* data, unsigned
 
 // Removes the file at `path` that platform_store_link_file wrote, once the
 // product started with it has had time to read it: LINK_KEEP_SECONDS later
-// (a test may name fewer in TALVIN_TEST_LINK_KEEP, or "sweep"), so that the password in
-// its identification block does not stay behind. POSIX: a process of its
-// own waits and removes it, so the launcher ends at once; removed only
-// while it is still that file. Windows: left to the day's sweep. What a
-// killed launcher left is swept a day later.
+// (a test may name fewer in TALVIN_TEST_LINK_KEEP, or "sweep"), so that
+// the password in its identification block does not stay behind. POSIX: a
+// process of its own waits and removes it, so the launcher ends at once;
+// removed only while it is still that file. Windows: the launcher waits,
+// answering its window's messages. What a killed launcher left is swept a
+// day later.
 enum { LINK_KEEP_SECONDS = 60 };
 void platform_forget_link_file(const char* path);

@@ -23,8 +23,9 @@ unsigned keep_seconds() {
     if (hook != nullptr && strcmp(hook, "sweep") == 0) return 0;
     if (hook == nullptr || hook[0] < '0' || hook[0] > '9') return LINK_KEEP_SECONDS;
     unsigned long seconds = strtoul(hook, nullptr, 10);
-    return seconds == 0 ? 1 : seconds < LINK_KEEP_SECONDS ? (unsigned)seconds
-                                                          : (unsigned)LINK_KEEP_SECONDS;
+    return seconds == 0                  ? 1
+           : seconds < LINK_KEEP_SECONDS ? (unsigned)seconds
+                                         : (unsigned)LINK_KEEP_SECONDS;
 }
 
 } // namespace
@@ -51,7 +52,6 @@ void platform_forget_link_file(const char* path) {
     // The folder is the user's alone: no other account can put a file in
     // its place, but the sweep of another launch may have taken it.
     struct stat now;
-    if (lstat(path, &now) == 0 && S_ISREG(now.st_mode) && same_file(now, written))
-        unlink(path);
+    if (lstat(path, &now) == 0 && S_ISREG(now.st_mode) && same_file(now, written)) unlink(path);
     _exit(0);
 }

@@ -88,13 +88,17 @@ open_launch_file() {
     command=$(value "$links_key\\shell\\open\\command")
     check "link command" "$command" "\"$install_win\\launcher.exe\" \"%1\""
     local link="talvin:$(printf '%s' "$launch_text" | base64 -w0 | tr '+/' '-_' | tr -d =)"
-    LAUNCHER_TEST_RECORD='C:\link.record' start "${command//%1/$link}"
+    # Its file goes once the product has had time to read it (10 s here).
+    LAUNCHER_TEST_RECORD='C:\link.record' TALVIN_TEST_LINK_KEEP=10 start "${command//%1/$link}" &
     await_record "$drive_c/link.record"
     argument=$(recorded "$drive_c/link.record" arg)
     local links_win="$(w cmd /c 'echo %LOCALAPPDATA%' | tr -d '\r')"'\Talvin\links\'
     [[ ${argument,,} == "${links_win,,}"link*.tvl ]] || fail "the product was handed [$argument]"
-    check "the link's file" "$(cat "$(winepath -u "$argument" | tr -d '\r')")" \
-        "$launch_text"$'[identification]\r\nuser=tester\r\npassword=pw\r'
+    local file=$(winepath -u "$argument" | tr -d '\r')
+    check "the link's file" "$(cat "$file")" "$launch_text"$'[identification]\r\nuser=tester\r\npassword=pw\r'
+    wait
+    test ! -e "$file" || fail "the link's file is left after its time"
+    printf x >"${file%/*}/link-0123456789abcdef01234567.tvl" # as a killed launcher left it
 }
 
 # setup_check EXE STATUS TEXT: talvin-check --setup exits with STATUS and
