@@ -8,7 +8,8 @@ build=$1 record_product=$(realpath "$2") extension=$3 artifacts=$4
 need_tools Xvfb xdotool import convert tesseract zenity xmessage cpack dpkg-deb lintian gio xdg-open \
     python3 desktop-file-validate update-mime-database update-desktop-database
 # Chromium reads every file here: each run has its own, and all say the same
-# (any port of 127.0.0.1), so that runs at once never take one another's away.
+# (any port of 127.0.0.1: open talvin: links without asking, and launch files
+# once saved), so that runs at once never take one another's away.
 policy=/etc/chromium/policies/managed/talvin-test-$$.json
 trap 'rm -f "$policy"; cleanup' EXIT
 mkdir -p "$artifacts" "$scratch/settings" "$scratch/only-xmessage" "$scratch/product" "$scratch/site"
@@ -48,13 +49,22 @@ printf '[sample]\npath=%s\ncommand=%s\n[signed]\npath=%s\ncommand=%s\npublickey1
 printf '[launch]\r\napp=signed\r\nproduct=Sample\r\nmessages=0\r\n' >"$scratch/game.tvl"
 link=$("$root/usr/bin/talvin-sign" --key "$scratch/key.pem" --link "$scratch/game.tvl")
 { cat "$scratch/game.tvl"; printf '[identification]\r\nuser=guest\r\npassword=secret\r\n'; } >"$scratch/expected"
-# Its title says what the page can take: "Ready" once its first frame is
-# painted, "Clicked" once it took a click (the browser then opens the link).
-printf '<!doctype html><title>Loading</title><style>a{display:block;position:fixed;inset:0;font-size:60px}</style>
-<a href="%s">Play</a><script>requestAnimationFrame(() => setTimeout(() => document.title = "Ready"));
-addEventListener("click", () => document.title = "Clicked", true);</script>\n' "$link" >"$scratch/site/index.html"
-start_group server python3 -m http.server --bind 127.0.0.1 --directory "$scratch/site" 0 \
-    >"$scratch/server.log" 2>&1
+# The page: the signed link above, a launch file to download below. Its title
+# says what it can take: "Ready" once its first frame is painted, "Clicked
+# ID" once its link ID took a click (the browser then opens it).
+printf '<!doctype html><title>Loading</title><style>a{position:fixed;left:0;right:0;top:0;height:50%%;font-size:60px}
+#file{top:50%%}</style><a id="link" href="%s">Play</a><a id="file" href="game.tvl">Download</a>
+<script>requestAnimationFrame(() => setTimeout(() => document.title = "Ready"));
+addEventListener("click", event => document.title = "Clicked " + event.target.id, true);</script>\n' \
+    "$link" >"$scratch/site/index.html"
+printf '[launch]\napp=sample\n' >"$scratch/site/game.tvl"
+# The site is served by the handler docs/serving.md gives.
+sed -n '/^```python$/,/^```$/{/^```/!p}' "$(dirname "$0")/../../docs/serving.md" >"$scratch/serve.py"
+start_group server env PYTHONPATH="$scratch" python3 -uc 'import functools, http.server, serve, sys
+handler = functools.partial(serve.LaunchFileHandler, directory=sys.argv[1])
+with http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler) as server:
+    print("port", server.server_address[1])
+    server.serve_forever()' "$scratch/site" >"$scratch/server.log" 2>&1
 
 # A downloaded file's text, shown as it is: markup, ampersand, format, dash.
 text='-n & <b>bold</b> 100%s sure'
@@ -86,16 +96,20 @@ session_env() {
         ${3:+WINDIR=$3} LAUNCHER_TEST_RECORD="$home/record")
 }
 name="game night, Tom's (1)$extension"
+# opened WHAT FILE: the product was started on FILE, in its folder.
+opened() {
+    await_record "$home/record"
+    check "$1: product's argument" "$(recorded "$home/record" arg)" "$2"
+    check "$1: product's folder" "$(recorded "$home/record" cwd)" "$scratch/product"
+    rm -f "$home/record"
+}
 # open_file HOW...: the session opens a downloaded launch file from its
 # download folder (@FILE: its whole path).
 open_file() {
     printf '[launch]\napp=sample\n' >"$home/Downloads/$name"
     (cd "$home/Downloads" && timeout 10 "${session[@]}" "${@/@FILE/$home/Downloads/$name}") ||
         fail "$*: failed"
-    await_record "$home/record"
-    check "$*: product's argument" "$(recorded "$home/record" arg)" "$home/Downloads/$name"
-    check "$*: product's folder" "$(recorded "$home/record" cwd)" "$scratch/product"
-    rm -f "$home/record"
+    opened "$*" "$home/Downloads/$name"
 }
 # launched WHAT [RECORD]: the product was handed a new file in the private
 # folder holding the link's bytes and the block.
@@ -120,51 +134,70 @@ titled() {
     window=$(xdotool search --all --pid "$browser" --name "$1" 2>/dev/null | head -1)
     [ -n "$window" ]
 }
-# click WHAT: clicks the page's link once the page is painted, and again while
-# the page took no click (a browser still starting may drop one), until 60 s.
+# click WHAT ID TENTHS: clicks the page's link ID, TENTHS of the window's
+# height down, once the page is painted, and again while the page took no
+# click (a browser still starting may drop one), until 60 s.
 click() {
-    local deadline=$((SECONDS + 60)) clicks=0
-    wait_until 90 titled '^Ready' || { fail "$1: the page was not ready within 90 s"; return 1; }
-    until [ $clicks -gt 0 ] && wait_until 5 titled '^Clicked'; do
-        [ $SECONDS -lt $deadline ] || { fail "$1: the page took none of $clicks clicks"; return 1; }
+    local deadline=$((SECONDS + 60)) clicks=0 WINDOW X Y WIDTH HEIGHT SCREEN
+    wait_until 90 titled '^(Ready|Clicked)' || { fail "$1: the page was not ready within 90 s"; return 1; }
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    until [ $clicks -gt 0 ] && wait_until 5 titled "^Clicked $2"; do
+        [ $SECONDS -lt $deadline ] || { fail "$1: the page's $2 took none of $clicks clicks"; return 1; }
         timeout 5 xdotool windowfocus --sync "$window" 2>/dev/null
-        timeout 5 xdotool mousemove --window "$window" --sync 300 300 click 1 && clicks=$((clicks + 1))
+        timeout 5 xdotool mousemove --window "$window" --sync 300 $((HEIGHT * $3 / 10)) click 1 &&
+            clicks=$((clicks + 1))
     done
-    [ $clicks -eq 1 ] || echo "$1: the page took click $clicks"
+    [ $clicks -eq 1 ] || echo "$1: the page's $2 took click $clicks"
 }
-# browse NAME COMMAND...: the session's browser opens the page, and its link is
-# clicked; the browser has gone before the next one starts.
+# answer_prompt: Firefox's prompt for the download, "Open with" the desktop's
+# handler chosen, is answered with Return, again while it stays (its button
+# takes no key for its first second).
+answer_prompt() {
+    local deadline=$((SECONDS + 30))
+    wait_until 30 titled '^Opening ' || { fail "firefox: no prompt for the download"; return 1; }
+    while titled '^Opening '; do
+        [ $SECONDS -lt $deadline ] || { fail "firefox: the prompt took no Return"; return 1; }
+        timeout 5 xdotool windowfocus --sync "$window" 2>/dev/null
+        timeout 5 xdotool key Return
+        wait_until 1 eval '! titled "^Opening "'
+    done
+}
+# browse NAME OPEN COMMAND...: the session's browser opens the page; its link
+# is clicked, then its launch file downloaded and opened (OPEN: what a person
+# then does); the browser has gone before the next one starts.
 browse() {
     local browser
-    start_group browser "${session[@]}" "${@:2}" "$page" >"$home/browser.log" 2>&1
-    click "$1" && launched "$1" ||
+    start_group browser "${session[@]}" "${@:3}" "$page" >"$home/browser.log" 2>&1
+    { click "$1" link 4 && launched "$1" && rm "$home/record" && click "$1" file 9 && $2 &&
+        opened "$1: download" "$home/Downloads/game.tvl"; } ||
         { import -window root "$artifacts/$1.png" 2>/dev/null; cp "$home/browser.log" "$artifacts/$1.log"; }
     kill -TERM -- "-$browser" 2>/dev/null
     wait_until 30 eval '! kill -0 -- -$browser 2>/dev/null' || kill -KILL -- "-$browser" 2>/dev/null
 }
-wait_until 10 grep -q ' port [0-9]' "$scratch/server.log" || { fail "no web server"; finish; }
-page=http://127.0.0.1:$(sed -n 's/.* port \([0-9]*\).*/\1/p' "$scratch/server.log" | head -1)/
+wait_until 10 grep -q '^port [0-9]' "$scratch/server.log" || { fail "no web server"; finish; }
+page=http://127.0.0.1:$(sed -n 's/^port //p' "$scratch/server.log")/
 if command -v firefox-esr >/dev/null; then
     home=$scratch/firefox profile=$scratch/firefox/profile
     mkdir -p "$profile"
-    # The scheme's handler is the system's, asked for no more.
-    printf '{"defaultHandlersVersion":{},"mimeTypes":{},"schemes":{"talvin":{"action":4,"ask":false}}}\n' \
-        >"$profile/handlers.json"
+    # The scheme's handler is the system's, asked for no more; a launch file's
+    # prompt offers the system's handler first.
+    printf '{"defaultHandlersVersion":{},"mimeTypes":{"%s":{"action":4,"ask":true}},%s}\n' \
+        application/x-talvin-launch '"schemes":{"talvin":{"action":4,"ask":false}}' >"$profile/handlers.json"
     printf 'user_pref("%s", %s);\n' security.external_protocol_requires_permission false \
         network.protocol-handler.external.talvin true browser.shell.checkDefaultBrowser false \
         datareporting.policy.dataSubmissionEnabled false toolkit.telemetry.reportingpolicy.firstRun false \
         browser.aboutwelcome.enabled false >"$profile/user.js"
     session_env "$home" "$root/usr/share" "$scratch/settings"
-    browse firefox firefox-esr --no-remote --profile "$profile"
+    browse firefox answer_prompt firefox-esr --no-remote --profile "$profile"
 else
     fail "firefox-esr is missing"
 fi
 if command -v chromium >/dev/null && mkdir -p "$(dirname "$policy")" 2>/dev/null &&
-    printf '{"AutoLaunchProtocolsFromOrigins": [{"protocol": "talvin", "allowed_origins": ["%s"]}]}\n' \
-        "${page%:*}" >"$policy"; then
+    printf '{"AutoLaunchProtocolsFromOrigins": [{"protocol": "talvin", "allowed_origins": ["%s"]}],
+        "AutoOpenFileTypes": ["tvl"], "AutoOpenAllowedForURLs": ["%s"]}\n' "${page%:*}" "${page%:*}" >"$policy"; then
     home=$scratch/chromium
     session_env "$home" "$root/usr/share" "$scratch/settings"
-    browse chromium chromium --no-sandbox --disable-gpu --disable-quic --no-first-run \
+    browse chromium true chromium --no-sandbox --disable-gpu --disable-quic --no-first-run \
         --no-default-browser-check --disable-background-networking --disable-component-update \
         --disable-sync --password-store=basic --user-data-dir="$home/profile"
 elif command -v chromium >/dev/null; then
