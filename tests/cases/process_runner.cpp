@@ -529,12 +529,11 @@ void compare_agreement(const Case& c, const std::string& err, const std::string&
 
 namespace {
 
-// `text` with the case's folder, which each play makes anew, named $DIR, and
-// names made of the time and process (a link's file, the checker's scratch) cut.
+// `text` with the case's folder, which each play makes anew, named $DIR.
 std::string in_place(std::string text, const CaseTree& tree) {
     for (size_t at; (at = text.find(tree.root())) != std::string::npos;)
         text.replace(at, tree.root().size(), "$DIR");
-    // A link's file is named from the time and the process.
+    // Names made of the time and the process: a link's file, the checker's scratch.
     for (const auto& [name, length] :
          {std::pair<std::string, size_t>{"/link-", 24}, {"/talvin-check.", 6}})
         for (size_t at = 0; (at = text.find(name, at)) != std::string::npos; at += name.size())
