@@ -78,7 +78,9 @@ int platform_is_system_settings_file(const char* path);
 // not root's): when `path` is that user's own file (`own`: the one chosen
 // for the user, else one inside HOME), acts as that user from now on, so
 // that nothing of another account is written, and checks that the file it
-// leads to and its folders inside HOME belong to the user. 1 when the write
+// leads to and its folders inside HOME belong to the user. Any other file
+// is judged by the way to it: its first entry not root's makes root act as
+// that entry's owner (a link of the user's outside HOME). 1 when the write
 // may go on (also when there is nothing to do); else 0 with the reason in
 // `why` (also for a folder of root's on the way that others may write).
 int platform_act_as_home_owner(const char* path, int own, char* why, unsigned capacity);

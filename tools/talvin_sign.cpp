@@ -5,6 +5,7 @@
 // KEY.pem is a P-256 private key in PEM or DER (openssl genpkey -algorithm
 // EC -pkeyopt ec_paramgen_curve:P-256). Exit status 0 done, 1 failed, 2 usage.
 #include "check/terminal_text.h"
+#include "platform/settings_write.h"
 #include "tools/sign_key.h"
 
 #include <errno.h>
@@ -99,16 +100,42 @@ bool make_link(const unsigned char* bytes, size_t size, char* text) {
     return true;
 }
 
+int close_and_fail(int fd, const char* what, const char* name) {
+    close(fd);
+    return fail(what, name);
+}
+
 int sign_file(EVP_PKEY* key, const char* path, bool link) {
     static char bytes[LAUNCH_FILE_CAP + 256];
-    FILE* file = fopen(path, "rb");
-    if (file == nullptr) return fail("cannot be read", path);
-    size_t size = fread(bytes, 1, LAUNCH_FILE_CAP + 1, file);
-    bool failed = ferror(file) != 0;
-    fclose(file);
-    if (failed) return fail("cannot be read", path);
-    if (size > LAUNCH_FILE_CAP) return fail("larger than a launch file may be", path);
-    if (has_signature(bytes, size)) return fail("already signed", path);
+    // Run as root, a file reached through another account's folder or link
+    // is signed as that account: a link of theirs leads to no file of root's.
+    char not_own[600];
+    if (!platform_act_as_home_owner(path, 0, not_own, sizeof not_own)) return fail(not_own, path);
+    // One descriptor reads the bytes signed and takes the section: a file
+    // swapped in between gets no signature of another's bytes. Regular
+    // files only, opened without waiting for a FIFO's writer.
+    const int flags = O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    int fd = open(path, O_RDWR | flags);
+    bool writable = fd >= 0;
+    if (fd < 0) fd = open(path, O_RDONLY | flags);
+    struct stat info;
+    if (fd < 0) return fail("cannot be read", path);
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return close_and_fail(fd, "cannot be read", path);
+    size_t size = 0;
+    ssize_t n = 1;
+    while (size < LAUNCH_FILE_CAP + 1 &&
+           (n = read(fd, bytes + size, LAUNCH_FILE_CAP + 1 - size)) != 0)
+        if (n > 0)
+            size += (size_t)n;
+        else if (errno != EINTR)
+            break;
+    const char* refused = n < 0                        ? "cannot be read"
+                          : size > LAUNCH_FILE_CAP     ? "larger than a launch file may be"
+                          : has_signature(bytes, size) ? "already signed"
+                          : !writable                  ? "cannot be written"
+                                                       : nullptr;
+    if (refused != nullptr) return close_and_fail(fd, refused, path);
 
     // The section starts a line of its own; a line end added here is signed.
     size_t added = 0;
@@ -124,7 +151,7 @@ int sign_file(EVP_PKEY* key, const char* path, bool link) {
         EVP_DigestSignInit(context, nullptr, EVP_sha256(), nullptr, key) == 1 &&
         EVP_DigestSign(context, der, &der_size, (unsigned char*)bytes, size + added) == 1;
     EVP_MD_CTX_free(context);
-    if (!signed_ok) return fail("cannot be signed", path);
+    if (!signed_ok) return close_and_fail(fd, "cannot be signed", path);
 
     char section[256];
     int length =
@@ -136,13 +163,13 @@ int sign_file(EVP_PKEY* key, const char* path, bool link) {
     static char link_text[4 * (LAUNCH_FILE_CAP + 256) / 3 + 8];
     memcpy(bytes + size, section, section_size);
     if (link && !make_link((const unsigned char*)bytes, size + section_size, link_text))
-        return fail("signed, it would make a link over 4096 characters (not signed)", path);
+        return close_and_fail(fd, "signed, it would make a link over 4096 characters (not signed)",
+                              path);
     // The file first, the link after: a link is printed only for a file
-    // that holds its signature.
-    int fd = open(path, O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0) return fail("cannot be written", path);
-    struct stat info;
-    off_t unsigned_size = fstat(fd, &info) == 0 ? info.st_size : -1;
+    // that holds its signature; one that changed since it was read, none.
+    off_t unsigned_size = (off_t)size;
+    if (fstat(fd, &info) != 0 || info.st_size != unsigned_size)
+        return close_and_fail(fd, "changed while it was being signed (not signed)", path);
     const char* lost = nullptr;
     for (size_t done = 0; lost == nullptr && done < section_size;) {
         ssize_t n = write(fd, section + done, section_size - done);

@@ -206,19 +206,19 @@ const char* account_name(uid_t uid, char* dest, size_t capacity) {
 
 // 0 and the reason when the existing `path` belongs neither to `user` nor
 // to `also`.
-int check_owner(const char* path, const char* what, uid_t user, uid_t also, const char* home,
+int check_owner(const char* path, const char* what, uid_t user, uid_t also, const char* where,
                 char* why, unsigned capacity) {
     struct stat info;
     if (stat(path, &info) != 0 || info.st_uid == user || info.st_uid == also) return 1;
     char owner[64], name[64], real[PATH_MAX];
     bool linked = realpath(path, real) != nullptr && strcmp(real, path) != 0;
     snprintf(why, capacity,
-             "%s %s%s belongs to %s, not to %s, whose home %s holds it: run as root, "
-             "talvin-config writes a user's own file only where that user owns it and its "
-             "folders in the home",
+             "%s %s%s belongs to %s, not to %s, who owns %s: run as root, a file reached "
+             "through another account's folder or link is written only as that account, where "
+             "it owns the file and its folder",
              what, linked ? real : path, linked ? ", where its name leads," : "",
              account_name(info.st_uid, owner, sizeof owner), account_name(user, name, sizeof name),
-             home);
+             where);
     return 0;
 }
 
@@ -231,29 +231,29 @@ struct Owner {
 // One entry on the way to the file, not followed if a link: its owner, when
 // not root, into `*owner`. False, with the reason, when it is a folder of
 // root's in which other accounts may put entries of their own (writable by
-// others, or by a group but root's, without the sticky bit).
+// others, or by a group but root's, without the sticky bit); with `why`
+// null, such a folder is left to the rule of who else could change a file.
 bool step_on_way(const char* entry, const char* file, Owner* owner, char* why, unsigned capacity) {
     struct stat info;
     if (lstat(entry, &info) != 0) return true; // not made yet
     if (info.st_uid != 0) *owner = {info.st_uid, info.st_gid};
     bool others_write =
         (info.st_mode & S_IWOTH) != 0 || ((info.st_mode & S_IWGRP) != 0 && info.st_gid != 0);
-    if (info.st_uid != 0 || !S_ISDIR(info.st_mode) || !others_write ||
+    if (why == nullptr || info.st_uid != 0 || !S_ISDIR(info.st_mode) || !others_write ||
         (info.st_mode & S_ISVTX) != 0)
         return true;
     snprintf(why, capacity,
              "the folder %s, on the way to %s, lets other accounts put entries of their own in "
-             "it: run as root, talvin-config writes a user's own file only where no other "
-             "account could have put a link",
+             "it: run as root, no file is written where another account could have put a "
+             "link",
              entry, file);
     return false;
 }
 
-// For a home of root's: the first account but root that owns an entry on
-// the way to the file `full` (each entry of the absolute `path`, from the
-// top, each as `step_on_way` takes it; `through_links`: and of the real
-// names they lead to), which could have put a link there; none when every
-// entry is root's.
+// For a home of root's, or a file outside the home: the first account but root that owns an entry
+// on the way to the file `full` (each entry of the absolute `path`, from the top, each as
+// `step_on_way` takes it; `through_links`: and of the real names they lead to), which could have
+// put a link there; none when every entry is root's.
 bool owner_on_way(const char* path, bool through_links, const char* full, Owner* owner, char* why,
                   unsigned capacity) {
     char entry[PATH_MAX], real[PATH_MAX];
@@ -274,11 +274,14 @@ bool owner_on_way(const char* path, bool through_links, const char* full, Owner*
 } // namespace
 
 int platform_act_as_home_owner(const char* path, int own, char* why, unsigned capacity) {
+    if (geteuid() != 0) return 1;
+    // Without a home, every file is judged by the way to it.
     const char* home = getenv("HOME");
-    struct stat info;
-    if (geteuid() != 0 || home == nullptr || home[0] != '/' || stat(home, &info) != 0) return 1;
+    struct stat info = {};
     char real_home[PATH_MAX], full[PATH_MAX], current[PATH_MAX];
-    if (realpath(home, real_home) == nullptr) return 1;
+    if (home == nullptr || home[0] != '/' || stat(home, &info) != 0 ||
+        realpath(home, real_home) == nullptr)
+        home = strcpy(real_home, "/"), info.st_uid = 0, own = 0;
     size_t home_length = strlen(home);
     while (home_length > 1 && home[home_length - 1] == '/')
         home_length--;
@@ -289,13 +292,18 @@ int platform_act_as_home_owner(const char* path, int own, char* why, unsigned ca
                  path[0] == '/' ? strerror(ENAMETOOLONG) : "no current folder, or too long");
         return 0;
     }
-    bool inside = strncmp(full, home, home_length) == 0 && full[home_length] == '/';
-    if (!own && !inside) return 1;
-    // The user is the home's owner; for a home of root's, the owner of
-    // whatever on the way to the file another account could change.
-    Owner owner = {info.st_uid, info.st_gid};
+    bool inside =
+        home_length > 1 && strncmp(full, home, home_length) == 0 && full[home_length] == '/';
+    char where[PATH_MAX + 16] = "an entry on the way to it";
+    if (own || inside) snprintf(where, sizeof where, "the home %s", home);
+    // The user is the home's owner; for a home of root's, or a file outside
+    // the home, the owner of whatever on the way to it another account could
+    // change (a link of theirs outside the home leads root as far as inside).
+    Owner owner = {own || inside ? info.st_uid : 0, info.st_gid};
     bool root_home = owner.user == 0;
-    if (root_home && !owner_on_way(full, true, full, &owner, why, capacity)) return 0;
+    if (root_home &&
+        !owner_on_way(full, true, full, &owner, own || inside ? why : nullptr, capacity))
+        return 0;
     if (owner.user == 0) return 1; // all root's: nobody else could have put a link there
     // As the user, the system itself refuses what the user could not write,
     // also where a link is put in place after the checks below.
@@ -306,13 +314,13 @@ int platform_act_as_home_owner(const char* path, int own, char* why, unsigned ca
         (entry != nullptr ? initgroups(entry->pw_name, group) : setgroups(1, &group)) == 0 &&
         setegid(group) == 0 && seteuid(user) == 0;
     if (!acting) {
-        snprintf(why, capacity, "cannot act as the owner of %s: %s", home, strerror(errno));
+        snprintf(why, capacity, "cannot act as the owner of %s: %s", where, strerror(errno));
         return 0;
     }
     // The file the name leads to, and the real folders above it up to the
     // home: the user's (in a home of root's, root's above the one that
     // holds the file may be).
-    if (!check_owner(full, "the file", user, user, home, why, capacity)) return 0;
+    if (!check_owner(full, "the file", user, user, where, why, capacity)) return 0;
     char folder[PATH_MAX], real[PATH_MAX];
     if (!folder_of(full, folder, sizeof folder)) return 1;
     // A folder not made yet: the nearest one that is there.
@@ -326,7 +334,8 @@ int platform_act_as_home_owner(const char* path, int own, char* why, unsigned ca
         bool in_home = strncmp(real, real_home, real_home_length) == 0 &&
                        (real[real_home_length] == '/' || real[real_home_length] == '\0');
         uid_t also = root_home && !first ? 0 : user;
-        if ((first || in_home) && !check_owner(real, "the folder", user, also, home, why, capacity))
+        if ((first || in_home) &&
+            !check_owner(real, "the folder", user, also, where, why, capacity))
             return 0;
         if (!in_home || strlen(real) <= real_home_length) return 1;
         memcpy(folder, real, sizeof folder);

@@ -97,6 +97,14 @@ if [ "$(id -u)" = 0 ] && useradd -M -d "$home" -s /usr/sbin/nologin -U "$a" 2>/d
         check "a link to $target, home $owner's: shown" "$?:$(wc -c <"$scratch/out")" 2:0
     done; done
     chown "$a:" "$home"
+    # A file named outside the home (none at all) through a link of the user's:
+    # talvin-config and talvin-sign act as the user too.
+    ln -s "$scratch/root.ini" "$home/x.ini" && chown -h "$a:" "$home/x.ini"
+    openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$scratch/key" 2>/dev/null
+    env -u HOME ASAN_OPTIONS=detect_leaks=0 "$config" --file "$home/x.ini" set a --command /bin/true 2>/dev/null
+    check "a link named outside the home" "$?:$(cmp "$scratch/root.ini" "$scratch/before")" 2:
+    env HOME=/root ASAN_OPTIONS=detect_leaks=0 "$(dirname "$config")/tools/talvin-sign" --key "$scratch/key" "$home/x.ini" 2>/dev/null
+    check "talvin-sign through a link of the user's" "$?:$(cmp "$scratch/root.ini" "$scratch/before")" 1:
     rm -r "$home/.config" && mkdir "$scratch/rootcfg" && ln -s "$scratch/rootcfg" "$home/.config" && chown -h "$a:" "$home/.config"
     as_root_for_a set a --command /bin/true
     check "a link to root's folder" "$?:$(ls -A "$scratch/rootcfg")" 2:

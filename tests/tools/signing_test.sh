@@ -35,6 +35,8 @@ printf 'a\n[signature]\necdsa=x\n' >"$work/lf.tvl" && refused "$work/lf.tvl" "si
 printf '[signature]' >"$work/last.tvl" && refused "$work/last.tvl" "a signature header ending the file"
 head -c $((1048576 - 255)) /dev/zero >"$work/big.tvl" && refused "$work/big.tvl" "over the size"
 refused "$work/absent.tvl" "a missing file"
+mkfifo "$work/fifo.tvl" && timeout 20 "$sign" --key "$work/key.pem" "$work/fifo.tvl" 2>/dev/null
+check "a FIFO, refused without waiting for a writer" "$?" 1
 head -c $((1048576 - 256)) /dev/zero >"$work/full.tvl"
 "$sign" --key "$work/key.pem" "$work/full.tvl" || fail "a file of the largest size was refused"
 # --link: the link of the signed file, base64url unpadded; one over the
