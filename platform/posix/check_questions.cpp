@@ -526,8 +526,14 @@ void check_why_unopened(const char* path, int settings, char* why, unsigned capa
     }
     bool stated = fstat(fd, &info) == 0;
     close(fd);
+    char link[PATH_MAX];
     if (!stated || !S_ISREG(info.st_mode))
         check_format(why, capacity, "it is not a regular file");
+    else if (!settings && led_by_anothers_link(path, info, link, sizeof link))
+        check_format(why, capacity,
+                     "it is reached through %s, a link of another account's, and is not that "
+                     "account's: run as root, no file is read that such a link leads to",
+                     link);
     else if (!settings)
         check_format(why, capacity, "it cannot be read");
     else {

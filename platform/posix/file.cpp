@@ -4,8 +4,10 @@
 #include "platform/posix/file.h"
 
 #include <errno.h>
+#include <limits.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -18,8 +20,8 @@ int found_nothing_to_read = 1;
 // on the open descriptor, so the name cannot be swapped in between.
 int open_regular(const char* path, int flags) {
     int fd = open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-    found_nothing_to_read = fd < 0 && (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG ||
-                               errno == ELOOP || errno == ENXIO);
+    found_nothing_to_read = fd < 0 && (errno == ENOENT || errno == ENOTDIR ||
+                                       errno == ENAMETOOLONG || errno == ELOOP || errno == ENXIO);
     if (fd < 0) return -1;
     struct stat info;
     bool looked = fstat(fd, &info) == 0;
@@ -148,8 +150,40 @@ int wait_for(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+bool led_by_anothers_link(const char* path, const struct stat& file, char* link, size_t capacity,
+                          int depth) {
+    if (geteuid() != 0 || depth > 8) return depth > 8;
+    char entry[PATH_MAX], target[PATH_MAX], next[2 * PATH_MAX];
+    size_t length = strlen(path);
+    if (length >= sizeof entry) return true;
+    for (size_t end = 1; end <= length; end++) {
+        if (path[end] != '/' && path[end] != '\0') continue;
+        memcpy(entry, path, end);
+        entry[end] = '\0';
+        struct stat info;
+        if (lstat(entry, &info) != 0 || !S_ISLNK(info.st_mode)) continue;
+        if (info.st_uid != 0 && info.st_uid != file.st_uid)
+            return snprintf(link, capacity, "%s", entry), true;
+        // A link of root's may lead on through another's.
+        ssize_t n = readlink(entry, target, sizeof target - 1);
+        if (n <= 0) continue;
+        target[n] = '\0';
+        const char* slash = strrchr(entry, '/');
+        int folder = target[0] == '/' || slash == nullptr ? 0 : (int)(slash - entry);
+        snprintf(next, sizeof next, "%.*s%s%s", folder, entry, folder > 0 ? "/" : "", target);
+        if (led_by_anothers_link(next, file, link, capacity, depth + 1)) return true;
+    }
+    return false;
+}
+
 platform_file platform_open_for_reading(const char* path) {
     int fd = open_regular(path, O_RDONLY);
+    struct stat info;
+    char link[PATH_MAX];
+    if (fd >= 0 && (fstat(fd, &info) != 0 || led_by_anothers_link(path, info, link, sizeof link))) {
+        close(fd);
+        fd = -1;
+    }
     return fd < 0 ? PLATFORM_NO_FILE : (platform_file)fd;
 }
 

@@ -19,6 +19,14 @@ int open_regular(const char* path, int flags);
 // be opened. platform_open_found_nothing returns it.
 extern int found_nothing_to_read;
 
+// Run as root: 1 when following `path` passes a symbolic link of another
+// account's (not root's) and the file it reaches, `file`, is not that
+// account's (its name into `link`), so that a link of theirs never leads
+// root to show or take a file they could not read. Opening for reading
+// refuses such a file.
+bool led_by_anothers_link(const char* path, const struct stat& file, char* link, size_t capacity,
+                          int depth = 0);
+
 // 1 when `a` and `b` describe the very same file: device and inode.
 bool same_file(const struct stat& a, const struct stat& b);
 
