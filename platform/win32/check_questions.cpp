@@ -312,12 +312,12 @@ unsigned check_predict_start(const char* command_line, const char* directory, ch
                      directory != nullptr ? "the product's" : "not the current one", name);
     else if (blank_in_name(command_line, name))
         check_format(why, capacity,
-                     "the %s of %s does not exist, nor does any name up to a later blank of the "
+                     "the %s%s does not exist, nor does any name up to a later blank of the "
                      "command line",
-                     no_folder ? "folder" : "program", name);
+                     no_folder ? "folder of " : "program ", name);
     else
-        check_format(why, capacity, "the %s of %s does not exist", no_folder ? "folder" : "program",
-                     name);
+        check_format(why, capacity, "the %s%s does not exist",
+                     no_folder ? "folder of " : "program ", name);
     return 2;
 }
 
