@@ -12,6 +12,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -121,10 +122,17 @@ unsigned little_endian(const unsigned char* p, int size) {
 // write, through the list's mask: its text into `why`.
 bool acl_lets_others_write(int fd, const char* path, const char* subject, char* why,
                            size_t capacity) {
-    unsigned char acl[4096];
+    // As large as the kernel lets a list be; one that cannot be read whole
+    // could hold an entry for anyone, so it counts as letting others write.
+    static unsigned char acl[XATTR_SIZE_MAX];
     const char* name = "system.posix_acl_access";
     ssize_t size =
         fd >= 0 ? fgetxattr(fd, name, acl, sizeof acl) : getxattr(path, name, acl, sizeof acl);
+    if (size < 0 && errno != ENODATA && errno != ENOTSUP) {
+        snprintf(why, capacity, "%s has an access control list that cannot be read (%s)", subject,
+                 strerror(errno));
+        return true;
+    }
     if (size < 4 || little_endian(acl, 4) != ACL_VERSION) return false;
     unsigned mask = 7;
     for (ssize_t at = 4; at + 8 <= size; at += 8)

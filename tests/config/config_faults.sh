@@ -133,4 +133,15 @@ else
     echo "skipped: root writing for a user needs root and two accounts made by useradd"
 fi
 
+# An access control list longer than a page (tmpfs keeps one) still
+# counts: its entry for another account refuses the file.
+mnt=$scratch/mnt
+if [ "$(id -u)" = 0 ] && [ -z "${CONFIG_WINE_PREFIX:-}" ] && mkdir "$mnt" &&
+    mount -t tmpfs tmpfs "$mnt" 2>/dev/null; then
+    reset && cp "$f" "$mnt/long.ini" &&
+        setfacl -m "$(printf 'u:%d:r,' $(seq 20000 20600))u:1:rw" "$mnt/long.ini" &&
+        "$config" --file "$mnt/long.ini" set a --command /bin/true 2>/dev/null
+    check "a long access control list: status" "$?" 2
+    umount "$mnt"
+fi
 finish
