@@ -8,6 +8,9 @@
 #include <unistd.h>
 
 void platform_append(const char* path, platform_file read, const void* data, unsigned size) {
+    // Whoever opened the file while it was readable by others keeps reading
+    // it after the narrowing: with another descriptor open, nothing changes.
+    if (opened_elsewhere(read)) return;
     const char* why;
     int fd = open_for_append(path, read, &why);
     if (fd < 0) return;
@@ -19,9 +22,15 @@ void platform_append(const char* path, platform_file read, const void* data, uns
         fstat(fd, &info) == 0 &&
         ((info.st_mode & 077) == 0 || (fchmod(fd, info.st_mode & 07700) == 0 &&
                                        fstat(fd, &info) == 0 && (info.st_mode & 077) == 0));
+    close(fd);
+    // Asked again with only the read descriptor open: narrowed, the file can
+    // no longer be opened by another account.
+    if (!mine_alone || opened_elsewhere(read)) return;
+    fd = open_for_append(path, read, &why);
+    if (fd < 0) return;
     // All or nothing: a block cut short (a full disk, a size limit) is cut
     // back off, so that no reader takes half a block for the user's.
-    if (mine_alone && !write_all(fd, data, size) && ftruncate(fd, info.st_size) != 0) {
+    if (fstat(fd, &info) == 0 && !write_all(fd, data, size) && ftruncate(fd, info.st_size) != 0) {
         // Nothing more can be done: the launch goes on, as after any failed append.
     }
     close(fd);

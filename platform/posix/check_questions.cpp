@@ -554,7 +554,8 @@ const char* check_why_not_appended(const char* path, platform_file read) {
     int fd = open_for_append(path, read, &why);
     if (fd < 0) return why;
     close(fd);
-    return nullptr;
+    return opened_elsewhere(read) ? "another program has it open, which could read the password"
+                                  : nullptr;
 }
 
 int check_readable_by_others(const char* path) {

@@ -77,6 +77,17 @@ int open_for_append(const char* path, platform_file read, const char** why) {
     return -1;
 }
 
+bool opened_elsewhere(platform_file read) {
+    // A lease broken in between is signalled: it must not end the program.
+    struct sigaction ignore = {}, was;
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGIO, &ignore, &was);
+    bool elsewhere = fcntl((int)read, F_SETLEASE, F_WRLCK) != 0 && errno == EAGAIN;
+    if (!elsewhere) fcntl((int)read, F_SETLEASE, F_UNLCK);
+    sigaction(SIGIO, &was, nullptr);
+    return elsewhere;
+}
+
 bool directory_part_exists(const char* program) {
     const char* slash = strrchr(program, '/');
     if (slash == nullptr || slash == program) return true;

@@ -35,6 +35,13 @@ bool same_file(const struct stat& a, const struct stat& b);
 // a few words why not. Nothing is created.
 int open_for_append(const char* path, platform_file read, const char** why);
 
+// 1 when a descriptor of the open file `read` other than `read` itself is
+// open, in any process: a write lease is granted only while none is. One
+// opened while the file was readable by others keeps reading it after its
+// mode is narrowed. Where leases are not to be had (some network
+// filesystems), nothing is known, and none is assumed: 0.
+bool opened_elsewhere(platform_file read);
+
 // 1 when the folder part of `program` exists as a folder (a name without
 // one is in the current folder).
 bool directory_part_exists(const char* program);

@@ -87,7 +87,7 @@ class CaseTree {
     std::string root_;
     std::map<std::string, std::string> before_;
     std::string launch_;               // the launch file's unix path
-    std::vector<int> held_;            // FIFOs that a writer holds open
+    std::vector<int> held_;            // files and FIFOs held open
     std::vector<std::string> outside_; // files made in wine's Windows folder, not under root_
     bool link_play_ = false;
     std::string link_text_, link_bytes_;
