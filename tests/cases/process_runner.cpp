@@ -413,9 +413,11 @@ std::string runner_run(const Case& c, CaseTree& tree, Places* places, const Expe
     if (checking) argv.push_back("--json");
     const std::vector<std::string>& words = checking ? e.options : e.args;
     argv.insert(argv.end(), words.begin(), words.end());
-    // The setup check takes no launch file.
-    if (checking && std::find(words.begin(), words.end(), "--setup") == words.end())
+    // The setup check takes no launch file; one named like an option follows "--".
+    if (checking && std::find(words.begin(), words.end(), "--setup") == words.end()) {
+        if (argument_text(e).compare(0, 2, "--") == 0) argv.push_back("--");
         argv.push_back(argument_text(e));
+    }
     // Wine reads the process's arguments in the locale's character set, and
     // takes its ANSI code page from the locale.
     std::string rec = tree.root() + ".rec", locale = wine_prefix ? page->locale : "C";
