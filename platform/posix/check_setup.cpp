@@ -1,8 +1,8 @@
 // The setup check's questions to a POSIX desktop: the default handler of a
 // MIME type as the desktop's own tools resolve it (mimeapps.list in the
 // XDG config and data folders, then defaults.list, the added associations
-// and mimeinfo.cache; each desktop ID looked up in the data folders), the
-// program its Exec line starts, and the box programs.
+// and mimeinfo.cache but for the removed ones; each desktop ID looked up in
+// the data folders), the program its Exec line starts, and the box programs.
 #include "check/check_setup.h"
 
 #include "check/check_face.h"
@@ -132,14 +132,34 @@ struct Search {
     SetupHandler* handler;
     char missing[NAME_CAP]; // the first ID named that is not installed
     char missing_in[CHECK_PATH_CAP];
+    char removed[NAME_CAP]; // the first ID passed over as removed
+    char removed_in[CHECK_PATH_CAP];
 };
 
-// The first installed desktop ID of the list in `group` of `file`.
-bool first_installed(Search* search, const char* file, const char* group) {
+// Whether the list of desktop IDs `list` (parted by ';') holds `id`.
+bool listed(const char* list, const char* id) {
+    size_t length = strlen(id);
+    for (const char* p = list; *p != '\0';) {
+        size_t n = strcspn(p, ";");
+        if (n == length && strncmp(p, id, length) == 0) return true;
+        p += n + (p[n] == ';' ? 1 : 0);
+    }
+    return false;
+}
+
+// The first installed desktop ID of the list in `group` of `file`, but for
+// those in `removed`.
+bool first_installed(Search* search, const char* file, const char* group,
+                     const char* removed = "") {
     char list[4096], entry[CHECK_PATH_CAP];
     if (!key_file_value(file, group, search->type, list, sizeof list)) return false;
     for (char* id = strtok(list, ";"); id != nullptr; id = strtok(nullptr, ";")) {
         if (strchr(id, '/') != nullptr || strlen(id) >= NAME_CAP) continue;
+        if (listed(removed, id)) {
+            if (search->removed[0] == '\0')
+                check_format(search->removed, sizeof search->removed, "%s", id);
+            continue;
+        }
         if (desktop_entry(id, entry, sizeof entry)) {
             check_format(search->handler->handler, CHECK_PATH_CAP, "%s", id);
             check_format(search->handler->found_in, CHECK_PATH_CAP, "%s [%s]", file, group);
@@ -154,8 +174,9 @@ bool first_installed(Search* search, const char* file, const char* group) {
 }
 
 // The mimeapps.list files in the order they count: the config folders'
-// (the desktop's own name first in each), then the data folders'.
-unsigned mimeapps_files(char files[][1200], unsigned capacity) {
+// (the desktop's own name first in each), then the data folders', each
+// data folder's followed by its mimeinfo.cache when `caches` is set.
+unsigned mimeapps_files(char files[][1200], unsigned capacity, bool caches) {
     char desktops[DESKTOPS_CAP][64];
     unsigned desktop_count = current_desktops(desktops), count = 0;
     Folders config, data;
@@ -170,13 +191,16 @@ unsigned mimeapps_files(char files[][1200], unsigned capacity) {
             if (count < capacity)
                 check_format(files[count++], sizeof files[0], "%s/mimeapps.list",
                              folders->paths[i]);
+            if (caches && folders == &data && count < capacity)
+                check_format(files[count++], sizeof files[0], "%s/mimeinfo.cache",
+                             folders->paths[i]);
         }
     return count;
 }
 
 bool find_desktop_id(Search* search) {
-    static char files[FOLDERS_CAP * 2 * (DESKTOPS_CAP + 1)][1200];
-    unsigned count = mimeapps_files(files, sizeof files / sizeof files[0]);
+    static char files[FOLDERS_CAP * 2 * (DESKTOPS_CAP + 2)][1200];
+    unsigned count = mimeapps_files(files, sizeof files / sizeof files[0], false);
     for (unsigned i = 0; i < count; i++)
         if (first_installed(search, files[i], "Default Applications")) return true;
     Folders data;
@@ -187,12 +211,24 @@ bool find_desktop_id(Search* search) {
         check_format(file, sizeof file, "%s/defaults.list", data.paths[i]);
         if (first_installed(search, file, "Default Applications")) return true;
     }
-    // No default: the first application associated with the type.
-    for (unsigned i = 0; i < count; i++)
-        if (first_installed(search, files[i], "Added Associations")) return true;
-    for (unsigned i = 0; i < data.count; i++) {
-        check_format(file, sizeof file, "%s/mimeinfo.cache", data.paths[i]);
-        if (first_installed(search, file, "MIME Cache")) return true;
+    // No default: the first application associated with the type, folder
+    // by folder. An ID a [Removed Associations] names is passed over there
+    // and in every later folder, as the desktop passes it over: a person
+    // who took the launcher off a type's list clicks and nothing opens.
+    count = mimeapps_files(files, sizeof files / sizeof files[0], true);
+    char removed[4096] = "", list[4096];
+    for (unsigned i = 0; i < count; i++) {
+        size_t length = strlen(files[i]);
+        bool cache = length >= 15 && strcmp(files[i] + length - 15, "/mimeinfo.cache") == 0;
+        if (first_installed(search, files[i], cache ? "MIME Cache" : "Added Associations", removed))
+            return true;
+        size_t used = strlen(removed);
+        if (cache ||
+            !key_file_value(files[i], "Removed Associations", search->type, list, sizeof list))
+            continue;
+        check_format(removed + used, (unsigned)(sizeof removed - used), "%s;", list);
+        if (search->removed_in[0] == '\0')
+            check_format(search->removed_in, sizeof search->removed_in, "%s", files[i]);
     }
     return false;
 }
@@ -233,7 +269,12 @@ void check_find_handler(int kind, SetupHandler* h) {
     search.type = h->type;
     search.handler = h;
     if (!find_desktop_id(&search)) {
-        if (search.missing[0] != '\0')
+        if (search.removed[0] != '\0')
+            check_format(h->problem, sizeof h->problem,
+                         "%s takes %s off the list of %s ([Removed Associations]), and no "
+                         "other desktop entry is named",
+                         search.removed_in, search.removed, h->type);
+        else if (search.missing[0] != '\0')
             check_format(h->problem, sizeof h->problem,
                          "%s names %s, which is not installed (no desktop entry, or a hidden one)",
                          search.missing_in, search.missing);
