@@ -33,10 +33,10 @@ int main(int argc, char** argv) {
             run.settings_option = argv[settings_at = ++i];
         } else if (strcmp(argv[i], "--help") == 0) {
             fputs(USAGE, stdout);
-            return 0;
+            return terminal_output_written("talvin-check") ? 0 : 2;
         } else if (strcmp(argv[i], "--version") == 0 && argc == 2) {
             puts("talvin-check " LAUNCHER_VERSION);
-            return 0;
+            return terminal_output_written("talvin-check") ? 0 : 2;
         } else {
             fputs(USAGE, stderr);
             return 2;
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
             check_print_setup_json(&check);
         else
             check_print_setup_text(&check);
-        return check.reaches_product ? 0 : 1;
+        return check.reaches_product && terminal_output_written("talvin-check") ? 0 : 1;
     }
     if (i + 1 != argc) {
         fputs(USAGE, stderr);
@@ -77,6 +77,7 @@ int main(int argc, char** argv) {
     else
         check_print_text(&run);
     check_end(&run);
-    if (run.could_not_read) return 2;
+    // A report cut short is no report: it says nothing was checked.
+    if (run.could_not_read || !terminal_output_written("talvin-check")) return 2;
     return run.would_start ? 0 : run.cannot_tell ? 3 : 1;
 }

@@ -2,6 +2,9 @@
 
 #include "platform/terminal_set.h"
 
+#include <errno.h>
+#include <string.h>
+
 unsigned utf8_sequence(const unsigned char* p, uint32_t* code) {
     unsigned length = *p < 0x80                  ? 1
                       : *p >= 0xC2 && *p <= 0xDF ? 2
@@ -82,4 +85,12 @@ void terminal_printf(FILE* out, const char* format, ...) {
     va_start(args, format);
     terminal_vprintf(out, format, args);
     va_end(args);
+}
+
+bool terminal_output_written(const char* program) {
+    if (fflush(stdout) == 0 && ferror(stdout) == 0) return true;
+    int error = errno;
+    fprintf(stderr, "%s: the report could not be written to standard output: %s\n", program,
+            strerror(error != 0 ? error : EIO));
+    return false;
 }

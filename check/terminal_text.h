@@ -32,3 +32,8 @@ void terminal_printf(FILE* out, const char* format, ...)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
+
+// Standard output flushed: false, and said on standard error as `program`'s,
+// when it could not be written whole (a full device, a closed pipe), so a
+// report cut short never ends as a success.
+bool terminal_output_written(const char* program);

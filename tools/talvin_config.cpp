@@ -252,11 +252,11 @@ int main(int argc, char** argv) {
     const char* why;
     if (argc == 2 && strcmp(argv[1], "--help") == 0) {
         fputs(USAGE, stdout);
-        return 0;
+        return terminal_output_written("talvin-config") ? 0 : CONFIG_WRITE_FAILED;
     }
     if (argc == 2 && strcmp(argv[1], "--version") == 0) {
         puts("talvin-config " LAUNCHER_VERSION);
-        return 0;
+        return terminal_output_written("talvin-config") ? 0 : CONFIG_WRITE_FAILED;
     }
     if (!parse(argc, argv, &r, &why)) return usage(why);
     if (r.file != nullptr && r.system) return usage("--file or --system, not both");
@@ -276,7 +276,8 @@ int main(int argc, char** argv) {
         if (r.product != nullptr || product_options || identification_options)
             return usage("show takes no more");
         terminal_printf(stdout, "%s\n", path);
-        if (show_settings(path)) return 0;
+        if (show_settings(path))
+            return terminal_output_written("talvin-config") ? 0 : CONFIG_WRITE_FAILED;
         char reason[600];
         check_why_unopened(path, 1, reason, sizeof reason);
         terminal_printf(stderr, "talvin-config: %s: the launcher would not read it: %s\n", path,

@@ -206,7 +206,7 @@ int sign_file(EVP_PKEY* key, const char* path, bool link) {
 int main(int argc, char** argv) {
     if (argc == 2 && strcmp(argv[1], "--version") == 0) {
         puts("talvin-sign " LAUNCHER_VERSION);
-        return 0;
+        return output_written("the version") ? 0 : 1;
     }
     bool link = argc == 5 && strcmp(argv[3], "--link") == 0;
     if ((argc != 4 && !link) || strcmp(argv[1], "--key") != 0 ||

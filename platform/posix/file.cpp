@@ -82,8 +82,11 @@ bool opened_elsewhere(platform_file read) {
     struct sigaction ignore = {}, was;
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGIO, &ignore, &was);
-    bool elsewhere = fcntl((int)read, F_SETLEASE, F_WRLCK) != 0 && errno == EAGAIN;
-    if (!elsewhere) fcntl((int)read, F_SETLEASE, F_UNLCK);
+    bool elsewhere;
+    if (fcntl((int)read, F_SETLEASE, F_WRLCK) != 0)
+        elsewhere = errno == EAGAIN;
+    else // a lease not given back is broken by the append's own opening: none then
+        elsewhere = fcntl((int)read, F_SETLEASE, F_UNLCK) != 0;
     sigaction(SIGIO, &was, nullptr);
     return elsewhere;
 }

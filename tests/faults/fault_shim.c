@@ -249,6 +249,20 @@ ON_PATH(LOOKS, int, stat, (const char* path, struct stat* info), (path, info), p
 ON_PATH(LOOKS, int, lstat, (const char* path, struct stat* info), (path, info), path)
 ON_PATH(CREATES, int, mkostemp, (char* pattern, int flags), (pattern, flags), pattern)
 
+// A lease asked for or given back (the file's other readers): other
+// commands are the C library's business.
+int fcntl(int fd, int command, ...) {
+    va_list list;
+    va_start(list, command);
+    long argument = va_arg(list, long);
+    va_end(list);
+    if (command == F_SETLEASE) {
+        char path[512];
+        GUARD(CLOSES, fd_path(fd, path, sizeof path));
+    }
+    REAL(fcntl);
+    return real_fcntl(fd, command, argument);
+}
 char* getcwd(char* dest, size_t size) {
     char kind = fault(__builtin_return_address(0), FOLDERS, __func__, "-");
     if (kind != 0) return fail_with(kind), (char*)NULL;

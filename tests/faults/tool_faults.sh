@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Usage: tool_faults.sh SHIM TALVIN_CONFIG TALVIN_SIGN
+# Usage: tool_faults.sh SHIM TALVIN_CONFIG TALVIN_SIGN TALVIN_CHECK
 # Each play below, clean and then once for each call that can fail, failing
 # in each way it can (fault_shim.c; docs/testing.md, "Faults"): no crash or
 # sanitizer report; 0 and the file as the clean play left it, or 1 (2:
@@ -7,7 +7,7 @@
 # error; no scratch file left; a short or interrupted read or write changes
 # nothing.
 source "$(dirname "$0")/../lib.sh"
-shim=$1 config=$2 sign=$3 dir=$scratch/w plays=0
+shim=$1 config=$2 sign=$3 check=$4 dir=$scratch/w plays=0
 export ASAN_OPTIONS=verify_asan_link_order=0:${ASAN_OPTIONS:-}
 openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$scratch/key.pem" 2>/dev/null
 chmod 600 "$scratch/key.pem" && mkdir "$dir"
@@ -66,5 +66,16 @@ play "talvin-config identification" "$ini" "$config" --file "$dir/f" identificat
 play "talvin-config show" "$ini" "$config" --file "$dir/f" show
 play "talvin-sign" $'[launch]\r\napp=a\r\n' "$sign" --key "$scratch/key.pem" "$dir/f"
 play "talvin-sign --link" $'[launch]\r\napp=a' "$sign" --key "$scratch/key.pem" --link "$dir/f"
+# A report to a full device is a failure, said: never 0 with the text lost.
+full() {
+    "$@" >/dev/full 2>"$scratch/err"
+    local status=$?
+    [ "$status" != 0 ] && [ -s "$scratch/err" ] || fail "$*: to a full device: status $status"
+}
+printf '[a]\ncommand=/bin/true\n' >"$dir/s" && printf '[launch]\napp=a\n' >"$dir/g" && chmod 600 "$dir/s"
+full "$config" --file "$dir/s" show
+full "$check" --settings "$dir/s" "$dir/g"
+full "$check" --json --settings "$dir/s" "$dir/g"
+full "$config" --version; full "$sign" --version; full "$check" --version
 echo "$plays plays with a call failing"
 finish
