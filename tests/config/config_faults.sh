@@ -110,6 +110,8 @@ if [ "$(id -u)" = 0 ] && useradd -M -d "$home" -s /usr/sbin/nologin -U "$a" 2>/d
     check "a link to root's folder" "$?:$(ls -A "$scratch/rootcfg")" 2:
     rm "$home/.config" && as_root_for_a set a --command /bin/true
     check "made for the user" "$?:$(stat -c %U "$home/.config/talvin/talvin.ini" "$home/.config/talvin" "$home/.config" | sort -u)" "0:$a"
+    as_root_for_a --file "$scratch/own.ini" set a --command /bin/true
+    check "root's own file outside the home, as root" "$?:$(stat -c %U "$scratch/own.ini")" 0:root
     # The launcher run by the user reads the user's own file only while no
     # other account could change it: an entry for b refuses it, a mask
     # that takes the entry away does not; a folder with the sticky bit
