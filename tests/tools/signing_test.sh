@@ -12,8 +12,8 @@ done
 openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$work/key.pem" 2>/dev/null
 openssl pkey -in "$work/key.pem" -pubout -out "$work/public.pem"
 
-printf '[launch]\r\napp=client' >"$work/game.tvl"
-printf '[launch]\r\napp=client\r\n' >"$work/expected"
+printf '[launch]\r\napp=client\r\ntitle=x[signature]' >"$work/game.tvl"
+printf '[launch]\r\napp=client\r\ntitle=x[signature]\r\n' >"$work/expected"
 "$sign" --key "$work/key.pem" "$work/game.tvl" || fail "signing failed"
 head -c "$(stat -c %s "$work/expected")" "$work/game.tvl" >"$work/signed_part"
 cmp -s "$work/expected" "$work/signed_part" || fail "signed part: $(od -c "$work/signed_part")"
