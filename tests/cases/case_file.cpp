@@ -450,7 +450,8 @@ std::string CaseTree::stored_file() const {
     std::vector<std::string> found;
     for (const auto& [path, value] : snapshot())
         if (before_.count(path) == 0 && value.compare(0, 6, "33152 ") == 0 &&
-            fs::path(path).filename().string().compare(0, 5, "link-") == 0)
+            fs::path(path).filename().string().compare(0, 5, "link-") == 0 &&
+            fs::path(path).extension() == ".tvl")
             found.push_back(path);
     return found.size() == 1 ? found[0] : "";
 }

@@ -76,7 +76,7 @@ class CaseTree {
     // Played as a link: its text, and the launch file's bytes (not written to $LAUNCH).
     const std::string& link_text() const { return link_text_; }
     const std::string& link_bytes() const { return link_bytes_; }
-    // The one file the launcher wrote under $XDG_RUNTIME_DIR ($DIR/run), else "".
+    // The one link-*.tvl file the launcher wrote under $XDG_RUNTIME_DIR ($DIR/run), else "".
     std::string stored_file() const;
     // `fake before_append HOW` (or before_signature), made; check() counts
     // the change as the case's own.
