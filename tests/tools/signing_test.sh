@@ -35,6 +35,10 @@ printf 'a\n[signature]\necdsa=x\n' >"$work/lf.tvl" && refused "$work/lf.tvl" "si
 printf '[signature]' >"$work/last.tvl" && refused "$work/last.tvl" "a signature header ending the file"
 head -c $((1048576 - 255)) /dev/zero >"$work/big.tvl" && refused "$work/big.tvl" "over the size"
 refused "$work/absent.tvl" "a missing file"
+# A helper beside the checking program that dies leaves the signature unchecked, not invalid.
+cp "$3" "$work/check" && printf '#!/bin/sh\nkill -9 $$\n' >"$work/talvin-verify" && chmod +x "$work/talvin-verify"
+printf '[client]\npublickey1=%s\n' "$("$sign" --key "$work/key.pem" --public)" >"$work/dies.ini"
+[[ $("$work/check" --settings "$work/dies.ini" "$work/game.tvl") == *"; unchecked: "* ]] || fail "a dying helper: not unchecked"
 mkfifo "$work/fifo.tvl" && timeout 20 "$sign" --key "$work/key.pem" "$work/fifo.tvl" 2>/dev/null
 check "a FIFO, refused without waiting for a writer" "$?" 1
 head -c $((1048576 - 256)) /dev/zero >"$work/full.tvl"
