@@ -95,6 +95,13 @@ const LaunchObserver EDIT_OBSERVER = {no_file, edit_line, no_ctrl_z, edit_sectio
 
 bool show_wanted = false; // the section being read is shown
 bool show_identification = false;
+bool show_opened = false;
+
+// The name only of a file that is read: a refused one shows nothing.
+void show_file(const char* path, SettingSource, int opened) {
+    show_opened = opened != 0;
+    if (show_opened) terminal_printf(stdout, "%s\n", path);
+}
 
 void show_section(const char* name) {
     show_identification = names_equal(name, "identification") != 0;
@@ -118,7 +125,7 @@ void show_setting(const char* key, const char* value, SectionKind, const void*,
     if (effect == EFFECT_TOO_LONG) printf("    (longer than its field: the launcher ignores it)\n");
 }
 
-const LaunchObserver SHOW_OBSERVER = {no_file, no_line, no_ctrl_z, show_section, show_setting};
+const LaunchObserver SHOW_OBSERVER = {show_file, no_line, no_ctrl_z, show_section, show_setting};
 
 } // namespace
 
@@ -166,8 +173,9 @@ long edit_settings(const char* path, const char* old, size_t old_size, const cha
 
 int show_settings(const char* path) {
     launch_settings_init();
+    show_opened = false;
     launch_observer = &SHOW_OBSERVER;
     int read = parse_section_file(nullptr, path, SOURCE_SETTINGS_FILE);
     launch_observer = nullptr;
-    return read;
+    return read ? 1 : show_opened ? -1 : 0;
 }

@@ -22,7 +22,8 @@ int edit_kept_password(void);
 // The line end the file `old` uses: that of its first line, else `fallback`.
 const char* line_end_of(const char* old, size_t old_size, const char* fallback);
 
-// Prints the products and the identification of the file `path` as the
-// launcher reads them, the password as its length only; 0 when it cannot
-// be read.
+// Prints the name of the file `path`, then its products and identification
+// as the launcher reads them, the password as its length only. Returns 1
+// when read whole, 0 when not opened (refused, or none there: nothing is
+// printed) and -1 when a read failed part way.
 int show_settings(const char* path);

@@ -1,7 +1,8 @@
 // talvin-config: writes products' sections and the user's identification
 // into talvin.ini, checked against the launcher's own limits first, so that
 // what is written is what the launcher reads. Exit status 0: done; 1: the
-// write failed and nothing changed; 2: refused, nothing changed.
+// write (or show's read or output) failed and nothing changed; 2: refused,
+// nothing changed.
 #include "check/check_face.h"
 #include "check/terminal_text.h"
 #include "launch/launch_sequence.h"
@@ -275,14 +276,15 @@ int main(int argc, char** argv) {
     if (strcmp(r.command, "show") == 0) {
         if (r.product != nullptr || product_options || identification_options)
             return usage("show takes no more");
-        terminal_printf(stdout, "%s\n", path);
-        if (show_settings(path))
-            return terminal_output_written("talvin-config") ? 0 : CONFIG_WRITE_FAILED;
+        int shown = show_settings(path);
+        if (shown > 0) return terminal_output_written("talvin-config") ? 0 : CONFIG_WRITE_FAILED;
+        // Not opened is refused, as a write refuses it; a read that failed
+        // part way is a failure, as a write's is.
         char reason[600];
         check_why_unopened(path, 1, reason, sizeof reason);
         terminal_printf(stderr, "talvin-config: %s: the launcher would not read it: %s\n", path,
                         reason);
-        return CONFIG_WRITE_FAILED;
+        return shown == 0 ? CONFIG_REFUSED : CONFIG_WRITE_FAILED;
     }
     if ((!set && !remove && !identification) || ((set || remove) && identification_options) ||
         (!set && product_options) || (identification && r.product != nullptr))
