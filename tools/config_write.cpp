@@ -102,6 +102,16 @@ struct Write {
 
 const int MADE_BY_ANOTHER = -1;
 
+// A file the launcher would not read, `why` (null: as asked of the file).
+int refuse_unread(const char* path, const char* why = nullptr) {
+    char asked[600];
+    if (why == nullptr) check_why_unopened(path, 1, asked, sizeof asked);
+    terminal_printf(stderr,
+                    "talvin-config: %s: the launcher would not read it: %s; nothing was changed\n",
+                    path, why != nullptr ? why : asked);
+    return CONFIG_REFUSED;
+}
+
 // Writes the bytes into a new file beside the old one and puts it in its
 // place: over `held`, or, when there is none, only where there is still
 // none (MADE_BY_ANOTHER when another writer made one first).
@@ -150,10 +160,7 @@ int replace(const Write& w, platform_file* held) {
     if (refused) {
         size_t named = strlen(temp) + 2; // the line names the new file first
         const char* reason = strncmp(unsafe, temp, named - 2) == 0 ? unsafe + named : unsafe;
-        fprintf(stderr,
-                "talvin-config: %s: the launcher would not read it: %s; nothing was changed\n",
-                w.path, reason);
-        return CONFIG_REFUSED;
+        return refuse_unread(w.path, reason);
     }
     if (changed) {
         tell(w.path, "another program changed it while it was being rewritten; nothing was "
@@ -165,15 +172,6 @@ int replace(const Write& w, platform_file* held) {
         return MADE_BY_ANOTHER;
     tell_error(w.path, failed);
     return CONFIG_WRITE_FAILED;
-}
-
-int refuse_unread(const char* path) {
-    char why[600];
-    check_why_unopened(path, 1, why, sizeof why);
-    terminal_printf(stderr,
-                    "talvin-config: %s: the launcher would not read it: %s; nothing was changed\n",
-                    path, why);
-    return CONFIG_REFUSED;
 }
 
 // The writers' lock on the file at `path`. Another writer making the file

@@ -3,6 +3,7 @@
 // that the whole launcher runs on Linux.
 #include "platform/platform.h"
 
+#include "check/terminal_text.h"
 #include "launch/command_line_split.h"
 #include "platform/posix/file.h"
 
@@ -158,13 +159,32 @@ void show_with_xmessage(const char* text, const char* caption) {
     if (started) wait_for(pid);
 }
 
+// The box's line on standard error. A terminal takes a control character
+// of a launch file's text as a command, so there each is shown as \xHH, as
+// the tools show it; the text's own line ends stay. A file or a pipe gets
+// the bytes as they are.
+void write_box_line(const char* text, const char* caption) {
+    if (!isatty(2)) {
+        write_all(2, caption, strlen(caption));
+        write_all(2, ": ", 2);
+        write_all(2, text, strlen(text));
+        write_all(2, "\n", 1);
+        return;
+    }
+    terminal_printf(stderr, "%s: ", caption);
+    for (const unsigned char* p = (const unsigned char*)text; *p != '\0';) {
+        if (*p == '\n')
+            putc(*p++, stderr);
+        else
+            p += terminal_put_character(stderr, p);
+    }
+    putc('\n', stderr);
+}
+
 } // namespace
 
 void platform_message_box(platform_window, const char* text, const char* caption) {
-    write_all(2, caption, strlen(caption));
-    write_all(2, ": ", 2);
-    write_all(2, text, strlen(text));
-    write_all(2, "\n", 1);
+    write_box_line(text, caption);
     if (!graphical_session()) return;
     struct sigaction given = reap_helpers();
     if (!show_with_zenity(text, caption)) show_with_xmessage(text, caption);

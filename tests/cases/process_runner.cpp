@@ -18,6 +18,8 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,6 +34,7 @@ const char* record_product;
 const char* wine_prefix; // null: the POSIX program
 bool checking;           // the program is talvin-check
 bool stderr_gone;        // `stderr gone`: its standard error is a pipe whose reader has gone
+bool stderr_terminal;    // `stderr terminal`: it is a terminal's, whose output is compared
 bool sigchld_ignored;    // `sigchld ignored`: the program starts with SIGCHLD ignored
 bool stdin_closed;       // `stdin closed`: it starts without a standard input
 bool rights_dropped;     // `rights dropped`: root's right to read every file is not passed on
@@ -210,6 +213,9 @@ std::string expected_args(const std::string& line) {
 // every process it left behind (they become this process's children).
 int run(std::vector<std::string> argv, std::vector<std::string> env, const std::string& root,
         std::vector<std::string>* failures) {
+    int terminal = stderr_terminal ? posix_openpt(O_RDWR | O_NOCTTY) : -1;
+    if (terminal >= 0 && (grantpt(terminal) != 0 || unlockpt(terminal) != 0))
+        failures->push_back("no terminal");
     pid_t pid = fork();
     if (pid == 0) {
         // SIGPIPE at its default action, whatever this runner was given: the
@@ -226,7 +232,15 @@ int run(std::vector<std::string> argv, std::vector<std::string> env, const std::
         int in = open("/dev/null", O_RDONLY), o = open((root + ".out").c_str(), to, 0600);
         int e = stderr_gone && pipe(gone) == 0 && close(gone[0]) == 0
                     ? gone[1]
-                    : open((root + ".err").c_str(), to, 0600);
+                : terminal >= 0 ? open(ptsname(terminal), O_RDWR | O_NOCTTY)
+                                : open((root + ".err").c_str(), to, 0600);
+        if (terminal >= 0) close(terminal);
+        struct termios mode;
+        // Line feeds as written, not as the terminal would show them.
+        if (terminal >= 0 && tcgetattr(e, &mode) == 0) {
+            mode.c_oflag &= ~(tcflag_t)OPOST;
+            tcsetattr(e, TCSANOW, &mode);
+        }
         if (dup2(in, 0) == 0 && dup2(o, 1) == 1 && dup2(e, 2) == 2 &&
             chdir((root + "/dl").c_str()) == 0 && (!stdin_closed || close(0) == 0))
             execvpe(argv[0].c_str(), pointers_of(argv).data(), pointers_of(env).data());
@@ -238,6 +252,16 @@ int run(std::vector<std::string> argv, std::vector<std::string> env, const std::
     for (pid_t done; (done = waitpid(-1, &s, 0)) > 0 || errno == EINTR;)
         if (done == pid) status = s;
     if (alarm(0) == 0) failures->push_back("did not end in time");
+    if (terminal >= 0) {
+        std::string shown;
+        char chunk[4096];
+        // Read until every writer has closed it (EIO), what they wrote last included.
+        struct pollfd ready = {terminal, POLLIN, 0};
+        for (ssize_t n; poll(&ready, 1, 5000) > 0 && (n = read(terminal, chunk, sizeof chunk)) > 0;)
+            shown.append(chunk, (size_t)n);
+        close(terminal);
+        write_file(root + ".err", shown);
+    }
     return status;
 }
 
@@ -402,9 +426,10 @@ std::string runner_run(const Case& c, CaseTree& tree, Places* places, const Expe
     if (wine_prefix != nullptr && c.has("start") &&
         c.get("start").find("$SHORT") != std::string::npos)
         places->short_launch = wine_short_form(places->launch);
-    if (c.has("stderr") && c.get("stderr") != "gone")
+    if (c.has("stderr") && c.get("stderr") != "gone" && c.get("stderr") != "terminal")
         return failures->push_back("unknown stderr"), "";
-    stderr_gone = c.has("stderr");
+    stderr_gone = c.has("stderr") && c.get("stderr") == "gone";
+    stderr_terminal = c.has("stderr") && c.get("stderr") == "terminal";
     sigchld_ignored = c.has("sigchld");
     stdin_closed = c.has("stdin");
     rights_dropped = c.has("rights");
