@@ -64,9 +64,10 @@ unsigned platform_start_program(const char* command_line, int, int) {
 
 void platform_append(const char* path, platform_file read, const void* data, unsigned size) {
     CheckRecord& r = check_record;
-    r.append_refused = check_why_not_appended(path, read);
+    unsigned mode = check_mode_to_narrow(read);
+    r.append_refused = check_why_not_appended(path, read); // closes it
     r.appended = r.append_refused == nullptr;
-    r.narrowed_from = r.appended ? check_mode_to_narrow(read) : 0;
+    r.narrowed_from = r.appended ? mode : 0;
     copy_text(r.append_path, sizeof r.append_path, path);
     if (size >= sizeof r.append_bytes) size = sizeof r.append_bytes - 1;
     memcpy(r.append_bytes, data, size);

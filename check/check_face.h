@@ -86,7 +86,8 @@ int check_why_folder_unusable(const char* path, char* why, unsigned why_capacity
 void check_why_unopened(const char* path, int settings, char* why, unsigned why_capacity);
 
 // Why the launcher would not append to the file at `path`, which must be
-// the open file `read`, in a few words; null when it would.
+// the open file `read`, in a few words; null when it would. Closes `read`,
+// as the append does.
 const char* check_why_not_appended(const char* path, platform_file read);
 
 // 1 when users other than its owner may read the file at `path`.

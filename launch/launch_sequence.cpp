@@ -252,9 +252,12 @@ void launch_with_settings(platform_window owner, const char* system_dir, const c
         return;
     }
     bool in_product_folder = s.path[0] != '\0' && change_directory(s.path);
-    if (s.send_identification != 0) append_identification(launch_path, *read, work);
-    // Held no longer than the append: the product may want the file to itself.
-    platform_close(*read);
+    // Held no longer than the append, which gives it back: the product may
+    // want the file to itself.
+    if (s.send_identification != 0)
+        append_identification(launch_path, *read, work);
+    else
+        platform_close(*read);
     *read = PLATFORM_NO_FILE;
 
     compose_command(work, launch_path);

@@ -133,7 +133,10 @@ void platform_close(platform_file file);
 // file; on POSIX only to a file this user owns, since the bytes hold a
 // password, and only once the file is the owner's alone to read (its group
 // and others permissions cleared; where they cannot be, nothing is
-// appended). A failure is not reported: the start goes on.
+// appended). Nor while another program has the file open, which could read
+// the block: on POSIX no lease can be had; on Windows `read` is given back
+// first and the file is opened with no sharing. A failure is not reported:
+// the start goes on. `read` is closed on return.
 void platform_append(const char* path, platform_file read, const void* data, unsigned size);
 
 // Signatures, by the operating system's own cryptography, loaded only when

@@ -7,7 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-void platform_append(const char* path, platform_file read, const void* data, unsigned size) {
+namespace {
+
+void append_to(const char* path, platform_file read, const void* data, unsigned size) {
     // Whoever opened the file while it was readable by others keeps reading
     // it after the narrowing: with another descriptor open, nothing changes.
     if (opened_elsewhere(read)) return;
@@ -34,4 +36,11 @@ void platform_append(const char* path, platform_file read, const void* data, uns
         // Nothing more can be done: the launch goes on, as after any failed append.
     }
     close(fd);
+}
+
+} // namespace
+
+void platform_append(const char* path, platform_file read, const void* data, unsigned size) {
+    append_to(path, read, data, size);
+    close((int)read);
 }

@@ -552,10 +552,13 @@ void check_why_unopened(const char* path, int settings, char* why, unsigned capa
 const char* check_why_not_appended(const char* path, platform_file read) {
     const char* why;
     int fd = open_for_append(path, read, &why);
-    if (fd < 0) return why;
-    close(fd);
-    return opened_elsewhere(read) ? "another program has it open, which could read the password"
-                                  : nullptr;
+    if (fd >= 0) {
+        close(fd);
+        why = opened_elsewhere(read) ? "another program has it open, which could read the password"
+                                     : nullptr;
+    }
+    close((int)read);
+    return why;
 }
 
 int check_readable_by_others(const char* path) {

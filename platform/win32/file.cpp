@@ -12,9 +12,9 @@ namespace {
 int found_nothing = 1;
 } // namespace
 
-HANDLE open_disk_file(const char* path, DWORD access, DWORD disposition) {
-    HANDLE file = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+HANDLE open_disk_file(const char* path, DWORD access, DWORD disposition, DWORD share) {
+    HANDLE file =
+        CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     found_nothing = file != INVALID_HANDLE_VALUE || error == ERROR_FILE_NOT_FOUND ||
                     error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME ||
@@ -25,7 +25,10 @@ HANDLE open_disk_file(const char* path, DWORD access, DWORD disposition) {
         found_nothing =
             attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     }
-    if (file == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+    if (file == INVALID_HANDLE_VALUE) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
     if (GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
         return INVALID_HANDLE_VALUE;
@@ -33,32 +36,50 @@ HANDLE open_disk_file(const char* path, DWORD access, DWORD disposition) {
     return file;
 }
 
+namespace {
+bool is_file(HANDLE file, const BY_HANDLE_FILE_INFORMATION& known) {
+    BY_HANDLE_FILE_INFORMATION x;
+    return GetFileInformationByHandle(file, &x) &&
+           x.dwVolumeSerialNumber == known.dwVolumeSerialNumber &&
+           x.nFileIndexHigh == known.nFileIndexHigh && x.nFileIndexLow == known.nFileIndexLow;
+}
+} // namespace
+
 bool same_file(HANDLE a, HANDLE b) {
-    BY_HANDLE_FILE_INFORMATION x, y;
-    return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
-           x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
-           x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+    BY_HANDLE_FILE_INFORMATION y;
+    return GetFileInformationByHandle(b, &y) && is_file(a, y);
 }
 
 // The launch file is held open since it was read, and without leave to
 // delete: no other account can remove or rename it meanwhile. A link is
-// followed, and the file it names must be that one.
+// followed, and the file it names must be that one. It is then taken with
+// no sharing, so that no program that opened it before (a reader whose
+// handle stays open) reads the block: the read handle is given back first,
+// and the file opened must have its volume and file index.
 HANDLE open_for_append(const char* path, platform_file read, const char** why) {
+    BY_HANDLE_FILE_INFORMATION was;
+    bool known = GetFileInformationByHandle((HANDLE)read, &was) != 0;
+    CloseHandle((HANDLE)read);
     // Writing is to the file's current end (see platform_append); leave to
     // write data too, so that a block cut short can be cut back off.
-    HANDLE file = open_disk_file(path, FILE_APPEND_DATA | FILE_WRITE_DATA, OPEN_EXISTING);
+    HANDLE file = known ? open_disk_file(path, FILE_APPEND_DATA | FILE_WRITE_DATA, OPEN_EXISTING, 0)
+                        : INVALID_HANDLE_VALUE;
     if (file == INVALID_HANDLE_VALUE) {
-        *why = "it is gone, or cannot be opened for writing";
+        *why = !known ? "it cannot be looked at"
+               : GetLastError() == ERROR_SHARING_VIOLATION
+                   ? "another program has it open, which could read the password"
+                   : "it is gone, or cannot be opened for writing";
         return INVALID_HANDLE_VALUE;
     }
-    if (same_file(file, (HANDLE)read)) return file;
+    if (is_file(file, was)) return file;
     *why = "another file is in its place";
     CloseHandle(file);
     return INVALID_HANDLE_VALUE;
 }
 
 platform_file platform_open_for_reading(const char* path) {
-    HANDLE file = open_disk_file(path, GENERIC_READ, OPEN_EXISTING);
+    HANDLE file =
+        open_disk_file(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE);
     return file == INVALID_HANDLE_VALUE ? PLATFORM_NO_FILE : (platform_file)file;
 }
 

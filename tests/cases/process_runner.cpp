@@ -230,8 +230,7 @@ int run(std::vector<std::string> argv, std::vector<std::string> env, const std::
             _exit(126);
         int to = O_WRONLY | O_CREAT | O_TRUNC, gone[2];
         int in = open("/dev/null", O_RDONLY), o = open((root + ".out").c_str(), to, 0600);
-        int e = stderr_gone && pipe(gone) == 0 && close(gone[0]) == 0
-                    ? gone[1]
+        int e = stderr_gone && pipe(gone) == 0 && close(gone[0]) == 0 ? gone[1]
                 : terminal >= 0 ? open(ptsname(terminal), O_RDWR | O_NOCTTY)
                                 : open((root + ".err").c_str(), to, 0600);
         if (terminal >= 0) close(terminal);
@@ -443,6 +442,18 @@ std::string runner_run(const Case& c, CaseTree& tree, Places* places, const Expe
         if (argument_text(e).compare(0, 2, "--") == 0) argv.push_back("--");
         argv.push_back(argument_text(e));
     }
+    // Under wine, a file is held open by a Windows program only: the
+    // product, holding it from before the run until the run is over.
+    for (const Case::Item& item : c.many) {
+        if (wine_prefix == nullptr || item.directive != "special" || item.value != "held") continue;
+        argv.insert(argv.begin(),
+                    {"/bin/sh", "-c",
+                     "LAUNCHER_TEST_HOLD=$1 WINEDEBUG=-all $4 \"$3\" & r=$2 && shift 4\n"
+                     "for i in $(seq 1200); do [ -e \"$r.held\" ] && break; sleep 0.05; done\n"
+                     "\"$@\"; s=$? && : >\"$r.release\" && wait && rm \"$r\".*; exit $s",
+                     "sh", windows_name(tree.root() + "/" + item.first), tree.root() + ".rec",
+                     places->product, getenv("LAUNCHER_WRAPPER")});
+    }
     // Wine reads the process's arguments in the locale's character set, and
     // takes its ANSI code page from the locale.
     std::string rec = tree.root() + ".rec", locale = wine_prefix ? page->locale : "C";
@@ -492,7 +503,8 @@ std::string runner_run(const Case& c, CaseTree& tree, Places* places, const Expe
         unlink(file.c_str());
     struct stat info;
     if (fault_shim != nullptr) launch_before = read_file(places->launch);
-    if (fault_shim != nullptr) launch_mode = stat(places->launch.c_str(), &info) == 0 ? info.st_mode : 0;
+    if (fault_shim != nullptr)
+        launch_mode = stat(places->launch.c_str(), &info) == 0 ? info.st_mode : 0;
     exit_status = run(argv, entries, tree.root(), failures);
     json = read_file(tree.root() + ".out");
     if (checking && (!e.says.empty() || !e.wholes.empty())) {

@@ -8,6 +8,7 @@
 #include <string>
 #ifdef _WIN32
 #include <direct.h>
+#include <windows.h>
 #define getcwd _getcwd
 #else
 #include <signal.h>
@@ -23,6 +24,20 @@ static void put(FILE* out, const char* tag, const std::string& value) {
 int main(int argc, char** argv) {
     const char* record = getenv("LAUNCHER_TEST_RECORD");
     if (record == nullptr) return 1;
+#ifdef _WIN32
+    // As another program that opened LAUNCHER_TEST_HOLD before the launcher
+    // and still holds it: says so beside the record, lets go when told there.
+    if (const char* hold = getenv("LAUNCHER_TEST_HOLD")) {
+        FILE* held = fopen(hold, "rb");
+        FILE* said =
+            held != nullptr ? fopen((std::string(record) + ".held").c_str(), "wb") : nullptr;
+        bool holding = said != nullptr && fclose(said) == 0;
+        std::string release = std::string(record) + ".release";
+        for (int i = 0; holding && i < 1200; i++, Sleep(50))
+            if (GetFileAttributesA(release.c_str()) != INVALID_FILE_ATTRIBUTES) break;
+        return holding && fclose(held) == 0 ? 0 : 1;
+    }
+#endif
     std::string part = std::string(record) + ".part";
     FILE* out = fopen(part.c_str(), "wb");
     char cwd[4096] = "";
