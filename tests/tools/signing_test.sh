@@ -35,6 +35,8 @@ printf 'a\n[signature]\necdsa=x\n' >"$work/lf.tvl" && refused "$work/lf.tvl" "si
 printf '[signature]' >"$work/last.tvl" && refused "$work/last.tvl" "a signature header ending the file"
 head -c $((1048576 - 255)) /dev/zero >"$work/big.tvl" && refused "$work/big.tvl" "over the size"
 refused "$work/absent.tvl" "a missing file"
+head -c 1000 /dev/zero >"$work/limit.tvl" && (ulimit -f 1 && trap '' XFSZ && exec timeout 20 "$sign" --key "$work/key.pem" "$work/limit.tvl" 2>/dev/null)
+check "a section past the file size limit" "$? $(stat -c %s "$work/limit.tvl")" "1 1000"
 # A helper beside the checking program that dies leaves the signature unchecked, not invalid.
 cp "$3" "$work/check" && printf '#!/bin/sh\nkill -9 $$\n' >"$work/talvin-verify" && chmod +x "$work/talvin-verify"
 printf '[client]\npublickey1=%s\n' "$("$sign" --key "$work/key.pem" --public)" >"$work/dies.ini"
@@ -63,6 +65,8 @@ check "--link without a file" "$?" 2
 chmod 644 "$work/key.pem" && "$sign" --key "$work/key.pem" --public 2>&1 >/dev/null | grep -q "other accounts may read" ||
     fail "a key others may read: no warning"
 chmod 600 "$work/key.pem" && check "a key of its owner's alone" "$("$sign" --key "$work/key.pem" --public 2>&1 >/dev/null)" ""
+openssl pkey -in "$work/key.pem" -outform DER -out "$work/key.der" && chmod 600 "$work/key.der"
+check "a DER key" "$("$sign" --key "$work/key.der" --public)" "$("$sign" --key "$work/key.pem" --public)"
 check "a name's control characters shown" "$("$sign" --key "$work/key.pem" "$work/"$'\e]0;x\a' 2>&1 |
     grep -c '/\\x1B\]0;x\\x07: ')" 1
 
