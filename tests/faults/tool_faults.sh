@@ -27,6 +27,8 @@ signed() {
         [ "$(grep -cE "$value" "$dir/f")" = 1 ] && link=$(base64 -w0 "$dir/f" | tr '+/' '-_') &&
         { [ ! -s "$scratch/out" ] || [ "$(cat "$scratch/out")" = "talvin:${link%%=*}" ]; }
 }
+declare -A reasons=([i]="Input/output error" [s]="No space left on device" [f]="File too large"
+    [a]="Permission denied" [m]="Cannot allocate memory")
 # play NAME BEFORE COMMAND...
 play() {
     local name=$1 before=$2 kind at call
@@ -49,6 +51,9 @@ play() {
             elif [ "$status" = 1 ] || [[ $status$name == "2talvin-config"* ]]; then
                 [[ $kind$call =~ ^[rwt]!(read|write) ]] && fail "$what: a short or interrupted call failed"
                 [ -s "$scratch/err" ] || fail "$what: nothing said"
+                # A write that fails says the system's reason, not a stale one.
+                [[ ! $call =~ ^!(write|fsync|fchmod|mkostemp|rename|link|close)\  ]] ||
+                    grep -qF "${reasons[$kind]:-}" "$scratch/err" || fail "$what: no reason said"
                 [ "$before" = - ] && [ -z "$(ls -A "$dir")" ] || cmp -s "$dir/f" <(printf '%s' "$before") ||
                     fail "$what: changed, or scratch left: $(ls -A "$dir")"
                 [ "$(ls -A "$dir")" = "$([ "$before" = - ] || echo f)" ] || fail "$what: left $(ls -A "$dir")"
