@@ -153,9 +153,11 @@ long edit_settings(const char* path, const char* old, size_t old_size, const cha
     edit.out_capacity = out_capacity;
     launch_settings_init();
     launch_observer = &EDIT_OBSERVER;
+    section_file_unread = false;
     int read = parse_section_file(nullptr, path, SOURCE_SETTINGS_FILE);
     launch_observer = nullptr;
     place_pending();
+    if (!read && section_file_unread) return -2;
     if (!read || edit.overrun || edit.pos != edit.data_end) return -1;
     if (!edit.placed && text != nullptr) {
         // A last line without its line end would run into the header. One

@@ -10,8 +10,9 @@
 // comments and blank lines stay) taken out, and `text` (null: none) in the
 // place of the first one, or after the last line the launcher reads when
 // there is none (before a Ctrl-Z and what follows it; a last line without its
-// line end is given `line_end` first). Returns the new size,
-// or -1 when the reader cannot read `path` or does not read `old` there.
+// line end is given `line_end` first). Returns the new size, -2 when the
+// reader could not read `path` to its end (a read error, no memory), or -1
+// when it does not read `old` there.
 long edit_settings(const char* path, const char* old, size_t old_size, const char* name,
                    const char* text, const char* line_end, char* out, size_t out_capacity);
 

@@ -230,7 +230,9 @@ int attempt(const ConfigChange& change, const char* path, Buffers* b) {
         tell(path, "the new section is too long; nothing was changed");
     else if ((out_size = edit_settings(path, b->old, (size_t)size, change.name,
                                        change.lines != nullptr ? b->text : nullptr, line_end,
-                                       b->out, CONFIG_FILE_CAP + CONFIG_TEXT_CAP)) < 0)
+                                       b->out, CONFIG_FILE_CAP + CONFIG_TEXT_CAP)) == -2)
+        tell(path, "cannot be read; nothing was changed"), status = CONFIG_WRITE_FAILED;
+    else if (out_size < 0)
         tell(path, "the launcher's reader does not read it as it was read; nothing was changed");
     else if (out_size == size && memcmp(b->out, b->old, (size_t)size) == 0) {
         // Already as asked, and a password in it is still left to its owner

@@ -9,14 +9,10 @@ void platform_append(const char* path, platform_file read, const void* data, uns
     HANDLE file = open_for_append(path, read, &why);
     if (file == INVALID_HANDLE_VALUE) return;
     // All or nothing: a block cut short (a full disk, a quota) is cut back
-    // off, so that no reader takes half a block for the user's. The offset
-    // all ones writes at the file's end at the moment of the write.
+    // off, so that no reader takes half a block for the user's.
     LARGE_INTEGER before;
     bool sized = GetFileSizeEx(file, &before) != 0;
-    OVERLAPPED at_end = {};
-    at_end.Offset = at_end.OffsetHigh = 0xFFFFFFFF;
-    DWORD written = 0;
-    bool whole = WriteFile(file, data, size, &written, &at_end) && written == size;
+    bool whole = write_whole(file, data, size, true);
     if (!whole && sized && SetFilePointerEx(file, before, nullptr, FILE_BEGIN)) SetEndOfFile(file);
     CloseHandle(file);
 }

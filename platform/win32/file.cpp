@@ -45,6 +45,19 @@ bool is_file(HANDLE file, const BY_HANDLE_FILE_INFORMATION& known) {
 }
 } // namespace
 
+bool write_whole(HANDLE file, const void* data, DWORD size, bool at_end) {
+    for (const char* p = (const char*)data; size > 0;) {
+        OVERLAPPED end = {}; // the offset all ones: the end
+        end.Offset = end.OffsetHigh = 0xFFFFFFFF;
+        DWORD written = 0;
+        if (!WriteFile(file, p, size, &written, at_end ? &end : nullptr) || written == 0)
+            return false;
+        p += written;
+        size -= written;
+    }
+    return true;
+}
+
 bool same_file(HANDLE a, HANDLE b) {
     BY_HANDLE_FILE_INFORMATION y;
     return GetFileInformationByHandle(b, &y) && is_file(a, y);

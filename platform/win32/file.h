@@ -10,6 +10,11 @@
 // tells why).
 HANDLE open_disk_file(const char* path, DWORD access, DWORD disposition, DWORD share);
 
+// Writes all `size` bytes of `data`, going on after a write cut short, each
+// write at the file's end at that moment when `at_end`; false when a write
+// fails or writes nothing.
+bool write_whole(HANDLE file, const void* data, DWORD size, bool at_end);
+
 // 1 when the open `a` and `b` are the very same file: volume and file index.
 bool same_file(HANDLE a, HANDLE b);
 

@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 
 #include "launch/launch_link.h"
+#include "platform/win32/file.h"
 
 #include <string.h>
 #include <windows.h>
@@ -101,8 +102,7 @@ unsigned platform_store_link_file(const char* folder, const void* data, unsigned
             if (GetLastError() == ERROR_FILE_EXISTS) continue;
             break;
         }
-        DWORD written = 0;
-        bool whole = WriteFile(file, data, size, &written, nullptr) && written == size;
+        bool whole = write_whole(file, data, size, false);
         if (!CloseHandle(file)) whole = false;
         if (whole) return (unsigned)length;
         DeleteFileA(dest); // never left torn

@@ -126,14 +126,8 @@ platform_file platform_create_beside(const char* path, char* temp, unsigned capa
 }
 
 int platform_write(platform_file file, const void* data, size_t size) {
-    const char* p = (const char*)data;
-    while (size > 0) {
-        DWORD chunk = size > 0x10000000 ? 0x10000000 : (DWORD)size, written = 0;
-        if (!WriteFile((HANDLE)file, p, chunk, &written, nullptr) || written == 0) return fail();
-        p += written;
-        size -= written;
-    }
-    return 1;
+    // The new file is at most a few MiB (CONFIG_FILE_CAP).
+    return (size <= 0x10000000 && write_whole((HANDLE)file, data, (DWORD)size, false)) || fail();
 }
 
 int platform_flush(platform_file file) {

@@ -41,7 +41,9 @@ bool rights_dropped;     // `rights dropped`: root's right to read every file is
 
 // --faults SHIM: the cases marked `faults`, each played once clean and then
 // once for each call of the program that can fail, failing in each way it
-// can (tests/faults/fault_shim.c; docs/testing.md, "Faults").
+// can (tests/faults/fault_shim.c; docs/testing.md, "Faults"). Under wine,
+// SHIM is "-": the program is a test twin that fails its own calls
+// (tests/faults/win32_faults.cpp).
 const char* fault_shim;
 char fault_kind;        // 0: the clean play, which logs the calls
 long fault_at;          // the call that fails
@@ -56,6 +58,13 @@ struct Outcome {        // what the clean play gave
 std::string windows_name(std::string path) {
     std::replace(path.begin(), path.end(), '/', '\\');
     return "Z:" + path;
+}
+
+// Where the Windows name `path` (or a POSIX one) lies on this system.
+std::string on_disk(std::string path) {
+    if (path.compare(0, 2, "Z:") != 0) return path;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path.substr(2);
 }
 
 // What wine's own short form query (winepath -s) gives the Windows name `path`.
@@ -266,7 +275,7 @@ int run(std::vector<std::string> argv, std::vector<std::string> env, const std::
 
 // What the last run gave.
 int exit_status;
-std::string json, wine_stored;
+std::string json, wine_stored, wine_stored_short;
 
 // --- The agreement run (--agree): random cases, foretold by talvin-check.
 const char* agree_checker; // null: cases from files
@@ -472,14 +481,15 @@ std::string runner_run(const Case& c, CaseTree& tree, Places* places, const Expe
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "LAUNCHER_WINE"})
         if (getenv(name) != nullptr) env[name] = getenv(name);
     if (fault_shim != nullptr) {
-        env["LD_PRELOAD"] = fault_shim;
-        env["FAULT_LOG"] = tree.root() + ".log";
+        if (wine_prefix == nullptr) env["LD_PRELOAD"] = fault_shim;
+        env["FAULT_LOG"] = wine_prefix ? windows_name(tree.root() + ".log") : tree.root() + ".log";
         env["FAULT_KIND"] = std::string(1, fault_kind);
         env["FAULT_AT"] = std::to_string(fault_at);
-        env["TMPDIR"] = tree.root(); // a scratch file left behind is seen
+        // A scratch file left behind is seen (not under wine: its server lives there).
+        if (wine_prefix == nullptr) env["TMPDIR"] = tree.root();
         // The shim comes before the sanitizer's runtime, to see the program's calls.
         env["ASAN_OPTIONS"] = "verify_asan_link_order=0:" + env["ASAN_OPTIONS"];
-        unlink(env["FAULT_LOG"].c_str());
+        unlink((tree.root() + ".log").c_str());
     }
     for (const std::string& entry : e.env) {
         size_t equals = entry.find('=');
@@ -502,9 +512,9 @@ std::string runner_run(const Case& c, CaseTree& tree, Places* places, const Expe
     for (const std::string& file : wine_prefix ? wine_link_files() : std::vector<std::string>())
         unlink(file.c_str());
     struct stat info;
-    if (fault_shim != nullptr) launch_before = read_file(places->launch);
+    if (fault_shim != nullptr) launch_before = read_file(on_disk(places->launch));
     if (fault_shim != nullptr)
-        launch_mode = stat(places->launch.c_str(), &info) == 0 ? info.st_mode : 0;
+        launch_mode = stat(on_disk(places->launch).c_str(), &info) == 0 ? info.st_mode : 0;
     exit_status = run(argv, entries, tree.root(), failures);
     json = read_file(tree.root() + ".out");
     if (checking && (!e.says.empty() || !e.wholes.empty())) {
@@ -514,6 +524,7 @@ std::string runner_run(const Case& c, CaseTree& tree, Places* places, const Expe
     }
     // A link's file: the one the launcher wrote, or the checker's scratch copy.
     if (checking) return checked_as(json);
+    wine_stored_short.clear();
     if (wine_prefix == nullptr || c.as_link.empty()) return tree.stored_file();
     // Under the prefix's local application data, not in the case's folder.
     std::vector<std::string> stored = wine_link_files();
@@ -521,7 +532,9 @@ std::string runner_run(const Case& c, CaseTree& tree, Places* places, const Expe
     if (wine_stored.empty()) return "";
     std::string drive_c = std::string(wine_prefix) + "/drive_c";
     // The launcher hands the product the short form of the file's path.
-    return wine_short_form("C:" + windows_name(wine_stored.substr(drive_c.size())).substr(2));
+    wine_stored_short =
+        wine_short_form("C:" + windows_name(wine_stored.substr(drive_c.size())).substr(2));
+    return wine_stored_short;
 }
 
 namespace {
@@ -568,10 +581,13 @@ void compare_agreement(const Case& c, const std::string& err, const std::string&
 
 namespace {
 
-// `text` with the case's folder, which each play makes anew, named $DIR.
+// `text` with the case's folder, which each play makes anew, named $DIR
+// (under wine also by its Windows name), and a link's file under wine $LINK.
 std::string in_place(std::string text, const CaseTree& tree) {
-    for (size_t at; (at = text.find(tree.root())) != std::string::npos;)
-        text.replace(at, tree.root().size(), "$DIR");
+    std::string dir = windows_name(tree.root()), link = wine_stored_short;
+    for (const std::string& name : {tree.root(), dir, upper(dir), link, upper(link)})
+        for (size_t at; !name.empty() && (at = text.find(name)) != std::string::npos;)
+            text.replace(at, name.size(), name == link || name == upper(link) ? "$LINK" : "$DIR");
     // Names made of the time and the process: a link's file, the checker's scratch.
     for (const auto& [name, length] :
          {std::pair<std::string, size_t>{"/link-", 24}, {"/talvin-check.", 6}})
@@ -587,18 +603,24 @@ std::string in_place(std::string text, const CaseTree& tree) {
 bool compare_fault(const CaseTree& tree, const Places& places, std::string err,
                    const std::string& record, Expected* e, std::vector<std::string>* failures) {
     std::string log = read_file(tree.root() + ".log");
-    err = in_place(err, tree);
+    err = in_place(wine_prefix ? traced_boxes(err) : err, tree);
     json = in_place(json, tree);
+    std::string file = read_file(wine_stored), stored = wine_stored;
+    unlink(wine_stored.c_str());
+    wine_stored.clear();
     size_t mark = log.find(" !");
     fault_call =
         mark == std::string::npos ? "" : log.substr(mark + 2, log.find('\n', mark) - mark - 2);
     std::string function = fault_call.substr(0, fault_call.find(' '));
     std::string path = fault_call.substr(fault_call.find(' ') + 1);
-    bool plain_io = function == "read" || function == "pread" || function == "write";
+    bool writes = function == "write" || function == "WriteFile";
+    bool plain_io = writes || function == "read" || function == "pread" || function == "ReadFile";
     bool unseen = plain_io && (fault_kind == 't' || fault_kind == 'r' || fault_kind == 'w');
-    bool unread = fault_kind == 'i' && function != "write" && plain_io &&
-                  (path == places.launch || path.find("/link-") != std::string::npos ||
-                   path.find("talvin.ini") != std::string::npos);
+    if (wine_prefix != nullptr) path = upper(path);
+    bool unread = fault_kind == 'i' && !writes && plain_io &&
+                  (path == (wine_prefix ? upper(places.launch) : places.launch) ||
+                   path.find(wine_prefix ? "\\LINK-" : "/link-") != std::string::npos ||
+                   path.find(wine_prefix ? "TALVIN.INI" : "talvin.ini") != std::string::npos);
     if (!WIFEXITED(exit_status) || WEXITSTATUS(exit_status) > (checking ? 3 : 0))
         failures->push_back("exit status " + std::to_string(exit_status));
     for (const char* report : {"Sanitizer", "runtime error"})
@@ -613,9 +635,14 @@ bool compare_fault(const CaseTree& tree, const Places& places, std::string err,
             failures->push_back("another start foretold: " + start);
         return false;
     }
-    std::string stored = tree.stored_file();
-    std::string file = read_file(stored.empty() ? places.launch : stored);
+    if (wine_prefix == nullptr) stored = tree.stored_file();
+    if (stored.empty() || wine_prefix == nullptr)
+        file = read_file(stored.empty() ? on_disk(places.launch) : stored);
     bool appended = file.size() > (stored.empty() ? launch_before : tree.link_bytes()).size();
+    // Under wine a link's file lies outside the case's folder: whole or gone.
+    if (wine_prefix != nullptr && !stored.empty() && file != tree.link_bytes() &&
+        file != tree.link_bytes() + clean.append)
+        failures->push_back("the link's file torn: " + visible(file));
     std::string args = in_place(recorded(record, "arg"), tree);
     if (unseen && (err != clean.boxes || args != clean.args || appended != clean.appended))
         failures->push_back("a short or interrupted call changed the outcome");
@@ -628,10 +655,10 @@ bool compare_fault(const CaseTree& tree, const Places& places, std::string err,
     // A block not written may leave the file narrowed to its owner, as the
     // append does first: no bytes, only the mode.
     struct stat info;
-    e->appends = appended || (stored.empty() && stat(places.launch.c_str(), &info) == 0 &&
+    e->appends = appended || (stored.empty() && stat(on_disk(places.launch).c_str(), &info) == 0 &&
                               (info.st_mode & 077) == 0 && (launch_mode & 077) != 0);
     e->append = appended ? clean.append : "";
-    return !stored.empty() || tree.link_text().empty();
+    return wine_prefix == nullptr && (!stored.empty() || tree.link_text().empty());
 }
 
 } // namespace
@@ -640,7 +667,15 @@ bool runner_compare(const Case& c, const CaseTree& tree, const Places& places, E
                     std::vector<std::string>* failures) {
     std::string out = read_file(tree.root() + ".out"), err = read_file(tree.root() + ".err");
     std::string rec = tree.root() + ".rec", record = read_file(rec);
-    if (fault_kind != 0) return compare_fault(tree, places, err, record, e, failures);
+    if (fault_kind != 0) {
+        // Programs the Windows launcher started are not this process's
+        // children: a start it made (a call the log shows not failed) is waited for.
+        std::string log = read_file(tree.root() + ".log");
+        bool starts = log.find(" WinExec ") + log.find(" CreateProcessW ") != 2 * std::string::npos;
+        for (int i = 0; i < 300 && wine_prefix && starts && record.empty(); i++, usleep(100000))
+            record = read_file(rec);
+        return compare_fault(tree, places, err, record, e, failures);
+    }
     if (agree_checker != nullptr) {
         compare_agreement(c, err, record, places, e, failures);
         return true;
@@ -698,7 +733,7 @@ bool runner_compare(const Case& c, const CaseTree& tree, const Places& places, E
     if (fault_shim != nullptr)
         clean = {exit_status,
                  e->appends,
-                 in_place(err, tree),
+                 in_place(wine_prefix ? traced_boxes(err) : err, tree),
                  in_place(recorded(record, "arg"), tree),
                  in_place(json, tree),
                  e->append,
@@ -713,7 +748,8 @@ namespace {
 int fault_run(int count, char** files) {
     int failed = 0;
     long plays = 0, calls = 0;
-    std::vector<Case> cases = cases_to_play(checking ? "check" : "posix", count, files, &failed);
+    const char* runner = checking ? "check" : wine_prefix ? "wine" : "posix";
+    std::vector<Case> cases = cases_to_play(runner, count, files, &failed);
     for (const Case& c : cases) {
         // talvin-check reads a link's bytes as it reads a file's.
         if (!c.has("faults") || (checking && !c.as_link.empty())) continue;
@@ -741,8 +777,8 @@ int fault_run(int count, char** files) {
         for (const std::string& failure : failures)
             printf("  %s\n", failure.c_str());
     }
-    printf("faults (%s): %ld calls that can fail, %ld plays, %d cases failed\n",
-           checking ? "check" : "posix", calls, plays, failed);
+    printf("faults (%s): %ld calls that can fail, %ld plays, %d cases failed\n", runner, calls,
+           plays, failed);
     return failed == 0 ? 0 : 1;
 }
 
@@ -756,7 +792,7 @@ int main(int argc, char** argv) {
             agree_count = atoi(argv[3]);
             argc -= 2, argv += 2;
         } else if (strcmp(argv[1], "--faults") == 0 && argc > 2) {
-            fault_shim = realpath(argv[2], nullptr);
+            fault_shim = strcmp(argv[2], "-") == 0 ? "-" : realpath(argv[2], nullptr);
             argc--, argv++;
         } else if (strcmp(argv[1], "--check") == 0) {
             checking = true;
@@ -784,6 +820,7 @@ int main(int argc, char** argv) {
                               " reg add HKCU\\\\Software\\\\Wine\\\\Debug /v RelayInclude /d "
                               "user32.MessageBoxA /f >/dev/null 2>&1";
         if (system(command.c_str()) != 0) return 2;
+        if (fault_shim != nullptr) return fault_run(argc - 3, argv + 3);
         return play_case_files("wine", argc - 3, argv + 3);
     }
     // Programs the launcher starts become this process's children when it ends.
