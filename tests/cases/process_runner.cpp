@@ -667,15 +667,13 @@ bool runner_compare(const Case& c, const CaseTree& tree, const Places& places, E
                     std::vector<std::string>* failures) {
     std::string out = read_file(tree.root() + ".out"), err = read_file(tree.root() + ".err");
     std::string rec = tree.root() + ".rec", record = read_file(rec);
-    if (fault_kind != 0) {
-        // Programs the Windows launcher started are not this process's
-        // children: a start it made (a call the log shows not failed) is waited for.
-        std::string log = read_file(tree.root() + ".log");
-        bool starts = log.find(" WinExec ") + log.find(" CreateProcessW ") != 2 * std::string::npos;
-        for (int i = 0; i < 300 && wine_prefix && starts && record.empty(); i++, usleep(100000))
-            record = read_file(rec);
-        return compare_fault(tree, places, err, record, e, failures);
-    }
+    // Programs the Windows launcher starts are not its unix children: a start
+    // the case names is waited for, in a fault play one the log shows made.
+    std::string log = read_file(tree.root() + ".log");
+    bool starts = fault_kind ? log.find(" WinExec ") != std::string::npos : e->starts;
+    for (int i = 0; i < 300 && wine_prefix && !checking && starts && record.empty(); i++)
+        usleep(100000), record = read_file(rec);
+    if (fault_kind != 0) return compare_fault(tree, places, err, record, e, failures);
     if (agree_checker != nullptr) {
         compare_agreement(c, err, record, places, e, failures);
         return true;
@@ -694,9 +692,6 @@ bool runner_compare(const Case& c, const CaseTree& tree, const Places& places, E
         if (!WIFEXITED(exit_status) || WEXITSTATUS(exit_status) != 0)
             failures->push_back("exit status " + std::to_string(exit_status));
         expect(failures, "standard output", out, "");
-        // Programs the Windows launcher starts are not its unix children.
-        for (int i = 0; i < 300 && wine_prefix && record.empty() && e->starts; i++, usleep(100000))
-            record = read_file(rec);
         if (wine_prefix != nullptr)
             expect(failures, "boxes", traced_boxes(err), e->boxes);
         else if (!stderr_gone)

@@ -73,9 +73,6 @@ BEFORE(BOOL, GetFileSizeEx, LOOKS, name_of(file), FALSE, (HANDLE file, PLARGE_IN
 BEFORE(BOOL, GetFileInformationByHandle, LOOKS, name_of(file), FALSE,
        (HANDLE file, LPBY_HANDLE_FILE_INFORMATION info), (file, info))
 BEFORE(DWORD, GetFileAttributesA, LOOKS, path, INVALID_FILE_ATTRIBUTES, (LPCSTR path), (path))
-BEFORE(BOOL, SetFilePointerEx, SYNCS, name_of(file), FALSE,
-       (HANDLE file, LARGE_INTEGER to, PLARGE_INTEGER at, DWORD from), (file, to, at, from))
-BEFORE(BOOL, SetEndOfFile, SYNCS, name_of(file), FALSE, (HANDLE file), (file))
 BEFORE(BOOL, FlushFileBuffers, SYNCS, name_of(file), FALSE, (HANDLE file), (file))
 BEFORE(BOOL, MoveFileExA, NAMES, to, FALSE, (LPCSTR from, LPCSTR to, DWORD flags),
        (from, to, flags))
@@ -84,12 +81,6 @@ BEFORE(BOOL, CreateDirectoryA, NAMES, path, FALSE, (LPCSTR path, LPSECURITY_ATTR
 BEFORE(UINT, GetTempFileNameA, NAMES, folder, 0,
        (LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR dest), (folder, prefix, unique, dest))
 BEFORE(BOOL, SetCurrentDirectoryA, FOLDERS, path, FALSE, (LPCSTR path), (path))
-BEFORE(BOOL, SetCurrentDirectoryW, FOLDERS, "-", FALSE, (LPCWSTR path), (path))
-BEFORE(BOOL, CreateProcessW, STARTS, "-", FALSE,
-       (LPCWSTR program, LPWSTR line, LPSECURITY_ATTRIBUTES process, LPSECURITY_ATTRIBUTES thread,
-        BOOL inherit, DWORD flags, LPVOID environment, LPCWSTR folder, LPSTARTUPINFOW startup,
-        LPPROCESS_INFORMATION started),
-       (program, line, process, thread, inherit, flags, environment, folder, startup, started))
 BEFORE(LPVOID, HeapAlloc, MEMORY, "-", nullptr, (HANDLE heap, DWORD flags, SIZE_T size),
        (heap, flags, size))
 // The system's cryptography, loaded when a signature is checked.
@@ -134,31 +125,18 @@ UINT WINAPI fake_WinExec(LPCSTR line, UINT show) {
     return real_WinExec(line, show);
 }
 
-#define WRAP(name)                                                                                 \
-    { #name, (void**)&real_##name, (void*)fake_##name }
+// clang-format off
+#define WRAP(name) {#name, (void**)&real_##name, (void*)fake_##name}
 const struct {
     const char* name;
     void** real;
     void* fake;
-} wrapped[] = {WRAP(CreateFileA),
-               WRAP(ReadFile),
-               WRAP(WriteFile),
-               WRAP(CloseHandle),
-               WRAP(GetFileSizeEx),
-               WRAP(GetFileInformationByHandle),
-               WRAP(GetFileAttributesA),
-               WRAP(SetFilePointerEx),
-               WRAP(SetEndOfFile),
-               WRAP(FlushFileBuffers),
-               WRAP(MoveFileExA),
-               WRAP(CreateDirectoryA),
-               WRAP(GetTempFileNameA),
-               WRAP(SetCurrentDirectoryA),
-               WRAP(SetCurrentDirectoryW),
-               WRAP(WinExec),
-               WRAP(CreateProcessW),
-               WRAP(HeapAlloc),
-               WRAP(LoadLibraryA)};
+} wrapped[] = {
+    WRAP(CreateFileA), WRAP(ReadFile), WRAP(WriteFile), WRAP(CloseHandle), WRAP(GetFileSizeEx),
+    WRAP(GetFileInformationByHandle), WRAP(GetFileAttributesA), WRAP(FlushFileBuffers),
+    WRAP(MoveFileExA), WRAP(CreateDirectoryA), WRAP(GetTempFileNameA), WRAP(SetCurrentDirectoryA),
+    WRAP(WinExec), WRAP(HeapAlloc), WRAP(LoadLibraryA)};
+// clang-format on
 
 // Points the program's import slots of the wrapped calls at the wrappers.
 __attribute__((constructor)) void start() {
