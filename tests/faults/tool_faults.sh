@@ -57,7 +57,7 @@ play() {
                 fi
             elif [ "$status" = 1 ] || [[ $status$name == "2talvin-config"* ]]; then
                 [[ $kind$call =~ ^[rwt]!(read|write|ReadFile|WriteFile) ]] && fail "$what: a short or interrupted call failed"
-                [[ $status$kind$call =~ ^2[im]!(read|fread|ReadFile|malloc|HeapAlloc) ]] && fail "$what: a failure taken for a refusal"
+                [[ $status$kind$call =~ ^2[im]!(read|fread|ReadFile|HeapAlloc) ]] && fail "$what: a failure taken for a refusal"
                 [ -s "$scratch/err" ] || fail "$what: nothing said"
                 # A write that fails says the system's reason, not a stale one.
                 [[ ! $call =~ ^!(write|fsync|fchmod|mkostemp|rename|link|close)\  ]] ||
