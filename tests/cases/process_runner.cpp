@@ -43,7 +43,7 @@ bool rights_dropped;     // `rights dropped`: root's right to read every file is
 // once for each call of the program that can fail, failing in each way it
 // can (tests/faults/fault_shim.c; docs/testing.md, "Faults"). Under wine,
 // SHIM is "-": the program is a test twin that fails its own calls
-// (tests/faults/win32_faults.cpp).
+// (platform/win32/test_faults.cpp).
 const char* fault_shim;
 char fault_kind;        // 0: the clean play, which logs the calls
 long fault_at;          // the call that fails

@@ -10,7 +10,7 @@
 source "$(dirname "$0")/../lib.sh"
 shim=$1 config=$2 sign=${3:-} check=${4:-} dir=$scratch/w plays=0 place=$scratch/w win=
 under() { LD_PRELOAD=$shim "$@"; }
-if [ "$shim" = - ]; then # the test twin fails its own calls (win32_faults.cpp)
+if [ "$shim" = - ]; then # the test twin fails its own calls (platform/win32/test_faults.cpp)
     "$(dirname "$0")/../support/wine_run.sh" "$CONFIG_WINE_PREFIX" cmd /c exit >/dev/null 2>&1
     export WINEPREFIX=$CONFIG_WINE_PREFIX WINEDEBUG=-all win=Z: place=Z:$dir
     under() { timeout 120 wine "$@"; }

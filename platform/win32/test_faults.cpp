@@ -1,10 +1,12 @@
-// Fails one Win32 call of a real Windows program, as a failing machine would
-// (docs/testing.md, "Faults"). Linked only into the test twins of the
-// programs (launcher_faults.exe, talvin-config_faults.exe), never into those
-// shipped: before the program's entry it points the program's own import
-// slots for the calls below at wrappers, so only calls of the program's own
-// code count (not those of Windows' DLLs or the C library's DLL), and the
-// programs it starts run as they are. Removing a file is never failed.
+// The Windows face's test switch: fails one Win32 call of a real Windows
+// program, as a failing machine would (docs/testing.md, "Faults"), as
+// tests/faults/fault_shim.c does on POSIX. Linked only into the test twins
+// of the programs (launcher_faults.exe, talvin-config_faults.exe), never
+// into those shipped: before the program's entry it points the program's
+// own import slots for the calls below at wrappers, so only calls of the
+// program's own code count (not those of Windows' DLLs or the C library's
+// DLL), and the programs it starts run as they are. Removing a file is
+// never failed.
 //
 // The variables of fault_shim.c: FAULT_LOG (a Windows name) gets a line
 // "NUMBER KINDS FUNCTION PATH" for each call that counts, the failed one's
