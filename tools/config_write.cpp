@@ -21,6 +21,7 @@ enum Step {
     STEP_WRITTEN,      // all, not yet flushed
     STEP_FLUSHED,      // flushed, its mode and owner set; the old file is checked next
     STEP_RENAMED,      // in place; the lock is not yet given back
+    STEP_NONE_FOUND,   // no file was there to lock, and none is made yet
 };
 
 void step(Step at, const char* path) {
@@ -174,27 +175,29 @@ int replace(const Write& w, platform_file* held) {
     return CONFIG_WRITE_FAILED;
 }
 
-// The writers' lock on the file at `path`. Another writer making the file
-// from nothing may put it in place between a failed open and the look that
+// The writers' lock on the file at `path`; PLATFORM_NO_FILE, with `*none`
+// set, when there was no file to lock. Another writer making the file from
+// nothing may put it in place between a failed open and the look that
 // follows: a file found there is locked once more before it counts as
-// unreadable.
-platform_file lock_settings(const char* path) {
+// unreadable. One put there after the look is left to the making, whose
+// rename never replaces: it is never taken for a file that cannot be read.
+platform_file lock_settings(const char* path, bool* none) {
     platform_file held = platform_lock_settings(path);
     char there[CONFIG_PATH_CAP];
-    if (held == PLATFORM_NO_FILE &&
-        platform_settings_path(path, there, sizeof there) == SETTINGS_PATH_FILE)
-        held = platform_lock_settings(path);
+    *none = held == PLATFORM_NO_FILE &&
+            platform_settings_path(path, there, sizeof there) == SETTINGS_PATH_ABSENT;
+    if (held == PLATFORM_NO_FILE && !*none) held = platform_lock_settings(path);
     return held;
 }
 
 // One attempt under the lock (or, for a file made from nothing, under none:
 // the rename that never replaces decides).
 int attempt(const ConfigChange& change, const char* path, Buffers* b) {
-    Write w = {&change, path, lock_settings(path), b->old, 0, b->out, 0, b->scratch};
+    bool none;
+    Write w = {&change, path, lock_settings(path, &none), b->old, 0, b->out, 0, b->scratch};
     if (w.held == PLATFORM_NO_FILE) {
-        char there[CONFIG_PATH_CAP];
-        if (platform_settings_path(path, there, sizeof there) != SETTINGS_PATH_ABSENT)
-            return refuse_unread(path);
+        if (!none) return refuse_unread(path);
+        step(STEP_NONE_FOUND, path);
         if (change.lines == nullptr) return CONFIG_DONE; // nothing to remove
         if (change.private_folder && !platform_make_private_folder(path)) {
             tell_error(path, "cannot make its folder");

@@ -40,12 +40,17 @@ TALVIN_CONFIG_TEST_STEP=5:change cfg --file "$at" set a --command /bin/true 2>"$
 check "changed by another program: status" "$?" 1
 grep -q "another program changed it" "$scratch/err" || fail "changed by another program: not said"
 holds "$f" "$old; changed by another program"$'\n' || fail "changed by another program: overwritten"
+# Another program makes the file after the look that found none: written into, not refused.
+rm -f "$f" && TALVIN_CONFIG_TEST_STEP=7:change cfg --file "$at" set n0 --command /bin/true 2>/dev/null
+check "made after none was found" "$?:$(tr -d '\r' <"$f" | tr '\n' '~')" "0:; changed by another program~[n0]~command=/bin/true~"
 [ -z "${CONFIG_WINE_PREFIX:-}" ] || finish
 
 # Writers that make the file from nothing at once: one makes it, the rest write into it.
-rm -f "$f" && for i in $(seq 8); do cfg --file "$at" set "n$i" --command /bin/true & done
+rm -f "$f" && for i in $(seq 8); do { cfg --file "$at" set "n$i" --command /bin/true 2>"$scratch/e$i"; echo "status $?" >>"$scratch/e$i"; } & done
 wait
-for i in $(seq 8); do grep -q "^\[n$i\]" "$f" || fail "made at once: n$i was lost"; done
+for i in $(seq 8); do
+    grep -q "^\[n$i\]" "$f" && [ "$(tail -n1 "$scratch/e$i")" = "status 0" ] || fail "made at once: n$i: $(cat "$scratch/e$i")"
+done
 
 mkdir "$scratch/elsewhere" && reset && mv "$f" "$scratch/elsewhere/" && ln -s elsewhere/talvin.ini "$f"
 cfg --file "$at" set a --command /bin/true
