@@ -52,12 +52,17 @@ unsigned number(const unsigned char* at, unsigned size) {
     return value;
 }
 
+// A read that gives fewer bytes than asked before the end reads on.
 bool read_at(HANDLE file, unsigned long long offset, void* dest, DWORD size) {
-    OVERLAPPED at = {};
-    at.Offset = (DWORD)offset;
-    at.OffsetHigh = (DWORD)(offset >> 32);
-    DWORD got = 0;
-    return ReadFile(file, dest, size, &got, &at) && got == size;
+    for (char* p = (char*)dest; size > 0;) {
+        OVERLAPPED at = {};
+        at.Offset = (DWORD)offset;
+        at.OffsetHigh = (DWORD)(offset >> 32);
+        DWORD got = 0;
+        if (!ReadFile(file, p, size, &got, &at) || got == 0) return false;
+        p += got, size -= got, offset += got;
+    }
+    return true;
 }
 
 bool ends_with(const char* path, const char* extension) {
@@ -444,9 +449,7 @@ int check_write_scratch_file(const void* data, unsigned size, char* path, unsign
         if (snprintf(path, capacity, "%s\\link.tvl", folder) < (int)capacity) {
             HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
-            DWORD written = 0;
-            bool whole = file != INVALID_HANDLE_VALUE &&
-                         WriteFile(file, data, size, &written, nullptr) && written == size;
+            bool whole = file != INVALID_HANDLE_VALUE && write_whole(file, data, size, false);
             if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
             if (whole) return 1;
             DeleteFileA(path);

@@ -584,8 +584,11 @@ namespace {
 // `text` with the case's folder, which each play makes anew, named $DIR
 // (under wine also by its Windows name), and a link's file under wine $LINK.
 std::string in_place(std::string text, const CaseTree& tree) {
-    std::string dir = windows_name(tree.root()), link = wine_stored_short;
-    for (const std::string& name : {tree.root(), dir, upper(dir), link, upper(link)})
+    std::string dir = windows_name(tree.root()), link = wine_stored_short, in_json = dir;
+    for (size_t at = 0; (at = in_json.find('\\', at)) != std::string::npos; at += 2)
+        in_json.insert(at, "\\");
+    for (const std::string& name :
+         {tree.root(), dir, upper(dir), in_json, upper(in_json), link, upper(link)})
         for (size_t at; !name.empty() && (at = text.find(name)) != std::string::npos;)
             text.replace(at, name.size(), name == link || name == upper(link) ? "$LINK" : "$DIR");
     // Names made of the time and the process: a link's file, the checker's scratch.
@@ -743,7 +746,7 @@ namespace {
 int fault_run(int count, char** files) {
     int failed = 0;
     long plays = 0, calls = 0;
-    const char* runner = checking ? "check" : wine_prefix ? "wine" : "posix";
+    const char* runner = wine_prefix ? "wine" : checking ? "check" : "posix";
     std::vector<Case> cases = cases_to_play(runner, count, files, &failed);
     for (const Case& c : cases) {
         // talvin-check reads a link's bytes as it reads a file's.
