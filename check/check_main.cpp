@@ -4,6 +4,7 @@
 #include "check/check_run.h"
 #include "check/check_setup.h"
 #include "check/terminal_text.h"
+#include "platform/terminal_set.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -17,6 +18,7 @@ const char USAGE[] = "usage: talvin-check [--settings FILE] [--json] LAUNCH_FILE
 } // namespace
 
 int main(int argc, char** argv) {
+    platform_hold_standard_streams();
     static CheckRun run;
     bool json = false, setup = false;
     int settings_at = 0;

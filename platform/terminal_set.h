@@ -12,6 +12,14 @@ const uint32_t TERMINAL_NO_CHARACTER = 0xFFFFFFFF;
 // 1 when the terminal reads UTF-8.
 int platform_terminal_is_utf8(void);
 
+// A program started without a standard input, output or error would give
+// that number to the first file it opens, and text meant for the terminal
+// would be written into the file. Each one missing is held for the whole
+// run by the null device, opened the other way round (a read of the input,
+// a write of the output or error still fails as on a missing one) and
+// closed for a program started (which gets it missing, as before).
+void platform_hold_standard_streams(void);
+
 // 1 when standard output is a terminal (on Windows a console), not a file
 // or a pipe.
 int platform_output_is_terminal(void);

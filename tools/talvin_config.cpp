@@ -9,6 +9,7 @@
 #include "launch_files/launch_settings.h"
 #include "launch_files/launch_signature.h"
 #include "platform/settings_write.h"
+#include "platform/terminal_set.h"
 #include "tools/config_edit.h"
 #include "tools/config_write.h"
 
@@ -249,6 +250,7 @@ int run_identification(const Request& r, ConfigChange* change) {
 } // namespace
 
 int main(int argc, char** argv) {
+    platform_hold_standard_streams();
     static Request r;
     const char* why;
     if (argc == 2 && strcmp(argv[1], "--help") == 0) {

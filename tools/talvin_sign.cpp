@@ -6,6 +6,7 @@
 // EC -pkeyopt ec_paramgen_curve:P-256). Exit status 0 done, 1 failed, 2 usage.
 #include "check/terminal_text.h"
 #include "platform/settings_write.h"
+#include "platform/terminal_set.h"
 #include "tools/sign_key.h"
 
 #include <errno.h>
@@ -204,6 +205,7 @@ int sign_file(EVP_PKEY* key, const char* path, bool link) {
 } // namespace
 
 int main(int argc, char** argv) {
+    platform_hold_standard_streams();
     if (argc == 2 && strcmp(argv[1], "--version") == 0) {
         puts("talvin-sign " LAUNCHER_VERSION);
         return output_written("the version") ? 0 : 1;

@@ -1,6 +1,7 @@
 // The POSIX program: no window; the arguments, joined by single blanks, are
 // the argument text, as Windows would hand it over.
 #include "launch/entry.h"
+#include "platform/terminal_set.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -8,6 +9,7 @@
 __attribute__((used)) static const char VERSION[] = LAUNCHER_VERSION_MARK LAUNCHER_VERSION;
 
 int main(int argc, char** argv) {
+    platform_hold_standard_streams();
     size_t size = 1;
     for (int i = 1; i < argc; i++)
         size += strlen(argv[i]) + 1;

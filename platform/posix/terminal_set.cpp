@@ -5,6 +5,8 @@
 // when LOCPATH names the locale.)
 #include "platform/terminal_set.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <langinfo.h>
 #include <limits.h>
 #include <locale.h>
@@ -51,6 +53,13 @@ Set asked_set() {
 
 int platform_terminal_is_utf8(void) {
     return asked_set() == SET_UTF8 ? 1 : 0;
+}
+
+void platform_hold_standard_streams(void) {
+    // The lowest free number is given: in turn, each missing one is taken.
+    for (int fd = 0; fd <= 2; fd++)
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF)
+            open("/dev/null", (fd == 0 ? O_WRONLY : O_RDONLY) | O_CLOEXEC);
 }
 
 int platform_output_is_terminal(void) {

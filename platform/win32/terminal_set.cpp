@@ -20,6 +20,9 @@ int platform_terminal_is_utf8(void) {
     return terminal_code_page() == CP_UTF8 ? 1 : 0;
 }
 
+// A file is a handle of its own, never one of the standard ones.
+void platform_hold_standard_streams(void) {}
+
 int platform_output_is_terminal(void) {
     return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR ? 1 : 0;
 }

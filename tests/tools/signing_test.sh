@@ -62,6 +62,10 @@ cp "$work/long.tvl" "$work/before"
 cmp -s "$work/before" "$work/long.tvl" && [ ! -s "$work/long.out" ] || fail "a file too long for a link was changed"
 "$sign" --key "$work/key.pem" --link 2>/dev/null
 check "--link without a file" "$?" 2
+# Started without a standard output, the link is lost, never written into the file.
+printf '[launch]\r\napp=a\r\n' | tee "$work/before" >"$work/unseen.tvl"
+"$sign" --key "$work/key.pem" --link "$work/unseen.tvl" >&- 2>/dev/null
+check "--link without a standard output" "$?:$(cmp -s "$work/before" "$work/unseen.tvl" || echo changed)" 1:
 chmod 644 "$work/key.pem" && "$sign" --key "$work/key.pem" --public 2>&1 >/dev/null | grep -q "other accounts may read" ||
     fail "a key others may read: no warning"
 chmod 600 "$work/key.pem" && check "a key of its owner's alone" "$("$sign" --key "$work/key.pem" --public 2>&1 >/dev/null)" ""
