@@ -213,10 +213,19 @@ int attempt(const ConfigChange& change, const char* path, Buffers* b) {
     }
     // Judged under the lock, while no writer is replacing it: the launcher
     // would refuse a file another user could change, and so is it here.
+    // A name that leads there through a link is judged too, as the launcher
+    // opens it: a link of another account's, in a folder where it could put
+    // its own, would lead the launcher (and this write) where it chose.
     platform_file judged = platform_open_settings_file(path);
-    if (judged == PLATFORM_NO_FILE) {
+    const char* refused = judged == PLATFORM_NO_FILE ? path : nullptr;
+    if (refused == nullptr && strcmp(change.path, path) != 0) {
+        platform_close(judged);
+        judged = platform_open_settings_file(change.path);
+        if (judged == PLATFORM_NO_FILE) refused = change.path;
+    }
+    if (refused != nullptr) {
         platform_unlock_settings(w.held);
-        return refuse_unread(path);
+        return refuse_unread(refused);
     }
     platform_close(judged);
     int status = CONFIG_REFUSED;

@@ -129,6 +129,11 @@ if [ "$(id -u)" = 0 ] && useradd -M -d "$home" -s /usr/sbin/nologin -U "$a" 2>/d
         check "as the user, the own folder in a sticky one" "$(launch_as_a XDG_CONFIG_HOME="$scratch/shared")" 0
         chown "$b:" "$scratch/shared/talvin"
         check "as the user, another's folder in a sticky one" "$(launch_as_a XDG_CONFIG_HOME="$scratch/shared")" 1
+        # A name of another account's that leads to the user's own file: refused, as the launcher refuses it.
+        ln -s "$ini" "$scratch/shared/x.ini" && chown -h "$b:" "$scratch/shared/x.ini" && cp "$ini" "$scratch/before.ini"
+        setpriv --reuid="$a" --regid="$a" --init-groups env HOME="$home" ASAN_OPTIONS=detect_leaks=0 \
+            "$config" --file "$scratch/shared/x.ini" set c --command /bin/true 2>/dev/null
+        check "as the user, through another's link in a sticky folder" "$?:$(cmp -s "$ini" "$scratch/before.ini" || echo changed)" 2:
     fi
 else
     echo "skipped: root writing for a user needs root and two accounts made by useradd"
