@@ -280,13 +280,19 @@ int main(int argc, char** argv) {
             return usage("show takes no more");
         int shown = show_settings(path);
         if (shown > 0) return terminal_output_written("talvin-config") ? 0 : CONFIG_WRITE_FAILED;
-        // Not opened is refused, as a write refuses it; a read that failed
-        // part way is a failure, as a write's is.
+        // A read that failed part way is a failure, as a write's is: the
+        // file was opened, so it is no refusal and the launcher's reason for
+        // one would not say what happened.
+        if (shown < 0) {
+            terminal_printf(stderr, "talvin-config: %s: cannot be read to its end\n", path);
+            return CONFIG_WRITE_FAILED;
+        }
+        // Not opened is refused, as a write refuses it.
         char reason[600];
         check_why_unopened(path, 1, reason, sizeof reason);
         terminal_printf(stderr, "talvin-config: %s: the launcher would not read it: %s\n", path,
                         reason);
-        return shown == 0 ? CONFIG_REFUSED : CONFIG_WRITE_FAILED;
+        return CONFIG_REFUSED;
     }
     if ((!set && !remove && !identification) || ((set || remove) && identification_options) ||
         (!set && product_options) || (identification && r.product != nullptr))
